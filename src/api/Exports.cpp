@@ -1,0 +1,179 @@
+// The 27 exported functions. Each holds the registry lock for its whole duration, looks the player
+// up and forwards to the facade; an unknown id answers UnknownPlayer or the getter's neutral value.
+#include "OrvoMedia.h"
+
+#include <string>
+
+#include "api/OrvoMediaPlayer.h"
+#include "api/PlayerRegistry.h"
+#include "common/ComInit.h"
+#include "common/Module.h"
+#include "log/Log.h"
+
+using ORVO::Media::OrvoMediaPlayer;
+using ORVO::Media::PlayerRegistry;
+using ORVO::Media::RegistryLock;
+
+namespace {
+
+constexpr DWORD kPathCapacity = 260;
+constexpr size_t kLogPathCapacity = 2048;
+
+// Runs fn(player) under the registry lock, or returns fallback for an unknown id.
+template <typename T, typename Fn>
+T withPlayer(int playerId, T fallback, Fn fn) {
+  RegistryLock lock;
+  std::shared_ptr<OrvoMediaPlayer> player = PlayerRegistry::Instance().find(playerId);
+  if (!player) return fallback;
+  return fn(*player);
+}
+
+}  // namespace
+
+extern "C" {
+
+int SetLog(bool enable) {
+  RegistryLock lock;
+  ORVO::Log* log = ORVO::GlobalLog();
+  if (!log) return 0;
+  if (enable) {
+    wchar_t exe[kPathCapacity] = {};
+    GetModuleFileNameW(nullptr, exe, kPathCapacity);
+    wchar_t drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {};
+    _wsplitpath_s(exe, drive, _MAX_DRIVE, dir, _MAX_DIR, nullptr, 0, nullptr, 0);
+    wchar_t path[kLogPathCapacity];
+    swprintf(path, kLogPathCapacity, L"%ls%ls%ls", drive, dir, L"ORVO.Media.log");
+    log->Reconfigure(ORVO::kLogDebug, path);
+    ORVO::LogWrite(ORVO::kLogInfo, "SetLog: library v%s log enabled", ORVO::kLibraryVersion);
+  } else {
+    log->Reconfigure(0, nullptr);
+  }
+  return 0;
+}
+
+int Create(int* playerId) {
+  RegistryLock lock;
+  ORVO::InitializeComForThread();
+  const int id = PlayerRegistry::Instance().add();
+  if (playerId) *playerId = id;
+  return 0;
+}
+
+int Close(int playerId) {
+  RegistryLock lock;
+  return PlayerRegistry::Instance().close(playerId) ? Ok : UnknownPlayer;
+}
+
+int SetCallback(int playerId, RequestDataCallback callback) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetCallback(callback); });
+}
+
+int SetPreviewWindow(int playerId, HWND window) {
+  RegistryLock lock;
+  std::shared_ptr<OrvoMediaPlayer> player = PlayerRegistry::Instance().find(playerId);
+  if (!player) return UnknownPlayer;
+  return player->SetPreviewWindow(window, player);
+}
+
+int SetAudioOutputDevice(int playerId, int value, const wchar_t* deviceId) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetAudioOutputDevice(value, deviceId); });
+}
+
+int UseLowLatencyRenderer(int playerId, bool enable) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.UseLowLatencyRenderer(enable); });
+}
+
+int CreateMediaType(int playerId, IMFMediaType** mediaType) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.CreateMediaType(mediaType); });
+}
+
+int AddMediaType(int playerId, IMFMediaType* mediaType) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.AddMediaType(mediaType); });
+}
+
+int Open(int playerId, const wchar_t* uri) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer), [&](OrvoMediaPlayer& p) { return p.Open(uri); });
+}
+
+int Play(int playerId) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer), [](OrvoMediaPlayer& p) { return p.Play(); });
+}
+
+int Pause(int playerId) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer), [](OrvoMediaPlayer& p) { return p.Pause(); });
+}
+
+int Stop(int playerId) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer), [](OrvoMediaPlayer& p) { return p.Stop(); });
+}
+
+int SetPosition(int playerId, LONGLONG position) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetPosition(position); });
+}
+
+int SetPlaybackRate(int playerId, double rate) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetPlaybackRate(rate); });
+}
+
+int GetState(int playerId) {
+  return withPlayer(playerId, static_cast<int>(Closed), [](OrvoMediaPlayer& p) { return p.GetState(); });
+}
+
+LONGLONG GetDuration(int playerId) {
+  return withPlayer(playerId, LONGLONG(0), [](OrvoMediaPlayer& p) { return p.GetDuration(); });
+}
+
+LONGLONG GetPosition(int playerId) {
+  return withPlayer(playerId, LONGLONG(0), [](OrvoMediaPlayer& p) { return p.GetPosition(); });
+}
+
+double GetPlaybackRate(int playerId) {
+  return withPlayer(playerId, 1.0, [](OrvoMediaPlayer& p) { return p.GetPlaybackRate(); });
+}
+
+double GetVolume(int playerId) {
+  return withPlayer(playerId, 1.0, [](OrvoMediaPlayer& p) { return p.GetVolume(); });
+}
+
+double GetBalance(int playerId) {
+  return withPlayer(playerId, 0.5, [](OrvoMediaPlayer& p) { return p.GetBalance(); });
+}
+
+int IsStreamActive(int playerId, int streamIndex) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.IsStreamActive(streamIndex); });
+}
+
+int SetVolume(int playerId, double volume) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetVolume(volume); });
+}
+
+int SetBalance(int playerId, double balance) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetBalance(balance); });
+}
+
+int SetAlphaBitmap(int playerId, HBITMAP bitmap) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetAlphaBitmap(bitmap); });
+}
+
+int SetFullScreen(int playerId, BOOL fullScreen) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetFullScreen(fullScreen); });
+}
+
+int SetStretch(int playerId, BOOL stretch) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetStretch(stretch); });
+}
+
+}  // extern "C"

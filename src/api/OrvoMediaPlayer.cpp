@@ -1,0 +1,375 @@
+#include "api/OrvoMediaPlayer.h"
+
+#include <mfapi.h>
+
+#include "api/WindowRegistry.h"
+#include "common/ComInit.h"
+#include "log/Log.h"
+#include "lowlatency/DxPlayer.h"
+#include "session/MediaFoundationPlayer.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ORVO {
+namespace Media {
+
+namespace {
+
+// The message a Media Session engine posts to the preview window for each session event.
+constexpr UINT kSessionEventMessage = WM_APP + 1;
+
+class PlayerLock {
+ public:
+  explicit PlayerLock(CRITICAL_SECTION* lock) : m_lock(lock) { EnterCriticalSection(m_lock); }
+  ~PlayerLock() { LeaveCriticalSection(m_lock); }
+  PlayerLock(const PlayerLock&) = delete;
+  PlayerLock& operator=(const PlayerLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* m_lock;
+};
+
+}  // namespace
+
+OrvoMediaPlayer::OrvoMediaPlayer(int playerId) : m_playerId(playerId) { InitializeCriticalSection(&m_lock); }
+
+OrvoMediaPlayer::~OrvoMediaPlayer() {
+  Close();
+  DeleteCriticalSection(&m_lock);
+}
+
+int OrvoMediaPlayer::SetPreviewWindow(HWND window, std::shared_ptr<OrvoMediaPlayer> self) {
+  if (!window) return InvalidArgument;
+  {
+    PlayerLock lock(&m_lock);
+    if (hasEngine()) return InvalidState;
+    m_window = window;
+    if (m_useLowLatencyRenderer) return Ok;  // the low-latency engine draws into the window itself
+  }
+
+  WindowRegistry::Instance().Add(window, self);
+
+  PlayerLock lock(&m_lock);
+  // Subclassing twice would save our own procedure as the one to chain to; the host's procedure
+  // stays the one that is chained to and restored.
+  if (m_oldWndProc != 0) return Ok;
+  const LONG_PTR previous = SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+  if (previous == 0) {
+    ORVO_LOG_ERROR("OrvoMediaPlayer::SetPreviewWindow: SetWindowLongPtr(GWL_WNDPROC) failed %d",
+                   static_cast<int>(GetLastError()));
+    return Failed;
+  }
+  m_oldWndProc = previous;
+  m_oldUserData = SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return Ok;
+}
+
+int OrvoMediaPlayer::SetCallback(RequestDataCallback callback) {
+  PlayerLock lock(&m_lock);
+  if (hasEngine()) return InvalidState;
+  m_callback = callback;
+  return Ok;
+}
+
+int OrvoMediaPlayer::SetAudioOutputDevice(int value, const wchar_t* deviceId) {
+  PlayerLock lock(&m_lock);
+  if (hasEngine()) return InvalidState;
+  m_audioDeviceValue = value;
+  m_audioDeviceId = deviceId ? deviceId : L"";
+  return Ok;
+}
+
+int OrvoMediaPlayer::UseLowLatencyRenderer(bool enable) {
+  PlayerLock lock(&m_lock);
+  m_useLowLatencyRenderer = enable;
+  return Ok;
+}
+
+int OrvoMediaPlayer::CreateMediaType(IMFMediaType** mediaType) {
+  PlayerLock lock(&m_lock);
+  if (!mediaType) return InvalidArgument;
+  *mediaType = nullptr;
+  if (hasEngine()) return Failed;
+  InitializeComForThread();
+  if (FAILED(MFCreateMediaType(mediaType))) {
+    *mediaType = nullptr;
+    return Failed;
+  }
+  return Ok;
+}
+
+int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
+  PlayerLock lock(&m_lock);
+  if (hasEngine()) return InvalidState;
+  if (!mediaType) return InvalidArgument;
+  InitializeComForThread();
+
+  // A type that Media Foundation refuses as a stream's current type still reaches the low-latency
+  // engine, but gets no descriptor and so consumes no stream identifier.
+  ComPtr<IMFStreamDescriptor> descriptor;
+  IMFMediaType* types[1] = {mediaType};
+  HRESULT hr = MFCreateStreamDescriptor(static_cast<DWORD>(m_streamDescriptors.size()), 1, types, &descriptor);
+  if (SUCCEEDED(hr)) {
+    ComPtr<IMFMediaTypeHandler> handler;
+    hr = descriptor->GetMediaTypeHandler(&handler);
+    if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(mediaType);
+  }
+  if (SUCCEEDED(hr)) {
+    m_streamDescriptors.push_back(descriptor);
+  } else {
+    ORVO_LOG_DEBUG("OrvoMediaPlayer::AddMediaType: stream descriptor failed 0x%X", static_cast<unsigned>(hr));
+  }
+  m_mediaTypes.emplace_back(mediaType);
+  return Ok;
+}
+
+int OrvoMediaPlayer::Open(const wchar_t* uri) {
+  PlayerLock lock(&m_lock);
+  if (hasEngine()) return InvalidState;
+  m_uri = uri ? uri : L"";
+  InitializeComForThread();
+
+  if (m_useLowLatencyRenderer) {
+    m_pDxPlayer.reset(new DxPlayer(m_playerId, m_window, m_mediaTypes, m_callback, m_uri, m_audioDeviceValue,
+                                   m_audioDeviceId));
+    ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
+    const int result = m_pDxPlayer->Open();
+    if (result != 0) {
+      ORVO_LOG_ERROR("OrvoMediaPlayer::Open: Open failed 0x%X", static_cast<unsigned>(result));
+      return result;  // the engine stays, so a second Open answers InvalidState until Close
+    }
+    return Ok;
+  }
+
+  MediaFoundation::MediaFoundationPlayer* engine = nullptr;
+  HRESULT hr = MediaFoundation::MediaFoundationPlayer::CreateInstance(m_window, m_window, &engine);
+  if (FAILED(hr) || !engine) {
+    if (engine) engine->Release();
+    ORVO_LOG_ERROR("OrvoMediaPlayer::Open: MediaFoundationPlayer creation failed 0x%X", static_cast<unsigned>(hr));
+    return Failed;
+  }
+  m_pMediaFoundationPlayer = engine;
+  ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
+  hr = engine->OpenURL(m_playerId, m_uri.c_str(), m_streamDescriptors, m_callback);
+  if (FAILED(hr)) {
+    ORVO_LOG_ERROR("OrvoMediaPlayer::Open: OpenURL failed 0x%X", static_cast<unsigned>(hr));
+    return OpenFailed;
+  }
+  return Ok;
+}
+
+void OrvoMediaPlayer::Close() {
+  HWND window = nullptr;
+  {
+    PlayerLock lock(&m_lock);
+    window = m_window;
+  }
+  // The window lock is never taken under the player lock.
+  if (window) WindowRegistry::Instance().Remove(window);
+
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) {
+    m_pDxPlayer->Stop();
+    m_pDxPlayer.reset();
+  }
+  if (m_pMediaFoundationPlayer) {
+    m_pMediaFoundationPlayer->RequestStop();
+    m_pMediaFoundationPlayer->Shutdown();
+    m_pMediaFoundationPlayer->Release();
+    m_pMediaFoundationPlayer = nullptr;
+  }
+  if (m_window) {
+    if (m_oldWndProc != 0) {
+      SetWindowLongPtrW(m_window, GWLP_WNDPROC, m_oldWndProc);
+      m_oldWndProc = 0;
+    }
+    if (m_oldUserData != 0) {
+      SetWindowLongPtrW(m_window, GWLP_USERDATA, m_oldUserData);
+      m_oldUserData = 0;
+    } else if (GetWindowLongPtrW(m_window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this)) {
+      // The host had no user data of its own: do not leave it a pointer to a destroyed player.
+      SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+    }
+    m_window = nullptr;
+  }
+  m_streamDescriptors.clear();
+  m_mediaTypes.clear();
+  m_callback = nullptr;
+}
+
+int OrvoMediaPlayer::Play() {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return m_pDxPlayer->Play();
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStart());
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::Pause() {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return Failed;
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestPause());
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::Stop() {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) {
+    m_pDxPlayer->Stop();
+    return Ok;
+  }
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStop());
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::SetPosition(LONGLONG position) {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return Failed;
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestSeek(position));
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::SetPlaybackRate(double rate) {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return Failed;
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestRate(rate));
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::GetState() {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return m_pDxPlayer->GetState();
+  if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetState();
+  return Closed;
+}
+
+LONGLONG OrvoMediaPlayer::GetDuration() {
+  PlayerLock lock(&m_lock);
+  return m_pMediaFoundationPlayer ? m_pMediaFoundationPlayer->GetDuration() : 0;
+}
+
+LONGLONG OrvoMediaPlayer::GetPosition() {
+  PlayerLock lock(&m_lock);
+  return m_pMediaFoundationPlayer ? m_pMediaFoundationPlayer->GetPosition() : 0;
+}
+
+double OrvoMediaPlayer::GetPlaybackRate() {
+  PlayerLock lock(&m_lock);
+  return m_pMediaFoundationPlayer ? m_pMediaFoundationPlayer->GetPlaybackRate() : 1.0;
+}
+
+double OrvoMediaPlayer::GetVolume() {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return m_pDxPlayer->GetVolume();
+  if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetVolume();
+  return 1.0;
+}
+
+double OrvoMediaPlayer::GetBalance() {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return m_pDxPlayer->GetBalance();
+  if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetBalance();
+  return 0.5;
+}
+
+int OrvoMediaPlayer::IsStreamActive(int index) {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return m_pDxPlayer->IsStreamActive(index);
+  return Ok;
+}
+
+int OrvoMediaPlayer::SetVolume(double volume) {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) {
+    m_pDxPlayer->SetVolume(volume);
+    return Ok;
+  }
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetVolume(volume));
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::SetBalance(double balance) {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) {
+    m_pDxPlayer->SetBalance(balance);
+    return Ok;
+  }
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetBalance(balance));
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::SetAlphaBitmap(HBITMAP bitmap) {
+  PlayerLock lock(&m_lock);
+  // Only the session engine takes the bitmap over; otherwise the caller keeps it.
+  if (!m_pMediaFoundationPlayer) return InvalidState;
+  return ResultFromHr(m_pMediaFoundationPlayer->SetAlphaBitmap(bitmap));
+}
+
+int OrvoMediaPlayer::SetFullScreen(BOOL fullScreen) {
+  PlayerLock lock(&m_lock);
+  if (m_pDxPlayer) return Failed;
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetFullScreen(fullScreen));
+  return InvalidState;
+}
+
+int OrvoMediaPlayer::SetStretch(BOOL stretch) {
+  PlayerLock lock(&m_lock);
+  if (!m_pMediaFoundationPlayer) return InvalidState;
+  return ResultFromHr(m_pMediaFoundationPlayer->SetStretch(stretch));
+}
+
+size_t OrvoMediaPlayer::streamDescriptorCount() {
+  PlayerLock lock(&m_lock);
+  return m_streamDescriptors.size();
+}
+
+size_t OrvoMediaPlayer::mediaTypeCount() {
+  PlayerLock lock(&m_lock);
+  return m_mediaTypes.size();
+}
+
+DWORD OrvoMediaPlayer::streamIdentifierAt(size_t index) {
+  PlayerLock lock(&m_lock);
+  DWORD id = 0;
+  if (index < m_streamDescriptors.size()) m_streamDescriptors[index]->GetStreamIdentifier(&id);
+  return id;
+}
+
+LRESULT CALLBACK OrvoMediaPlayer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The shared reference keeps the player alive for the whole message, even if the host closes
+  // it meanwhile on another thread.
+  std::shared_ptr<OrvoMediaPlayer> player = WindowRegistry::Instance().Find(window);
+  if (!player) return DefWindowProcW(window, message, wParam, lParam);
+  return player->handleWindowMessage(window, message, wParam, lParam);
+}
+
+LRESULT OrvoMediaPlayer::handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PlayerLock lock(&m_lock);
+  if (m_pMediaFoundationPlayer) {
+    switch (message) {
+      case WM_SIZE:
+        m_pMediaFoundationPlayer->OnSize(LOWORD(lParam), HIWORD(lParam));
+        break;
+      case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        if (!m_pMediaFoundationPlayer->OnPaint()) {
+          RECT client;
+          GetClientRect(window, &client);
+          FillRect(dc, &client, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+        }
+        EndPaint(window, &paint);
+        break;
+      }
+      case kSessionEventMessage:
+        m_pMediaFoundationPlayer->HandleEvent(reinterpret_cast<IMFMediaEvent*>(wParam));
+        break;
+      default:
+        break;
+    }
+  }
+  if (m_oldWndProc == 0) return DefWindowProcW(window, message, wParam, lParam);
+  return CallWindowProcW(reinterpret_cast<WNDPROC>(m_oldWndProc), window, message, wParam, lParam);
+}
+
+}  // namespace Media
+}  // namespace ORVO

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <windows.h>
+#include <mfidl.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/PlayerTypes.h"
+
+namespace ORVO {
+namespace MediaFoundation {
+class MediaFoundationPlayer;
+}
+namespace Media {
+
+class DxPlayer;
+
+// The object behind one player id: keeps the host's configuration until Open, then owns exactly
+// one engine until Close. The low-latency flag alone chooses the engine.
+//
+// Threads: every method but HandleWindowMessage runs on a host thread under the registry lock and
+// takes m_lock itself. HandleWindowMessage runs on the preview window's thread.
+// Lock order: registry lock -> m_lock -> engine lock. The window lock is taken alone, or directly
+// under the registry lock, never while m_lock is held.
+class OrvoMediaPlayer {
+ public:
+  explicit OrvoMediaPlayer(int playerId);
+  ~OrvoMediaPlayer();
+  OrvoMediaPlayer(const OrvoMediaPlayer&) = delete;
+  OrvoMediaPlayer& operator=(const OrvoMediaPlayer&) = delete;
+
+  int playerId() const { return m_playerId; }
+
+  // Configuration before Open.
+  int SetPreviewWindow(HWND window, std::shared_ptr<OrvoMediaPlayer> self);
+  int SetCallback(RequestDataCallback callback);
+  int SetAudioOutputDevice(int value, const wchar_t* deviceId);
+  int UseLowLatencyRenderer(bool enable);
+  int CreateMediaType(IMFMediaType** mediaType);
+  int AddMediaType(IMFMediaType* mediaType);
+
+  int Open(const wchar_t* uri);
+  void Close();
+  int Play();
+  int Pause();
+  int Stop();
+  int SetPosition(LONGLONG position);
+  int SetPlaybackRate(double rate);
+
+  int GetState();
+  LONGLONG GetDuration();
+  LONGLONG GetPosition();
+  double GetPlaybackRate();
+  double GetVolume();
+  double GetBalance();
+  int IsStreamActive(int index);
+  int SetVolume(double volume);
+  int SetBalance(double balance);
+  int SetAlphaBitmap(HBITMAP bitmap);
+  int SetFullScreen(BOOL fullScreen);
+  int SetStretch(BOOL stretch);
+
+  // The subclassed window's procedure, installed while the Media Session engine may be used.
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  // Read-only views for tests and engines.
+  size_t streamDescriptorCount();
+  size_t mediaTypeCount();
+  DWORD streamIdentifierAt(size_t index);
+
+ private:
+  LRESULT handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  bool hasEngine() const { return m_pDxPlayer || m_pMediaFoundationPlayer; }
+
+  CRITICAL_SECTION m_lock;
+  bool m_useLowLatencyRenderer = true;
+  int m_playerId;
+  std::wstring m_uri;
+  int m_audioDeviceValue = 6;
+  std::wstring m_audioDeviceId;
+  HWND m_window = nullptr;
+  MediaFoundation::MediaFoundationPlayer* m_pMediaFoundationPlayer = nullptr;
+  std::unique_ptr<DxPlayer> m_pDxPlayer;
+  LONG_PTR m_oldWndProc = 0;
+  LONG_PTR m_oldUserData = 0;
+  std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>> m_streamDescriptors;
+  std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> m_mediaTypes;
+  RequestDataCallback m_callback = nullptr;
+};
+
+}  // namespace Media
+}  // namespace ORVO

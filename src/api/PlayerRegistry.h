@@ -1,0 +1,65 @@
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+
+namespace ORVO {
+namespace MediaFoundation {
+class VideoDecoderClassFactory;
+}
+namespace Media {
+
+class OrvoMediaPlayer;
+
+// Process-wide map from player id to player. Its lock is the outermost lock of the library: every
+// exported function holds it for its whole duration. Ids count up from 1 and are never reused
+// while the library stays loaded.
+//
+// While at least one player exists, Media Foundation is started, the local decoder factory is
+// registered, and the library holds a reference to its own module, so that a host unloading it
+// with players still open cannot pull the code out from under their threads.
+class PlayerRegistry {
+ public:
+  static PlayerRegistry& Instance();
+
+  void lock() { EnterCriticalSection(&m_lock); }
+  void unlock() { LeaveCriticalSection(&m_lock); }
+
+  // Under the lock.
+  int add();
+  std::shared_ptr<OrvoMediaPlayer> find(int playerId) const;
+  // Closes the player and removes it; the last removal shuts the platform down again.
+  bool close(int playerId);
+  size_t size() const { return m_players.size(); }
+
+  // Frees the registry when the library is unloaded with FreeLibrary. At process exit it is left
+  // alone instead: players still registered then belong to threads the OS has already ended, and
+  // destroying them would touch a platform that is shutting down.
+  static void DestroyAtUnload();
+
+ private:
+  PlayerRegistry();
+  ~PlayerRegistry();
+  void startPlatform();
+  void stopPlatform();
+
+  CRITICAL_SECTION m_lock;
+  int m_nextId = 1;
+  std::map<int, std::shared_ptr<OrvoMediaPlayer>> m_players;
+  MediaFoundation::VideoDecoderClassFactory* m_factory = nullptr;
+  HMODULE m_selfReference = nullptr;
+};
+
+// Scoped hold of the registry lock.
+class RegistryLock {
+ public:
+  RegistryLock() { PlayerRegistry::Instance().lock(); }
+  ~RegistryLock() { PlayerRegistry::Instance().unlock(); }
+  RegistryLock(const RegistryLock&) = delete;
+  RegistryLock& operator=(const RegistryLock&) = delete;
+};
+
+}  // namespace Media
+}  // namespace ORVO
