@@ -1,0 +1,89 @@
+#include "AudioCapture.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "UnixCommand.h"
+
+namespace orvo_test {
+
+AudioCapture::AudioCapture() = default;
+AudioCapture::~AudioCapture() = default;
+
+bool AudioCapture::start(double seconds) {
+  m_path = ScratchPath("capture.raw");
+  std::string monitor = TestbedEnv("ORVO_AUDIO_MONITOR");
+  if (monitor.empty()) monitor = "orvo_sink.monitor";
+  char duration[32];
+  snprintf(duration, sizeof(duration), "%.2f", seconds);
+  m_process.reset(new UnixCommand(std::string("timeout ") + duration + " parec -d " + monitor +
+                                  " --latency-msec=20 --format=s16le --rate=48000 --channels=2 --raw > '" +
+                                  m_path + "'"));
+  return m_process->started();
+}
+
+bool AudioCapture::finish() {
+  if (!m_process) return false;
+  m_process->wait(120000);
+  m_process.reset();
+  m_samples.clear();
+  FILE* file = fopen(m_path.c_str(), "rb");
+  if (!file) return false;
+  int16_t buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, sizeof(int16_t), 4096, file)) > 0) m_samples.insert(m_samples.end(), buffer, buffer + n);
+  fclose(file);
+  remove(m_path.c_str());
+  return !m_samples.empty();
+}
+
+namespace {
+void frameRange(size_t total, double from, double to, size_t* first, size_t* last) {
+  const size_t frames = total / 2;
+  *first = static_cast<size_t>(from * 48000.0);
+  *last = static_cast<size_t>(to * 48000.0);
+  if (*last > frames) *last = frames;
+  if (*first > *last) *first = *last;
+}
+}  // namespace
+
+double AudioCapture::rms(int channel, double from, double to) const {
+  size_t first, last;
+  frameRange(m_samples.size(), from, to, &first, &last);
+  if (last == first) return 0.0;
+  double sum = 0.0;
+  for (size_t i = first; i < last; ++i) {
+    const double v = m_samples[i * 2 + channel] / 32768.0;
+    sum += v * v;
+  }
+  return std::sqrt(sum / static_cast<double>(last - first));
+}
+
+double AudioCapture::peak(int channel, double from, double to) const {
+  size_t first, last;
+  frameRange(m_samples.size(), from, to, &first, &last);
+  double best = 0.0;
+  for (size_t i = first; i < last; ++i) best = std::fmax(best, std::fabs(m_samples[i * 2 + channel] / 32768.0));
+  return best;
+}
+
+double AudioCapture::frequency(int channel, double from, double to) const {
+  size_t first, last;
+  frameRange(m_samples.size(), from, to, &first, &last);
+  // Rising zero crossings, interpolated between samples.
+  double firstCross = -1.0, lastCross = -1.0;
+  int crossings = 0;
+  for (size_t i = first + 1; i < last; ++i) {
+    const double a = m_samples[(i - 1) * 2 + channel], b = m_samples[i * 2 + channel];
+    if (a < 0 && b >= 0) {
+      const double at = static_cast<double>(i - 1) + (-a) / (b - a);
+      if (firstCross < 0) firstCross = at;
+      lastCross = at;
+      ++crossings;
+    }
+  }
+  if (crossings < 2) return 0.0;
+  return (crossings - 1) * 48000.0 / (lastCross - firstCross);
+}
+
+}  // namespace orvo_test

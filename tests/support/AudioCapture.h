@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvo_test {
+
+class UnixCommand;
+
+// Records the test bed's null sink monitor (what the library played) with parec, as 48 kHz
+// stereo 16-bit. The first few hundred milliseconds of a capture can be missing: leave margin.
+class AudioCapture {
+ public:
+  AudioCapture();
+  ~AudioCapture();
+  // Starts recording for at most the given time.
+  bool start(double seconds);
+  // Waits for the recording to end and loads it.
+  bool finish();
+
+  const std::vector<int16_t>& samples() const { return m_samples; }  // interleaved L R
+  int sampleRate() const { return 48000; }
+  // Analysis of one channel (0 left, 1 right) over [from, to) seconds of the capture.
+  double rms(int channel, double from, double to) const;
+  double peak(int channel, double from, double to) const;
+  // Frequency from zero crossings; good for a clean tone.
+  double frequency(int channel, double from, double to) const;
+  double durationSeconds() const { return m_samples.size() / 2.0 / 48000.0; }
+
+ private:
+  std::unique_ptr<UnixCommand> m_process;
+  std::string m_path;
+  std::vector<int16_t> m_samples;
+};
+
+}  // namespace orvo_test
