@@ -57,6 +57,11 @@ start_wine() {
     echo "testbed: creating the Wine prefix (about 15 s)"
     wineboot -i </dev/null >"$state/wineboot.log" 2>&1
   fi
+  # Without a window manager, Wine waits 2 s for every managed window to be withdrawn when it is
+  # hidden or destroyed; unmanaged windows also keep their Windows coordinates on the X screen.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+  # A crash prints its backtrace into the test's output instead of waiting on a dialog forever.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
   # Wine's services inherit the stdout of the first wine process: start them detached from ours.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
