@@ -475,7 +475,17 @@ HRESULT OrvoSource::HaltStreams(OrvoSourceOp* op) {
 
 void OrvoSource::joinPullingThread() {
   if (!m_pullingThread) return;
-  if (m_pullingThread->joinable()) m_pullingThread->join();
+  if (m_pullingThread->get_id() == std::this_thread::get_id()) {
+    // The host stopped or closed the player from inside its callback: a thread cannot join itself.
+    // It leaves by itself once the callback returns (the state is no longer started); until then
+    // it keeps the source alive with a reference of its own.
+    ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
+    AddRef();
+    m_releaseOnExit = true;
+    m_pullingThread->detach();
+  } else if (m_pullingThread->joinable()) {
+    m_pullingThread->join();
+  }
   m_pullingThread.reset();
 }
 
@@ -515,6 +525,7 @@ void OrvoSource::pullingRoutine() {
   }
   ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread finished", static_cast<void*>(this));
   m_pullingThreadDone = true;
+  if (m_releaseOnExit.exchange(false)) Release();  // may destroy the source: nothing may follow
 }
 
 void OrvoSource::endAllStreams() {
