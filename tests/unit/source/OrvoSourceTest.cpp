@@ -378,3 +378,44 @@ TEST_F(OrvoSourceTest, ShutdownLeavesNoThreadBehind) {
   // The stream outlives its source's shutdown safely and only answers MF_E_SHUTDOWN.
   EXPECT_EQ(streams[0]->RequestSample(nullptr), MF_E_SHUTDOWN);
 }
+
+TEST(OrvoSourceLifetime, RepeatedStartStopWithALiveHostEndsWithNothingHeld) {
+  ScriptedHost::Instance().reset([](int, unsigned char, IMFSample* sample) {
+    Sleep(1);
+    return FillSample(sample, 100, 7, 0);
+  });
+  OrvoSource* source = nullptr;
+  ASSERT_EQ(OrvoSource::CreateInstance(&source), S_OK);
+  ASSERT_EQ(source->Open(1, L"orvo://x", {Descriptor(0, VideoType(640, 360).Get()), Descriptor(1, AudioType(16000).Get())},
+                         &ScriptedHost::Callback),
+            S_OK);
+  ComPtr<IMFPresentationDescriptor> pd;
+  ASSERT_EQ(source->CreatePresentationDescriptor(&pd), S_OK);
+  for (int cycle = 0; cycle < 15; ++cycle) {
+    PROPVARIANT empty;
+    PropVariantInit(&empty);
+    ASSERT_EQ(source->Start(pd.Get(), &GUID_NULL, &empty), S_OK);
+    ComPtr<IMFMediaEvent> started = WaitForEvent(source, MESourceStarted);
+    ASSERT_TRUE(started) << cycle;
+    EXPECT_EQ(StatusOf(started.Get()), S_OK);
+    Sleep(cycle % 3);
+    ASSERT_EQ(source->Stop(), S_OK);
+    ComPtr<IMFMediaEvent> stopped = WaitForEvent(source, MESourceStopped);
+    ASSERT_TRUE(stopped) << cycle;
+    EXPECT_EQ(StatusOf(stopped.Get()), S_OK);
+    EXPECT_FALSE(source->hasPullingThread()) << cycle;
+  }
+  ASSERT_EQ(source->Shutdown(), S_OK);
+  pd.Reset();
+  // Work items still queued hold the source briefly; then only the creator's reference is left.
+  ULONG remaining = 0;
+  for (int i = 0; i < 200; ++i) {
+    source->AddRef();
+    remaining = source->Release();
+    if (remaining == 1) break;
+    Sleep(5);
+  }
+  EXPECT_EQ(remaining, 1u);
+  EXPECT_EQ(source->Release(), 0u);
+  ScriptedHost::Instance().reset(nullptr);
+}
