@@ -81,14 +81,17 @@ TEST(OrvoSourceOpen, SchemeIsCaseSensitiveAndASecondOpenFails) {
 TEST_F(OrvoSourceTest, OneStreamPerDistinctIdentifierAllSelected) {
   auto video = VideoType(640, 360);
   auto audio = AudioType(16000);
-  // 0x100 has the same low 8 bits as 0: no second stream, but it stays in the presentation.
+  // 0x100 has the same low 8 bits as 0: no second stream, and left out of the presentation, which
+  // must match the streams for Start to accept it.
+  LogCapture log(L"source_streams.log");
   open({Descriptor(0, video.Get()), Descriptor(1, audio.Get()), Descriptor(0x100, video.Get())});
   EXPECT_EQ(m_source->streamCount(), 2u);
+  EXPECT_TRUE(log.contains("OrvoSource::CreateStreams: stream identifier 256 repeats stream 0, left out"));
   ComPtr<IMFPresentationDescriptor> pd;
   ASSERT_EQ(m_source->CreatePresentationDescriptor(&pd), S_OK);
   DWORD count = 0;
   pd->GetStreamDescriptorCount(&count);
-  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(count, 2u);
   for (DWORD i = 0; i < count; ++i) {
     BOOL selected = FALSE;
     ComPtr<IMFStreamDescriptor> sd;
@@ -98,6 +101,9 @@ TEST_F(OrvoSourceTest, OneStreamPerDistinctIdentifierAllSelected) {
   DWORD characteristics = 0;
   EXPECT_EQ(m_source->GetCharacteristics(&characteristics), S_OK);
   EXPECT_EQ(characteristics, static_cast<DWORD>(MFMEDIASOURCE_IS_LIVE));
+  HRESULT started = E_FAIL;
+  EXPECT_EQ(StartAll(m_source, &started).size(), 2u);
+  EXPECT_EQ(started, S_OK);
   ComPtr<IMFAttributes> attributes;
   ASSERT_EQ(m_source->GetStreamAttributes(1, &attributes), S_OK);
   GUID major = GUID_NULL;
