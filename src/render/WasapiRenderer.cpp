@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/ComAdopt.h"
 #include "common/Guids.h"
 #include "log/Log.h"
 #include "render/AudioMath.h"
@@ -467,7 +468,7 @@ HRESULT WasapiRenderer::resample(IMFSample* sample) {
     hr = m_pResampler->ProcessOutput(0, 1, &output, &status);
     if (output.pEvents) output.pEvents->Release();
     ComPtr<IMFSample> pProvided;
-    if (transformProvidesSamples && output.pSample) pProvided.Attach(output.pSample);
+    if (transformProvidesSamples && output.pSample) pProvided = AdoptRef(output.pSample);
     if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) return S_OK;
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: ProcessOutput failed 0x%X", this, (unsigned)hr);
