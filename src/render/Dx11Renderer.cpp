@@ -619,6 +619,11 @@ HRESULT Dx11Renderer::UpdateDXGISwapChain() {
   desc.Flags = m_stereoEnabled ? DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH : 0;
 
   HRESULT hr;
+  if (!m_pDXGIFactory2 || !m_pD3D11Device) {
+    hr = MF_E_NOT_INITIALIZED;
+    ORVO_LOG_DEBUG("Dx11Renderer::UpdateDXGISwapChain[%p]: m_pDXGIFactory2 != NULL failed 0x%X", this, (unsigned)hr);
+    return hr;
+  }
   if (m_pSwapChain1) {
     hr = m_pSwapChain1->ResizeBuffers(4, desc.Width, desc.Height, DXGI_FORMAT_B8G8R8A8_UNORM, desc.Flags);
     if (FAILED(hr)) {
@@ -880,6 +885,10 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     hr = CreateDXGIManagerAndDevice(static_cast<D3D_DRIVER_TYPE>(mode));
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: CreateDXGIManagerAndDevice failed 0x%X", this, (unsigned)hr);
+      // A half-built device must not be kept: the trigger (a monitor change) will not repeat, so
+      // the next frame tries again.
+      m_forceRecreation = true;
+      m_pSwapChain1.Reset();
       return hr;
     }
     *pbDeviceChanged = TRUE;
@@ -905,7 +914,7 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   }
 
   if (m_compatibility) {
-    if (!m_pD3D11Device) return S_OK;
+    if (!m_pD3D11Device || !m_pD3DImmediateContext || !m_pCompatPresenter) return MF_E_NOT_INITIALIZED;
     hr = processFrameCompatible(pCurrentType, buffer.Get(), target);
     if (SUCCEEDED(hr) && ppOutputSample != nullptr) hr = createRenderTargetSample(ppOutputSample, "ProcessFrame");
     return hr;
