@@ -1218,8 +1218,8 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
   D3D11_TEXTURE2D_DESC textureDesc = {};
   pTexture->GetDesc(&textureDesc);
   bool rebuilt = false;
-  if (!m_pVideoProcessorEnum || !m_pSwapChain1 || textureDesc.Width != m_frameWidth ||
-      textureDesc.Height != m_frameHeight) {
+  if (NeedsProcessorRebuild(m_pVideoProcessorEnum != nullptr, m_pSwapChain1 != nullptr, textureDesc.Width,
+                            textureDesc.Height, m_frameWidth, m_frameHeight)) {
     m_pVideoProcessorEnum.Reset();
     m_pSwapChain1.Reset();
     m_frameWidth = textureDesc.Width;
@@ -1282,13 +1282,15 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
 
   RECT source = m_sourceRect;
   const RECT destination = LetterBoxDstRect(&source, m_targetRect, m_displayArea, m_displayWidth, m_displayHeight);
-  const bool destinationChanged = !RectEquals(destination, previousDestination);
-  const bool sourceChanged = !RectEquals(source, previousSource);
-  if (!m_pSwapChain1 || destinationChanged) {
+  const TransformUpdate update =
+      DecideTransformUpdate(rebuilt, m_pSwapChain1 != nullptr, previousDestination, destination, previousSource, source);
+  const bool destinationChanged = update.destinationChanged;
+  const bool sourceChanged = update.sourceChanged;
+  if (update.updateSwapChain) {
     hr = UpdateDXGISwapChain();
     if (FAILED(hr)) return hr;
   }
-  if (rebuilt || destinationChanged || sourceChanged) {
+  if (update.reconfigure) {
     hr = m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING) "
@@ -1296,7 +1298,7 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
                      this, (unsigned)hr);
       return hr;
     }
-    if (rebuilt || destinationChanged) {
+    if (update.setOutputType) {
       hr = SetXVPOutputMediaType(pCurrentType, m_targetRect);
       if (FAILED(hr)) return hr;
     }

@@ -512,3 +512,27 @@ TEST_F(Dx11RendererTest, FailedRecreationReportsErrorsWithoutCrashing) {
   EXPECT_TRUE(FAILED(Process(r.renderer, type.Get(), frame.Get(), &changed)));
   EXPECT_EQ(S_OK, r->PresentFrame());
 }
+
+TEST_F(Dx11RendererTest, TransformPathOnDeviceWithoutVideoInterfaceFailsCleanly) {
+  // The device claims video support (seam) but has no ID3D11VideoDevice: what a driver that lies
+  // would do. The transform path must fail per frame with E_NOINTERFACE, not crash or hang.
+  DeviceRecorder::pretendVideo = true;
+  TestWindow window(160, 120);
+  RendererHolder r(new Dx11Renderer());
+  const HRESULT hr = r->SetVideoWindow(window.hwnd());
+  if (FAILED(hr)) {
+    // Wine's video processor transform may refuse a Direct3D manager; then the stream never starts.
+    EXPECT_FALSE(r->IsCompatibilityMode());
+    GTEST_SKIP() << "video processor transform refused the device manager: 0x" << std::hex << hr;
+  }
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(64, 48);
+  ASSERT_EQ(S_OK, r->SetCurrentMediaType(type.Get()));
+  ComPtr<IMFVideoSampleAllocatorEx> allocator;
+  ASSERT_EQ(S_OK, r->GetService(ORVO::kMR_VIDEO_ACCELERATION_SERVICE, IID_PPV_ARGS(&allocator)));
+  ComPtr<IMFSample> texture;
+  ASSERT_EQ(S_OK, allocator->AllocateSample(&texture));
+  EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), texture.Get(), nullptr));
+  // A system-memory sample is refused on this path: it has no DXGI buffer.
+  ComPtr<IMFSample> memory = orvo_test::QuadrantSample(64, 48, 32, 24);
+  EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), memory.Get(), nullptr));
+}
