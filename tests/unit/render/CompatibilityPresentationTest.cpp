@@ -174,9 +174,16 @@ TEST_F(CompatibilityPresentationTest, BottomUpFramesAndCroppedAperturesShowUprig
     aperture.Area = {640, 360};
     type->SetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture), sizeof(aperture));
     ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(type.Get()));
-    // Rows 360..367 are the decoder's padding: quadrant colours stop at row 360 only if the
-    // aperture is honoured, because the split sits at 180 = 360 / 2.
+    // Rows 360..367 are the decoder's padding, painted magenta; the split sits at 180 = 360 / 2,
+    // so quadrants and corners only line up when the aperture is honoured.
     ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 368, 320, 180);
+    ComPtr<IMFMediaBuffer> buffer;
+    ASSERT_EQ(S_OK, frame->GetBufferByIndex(0, &buffer));
+    BYTE* data = nullptr;
+    buffer->Lock(&data, nullptr, nullptr);
+    UINT32* padding = reinterpret_cast<UINT32*>(data + 360 * 640 * 4);
+    for (int i = 0; i < 8 * 640; ++i) padding[i] = 0xFFFF00FF;  // magenta: must never be seen
+    buffer->Unlock();
     Screenshot shot = Show(type.Get(), frame.Get(), "compat_aperture.png");
     ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 0.5, 480, 360);
   }
