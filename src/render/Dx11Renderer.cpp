@@ -63,7 +63,7 @@ CompositionShared& Composition() {
   return shared;
 }
 
-// The creation mode and frame counter are process-wide and, by design, unlocked; atomics keep the
+// The creation mode and frame counter are process-wide and deliberately unlocked; atomics keep the
 // unsynchronised access well defined.
 std::atomic<UINT> g_deviceCreationMode{1};
 std::atomic<UINT> g_frameCounter{0};
@@ -111,6 +111,8 @@ Dx11Renderer::Dx11Renderer(const Options& options)
 }
 
 Dx11Renderer::~Dx11Renderer() {
+  // A renderer released without Shutdown must still leave the shared composition tree.
+  releaseCompositionVisual();
   delete m_pMonitors;
   m_pMonitors = nullptr;
   DeleteCriticalSection(&m_lock);
@@ -206,7 +208,7 @@ STDMETHODIMP Dx11Renderer::GetService(REFGUID guidService, REFIID riid, LPVOID* 
   if (guidService != ORVO::kMR_VIDEO_ACCELERATION_SERVICE) return MF_E_UNSUPPORTED_SERVICE;
 
   // The pulling thread asks while the rendering thread may re-create the device: the members
-  // read here need the renderer's lock even though the design leaves GetService unlocked.
+  // read here need the renderer's lock, although COM callers expect GetService to be cheap.
   CriticalSectionGuard guard(&m_lock);
   if (riid == __uuidof(IMFDXGIDeviceManager)) {
     if (!m_pDXGIManager) return E_NOINTERFACE;
