@@ -176,6 +176,12 @@ STDMETHODIMP Dx11Renderer::SetVideoWindow(HWND hwndVideo) {
     ORVO_LOG_DEBUG("Dx11Renderer::SetVideoWindow[%p]: CreateDXGIManagerAndDevice failed 0x%X", this, (unsigned)hr);
     return hr;
   }
+  // A second call brings a new device and maybe a new window: nothing of the old ones may be
+  // drawn into again.
+  m_pDX11VideoDevice.Reset();
+  m_pVideoProcessorEnum.Reset();
+  m_pVideoProcessor.Reset();
+  m_pSwapChain1.Reset();
   // Compatibility presentation has no device manager for the transform to work on.
   if (m_useXVP && !m_compatibility) return CreateXVP();
   return S_OK;

@@ -211,3 +211,29 @@ TEST_F(CompatibilityPresentationTest, BlackFrameOfStopClearsThePicture) {
   const Rgb seen = shot.clientMean(s_window->hwnd(), RECT{0, 45, 480, 315});
   EXPECT_LE(orvo_test::ColourDistance(seen, Rgb{0, 0, 0}), 8) << Describe(seen);
 }
+
+TEST_F(CompatibilityPresentationTest, SecondVideoWindowTakesOverPresentation) {
+  TestWindow other(320, 180, L"second window");
+  Dx11Renderer* renderer = new Dx11Renderer();
+  ASSERT_EQ(S_OK, renderer->SetVideoWindow(s_window->hwnd()));
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, 360);
+  ASSERT_EQ(S_OK, renderer->SetCurrentMediaType(type.Get()));
+  ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 360, 320, 180);
+  UINT interlace = MFVideoInterlace_Progressive;
+  BOOL changed = FALSE, again = FALSE;
+  EXPECT_EQ(S_OK, renderer->ProcessFrame(type.Get(), frame.Get(), &interlace, &changed, &again, nullptr));
+  EXPECT_EQ(S_OK, renderer->PresentFrame());
+  // Moving to another window re-creates the device; frames then go to the new window.
+  ASSERT_EQ(S_OK, renderer->SetVideoWindow(other.hwnd()));
+  EXPECT_EQ(S_OK, renderer->ProcessFrame(type.Get(), frame.Get(), &interlace, &changed, &again, nullptr));
+  EXPECT_EQ(S_OK, renderer->PresentFrame());
+  other.pump(150);
+  Screenshot shot = Screenshot::Capture();
+  ASSERT_TRUE(shot.ok());
+  // 320x180 is exactly 16:9: no bars, the four quadrants fill the client area.
+  EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(other.hwnd(), 80, 45), ToRgb(orvo_test::kTopLeft)), kTolerance);
+  EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(other.hwnd(), 240, 135), ToRgb(orvo_test::kBottomRight)),
+            kTolerance);
+  renderer->Shutdown();
+  renderer->Release();
+}
