@@ -22,3 +22,11 @@ constexpr GUID kMFT_FRIENDLY_NAME_Attribute = {0x314ffbae, 0x5b41, 0x4c95, {0x9c
 #include <codecapi.h>
 __CRT_UUID_DECL(ICodecAPI, 0x901db4c7, 0x31ce, 0x41a2, 0x85, 0xdc, 0x8f, 0xa0, 0xbf, 0x41, 0xb8, 0xda)
 #endif
+
+// Video renderer services, declared by mingw-w64's evr.h but in none of its import libraries.
+namespace ORVO {
+// MR_VIDEO_RENDER_SERVICE {1092A86C-AB1A-459A-A336-831FBC4D11FF}
+constexpr GUID kMR_VIDEO_RENDER_SERVICE = {0x1092a86c, 0xab1a, 0x459a, {0xa3, 0x36, 0x83, 0x1f, 0xbc, 0x4d, 0x11, 0xff}};
+// MR_VIDEO_MIXER_SERVICE {073CD2FC-6CF4-40B7-8859-E89552C841F8}
+constexpr GUID kMR_VIDEO_MIXER_SERVICE = {0x073cd2fc, 0x6cf4, 0x40b7, {0x88, 0x59, 0xe8, 0x95, 0x52, 0xc8, 0x41, 0xf8}};
+}  // namespace ORVO
