@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/Uri.h"
+#include "common/AdoptComPtr.h"
 #include "common/ComInit.h"
 #include "common/Guids.h"
 #include "log/Log.h"
@@ -671,8 +672,7 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
     ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: pEvent == NULL", this);
     return E_POINTER;
   }
-  ComPtr<IMFMediaEvent> owned;
-  owned.Attach(event);
+  const ComPtr<IMFMediaEvent> owned = AdoptComPtr(event);
   Guard guard(this);
   if (m_disposed) return S_FALSE;
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/AdoptComPtr.h"
 #include "log/Log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -63,7 +64,7 @@ ComPtr<IMFMediaEvent> PostedSessionEvents::Claim(uint64_t owner, WPARAM wParam) 
     auto it = m_events.find(event);
     if (it == m_events.end()) return nullptr;
     postedBy = it->second;
-    claimed.Attach(event);  // takes over the table's reference
+    claimed = AdoptComPtr(event);  // takes over the table's reference
     m_events.erase(it);
   }
   if (postedBy != owner) return nullptr;  // released here, outside the lock
@@ -76,7 +77,7 @@ void PostedSessionEvents::Discard(WPARAM wParam) {
   TableLock lock(&m_lock);
   auto it = m_events.find(event);
   if (it == m_events.end()) return;
-  released.Attach(event);
+  released = AdoptComPtr(event);
   m_events.erase(it);
 }
 
@@ -87,8 +88,7 @@ size_t PostedSessionEvents::Retire(uint64_t owner) {
     m_retired.insert(owner);
     for (auto it = m_events.begin(); it != m_events.end();) {
       if (it->second == owner) {
-        released.emplace_back();
-        released.back().Attach(it->first);
+        released.push_back(AdoptComPtr(it->first));
         it = m_events.erase(it);
       } else {
         ++it;
