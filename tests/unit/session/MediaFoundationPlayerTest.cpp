@@ -7,6 +7,7 @@
 #include <mferror.h>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -545,4 +546,191 @@ TEST_F(SessionEngineTest, OpeningAgainTearsTheFirstSessionDown) {
   const auto map = player->inFlightCommands();
   ASSERT_EQ(map.size(), 1u);
   EXPECT_EQ(map.begin()->second.command, MediaFoundationPlayer::CommandOpen);
+}
+
+// ---- Volume and balance ----------------------------------------------------------------------
+
+TEST_F(SessionEngineTest, VolumeGivenBeforePlaybackIsAppliedOnStarted) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(2, 1.0f);
+  openReady();
+  EXPECT_EQ(player->SetVolume(0.8), S_OK);  // no control before Started: remembered
+  EXPECT_EQ(fake->streamVolume->setCalls, 0);
+  EXPECT_EQ(player->RequestStart(), S_OK);
+  deliver(MESessionStarted);
+  EXPECT_EQ(fake->streamVolume->setCalls, 1);
+  // The unset balance is read back from equal channels as centre.
+  EXPECT_EQ(fake->streamVolume->volumes, (std::vector<float>{0.8f, 0.8f}));
+  EXPECT_NEAR(player->GetVolume(), 0.8, 1e-6);
+  EXPECT_DOUBLE_EQ(player->GetBalance(), 0.5);
+}
+
+TEST_F(SessionEngineTest, BalanceGivenAloneBeforePlaybackIsAppliedOnStarted) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(2, 0.6f);
+  openReady();
+  EXPECT_EQ(player->SetBalance(0.75), S_OK);
+  EXPECT_EQ(player->RequestStart(), S_OK);
+  deliver(MESessionStarted);
+  // The volume is read from the renderer (0.6) and the left side faded to half of it.
+  EXPECT_EQ(fake->streamVolume->volumes, (std::vector<float>{0.3f, 0.6f}));
+}
+
+TEST_F(SessionEngineTest, StereoBalanceThenVolume) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(2);
+  startPlaying();
+  EXPECT_EQ(player->SetBalance(0.25), S_OK);
+  EXPECT_EQ(player->SetVolume(1.0), S_OK);
+  EXPECT_EQ(fake->streamVolume->volumes, (std::vector<float>{1.0f, 0.5f}));
+  EXPECT_DOUBLE_EQ(player->GetBalance(), 0.25);
+  EXPECT_DOUBLE_EQ(player->GetVolume(), 1.0);
+}
+
+TEST_F(SessionEngineTest, SixChannelBalanceFadesEveryEvenChannel) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(6);
+  startPlaying();
+  EXPECT_EQ(player->SetVolume(1.0), S_OK);
+  EXPECT_EQ(player->SetBalance(0.75), S_OK);
+  EXPECT_EQ(fake->streamVolume->volumes, (std::vector<float>{0.5f, 1.0f, 0.5f, 1.0f, 0.5f, 1.0f}));
+  EXPECT_DOUBLE_EQ(player->GetBalance(), 0.75);
+}
+
+TEST_F(SessionEngineTest, MonoReportsCentreWhateverWasSet) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(1);
+  startPlaying();
+  EXPECT_EQ(player->SetBalance(0.2), S_OK);
+  EXPECT_DOUBLE_EQ(player->GetBalance(), 0.5);
+}
+
+TEST_F(SessionEngineTest, VolumeOutsideTheUnitRangeIsRefusedAndNothingChanges) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(2, 0.7f);
+  startPlaying();
+  EXPECT_EQ(player->SetVolume(1.5), E_INVALIDARG);
+  EXPECT_EQ(player->SetVolume(-0.1), E_INVALIDARG);
+  EXPECT_EQ(player->SetBalance(std::numeric_limits<double>::quiet_NaN()), E_INVALIDARG);
+  EXPECT_EQ(fake->streamVolume->setCalls, 0);
+  EXPECT_NEAR(player->GetVolume(), 0.7, 1e-6);
+}
+
+TEST_F(SessionEngineTest, GetVolumeWithoutAControlReportsFullAndRemembersNothing) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(2, 0.4f);
+  openReady();
+  // Stopped: no control may be created yet.
+  EXPECT_DOUBLE_EQ(player->GetVolume(), 1.0);
+  EXPECT_DOUBLE_EQ(player->GetBalance(), 0.5);
+  EXPECT_EQ(player->RequestStart(), S_OK);
+  deliver(MESessionStarted);
+  // Neither query stored a setting, so nothing was applied on Started.
+  EXPECT_EQ(fake->streamVolume->setCalls, 0);
+  EXPECT_NEAR(player->GetVolume(), 0.4, 1e-6);
+}
+
+TEST_F(SessionEngineTest, ServicesThatSucceedWithoutAnInterfaceCountAsAbsent) {
+  // Wine answers MR_VIDEO_MIXER_SERVICE with S_OK and a null pointer.
+  fake->streamVolumeMode = ServiceMode::NullWithSuccess;
+  fake->displayMode = ServiceMode::NullWithSuccess;
+  fake->mixerMode = ServiceMode::NullWithSuccess;
+  fake->rateMode = ServiceMode::NullWithSuccess;
+  startPlaying();
+  EXPECT_FALSE(player->hasDisplayControl());
+  EXPECT_FALSE(player->hasMixerBitmap());
+  EXPECT_EQ(player->SetVolume(0.5), S_OK);
+  EXPECT_EQ(player->SetBalance(0.3), S_OK);
+  EXPECT_EQ(player->SetFullScreen(TRUE), S_OK);
+  EXPECT_EQ(player->SetStretch(TRUE), S_OK);
+  EXPECT_EQ(player->SetAlphaBitmap(nullptr), S_OK);
+  EXPECT_FALSE(player->OnPaint());
+  player->OnSize(100, 100);
+}
+
+TEST_F(SessionEngineTest, ChannelCountFailureDropsTheStreamVolume) {
+  fake->streamVolumeMode = ServiceMode::Present;
+  fake->streamVolume = new FakeStreamVolume(2);
+  fake->streamVolume->channelCountResult = E_FAIL;
+  startPlaying();
+  EXPECT_EQ(player->SetVolume(0.5), S_OK);  // falls back; nothing reaches the stream volume
+  EXPECT_EQ(fake->streamVolume->setCalls, 0);
+  EXPECT_DOUBLE_EQ(player->GetBalance(), 0.5);
+}
+
+// ---- Display controls and overlay ------------------------------------------------------------
+
+TEST_F(SessionEngineTest, DisplaySettingsAreStoredThenAppliedWhenTheTopologyIsReady) {
+  fake->displayMode = ServiceMode::Present;
+  fake->display = new FakeDisplayControl();
+  open();
+  EXPECT_EQ(player->SetFullScreen(TRUE), S_OK);
+  EXPECT_EQ(player->SetStretch(TRUE), S_OK);
+  EXPECT_EQ(fake->display->fullScreen, -1);  // not reached yet
+  const int before = g_handled;
+  ASSERT_EQ(fake->RaiseTopologyReady(), S_OK);
+  ASSERT_TRUE(pumpUntil([&] { return g_handled > before; }));
+  EXPECT_TRUE(player->hasDisplayControl());
+  EXPECT_EQ(fake->display->fullScreen, TRUE);
+  EXPECT_EQ(fake->display->aspectMode, static_cast<DWORD>(MFVideoARMode_None));
+
+  EXPECT_EQ(player->SetStretch(FALSE), S_OK);
+  EXPECT_EQ(fake->display->aspectMode, static_cast<DWORD>(MFVideoARMode_PreservePicture));
+  EXPECT_EQ(player->SetFullScreen(FALSE), S_OK);
+  EXPECT_EQ(fake->display->fullScreen, FALSE);
+
+  player->OnSize(640, 360);
+  EXPECT_EQ(fake->display->positionCalls, 1);
+  EXPECT_EQ(fake->display->lastDestination.right, 640);
+  EXPECT_EQ(fake->display->lastDestination.bottom, 360);
+  const int repaints = fake->display->repaints;
+  EXPECT_TRUE(player->OnPaint());
+  EXPECT_EQ(fake->display->repaints, repaints + 1);
+}
+
+TEST_F(SessionEngineTest, AlphaBitmapIsLaidOverTheWholeVideoWithBlackTransparent) {
+  fake->displayMode = ServiceMode::Present;
+  fake->display = new FakeDisplayControl();
+  fake->mixerMode = ServiceMode::Present;
+  fake->mixer = new FakeMixerBitmap();
+  open();
+  HBITMAP first = CreateBitmap(64, 32, 1, 32, nullptr);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(player->SetAlphaBitmap(first), S_OK);  // stored until the mixer exists
+  EXPECT_EQ(fake->mixer->setCalls, 0);
+  const int before = g_handled;
+  ASSERT_EQ(fake->RaiseTopologyReady(), S_OK);
+  ASSERT_TRUE(pumpUntil([&] { return g_handled > before; }));
+  ASSERT_EQ(fake->mixer->setCalls, 1);
+  EXPECT_TRUE(fake->mixer->lastFromDc);
+  EXPECT_EQ(fake->mixer->bitmapWidth, 64);  // selected into the DC during the call
+  EXPECT_EQ(fake->mixer->lastParams.dwFlags, 0x0Au);
+  EXPECT_EQ(fake->mixer->lastParams.clrSrcKey, RGB(0, 0, 0));
+  EXPECT_EQ(fake->mixer->lastParams.rcSrc.right, 64);
+  EXPECT_EQ(fake->mixer->lastParams.rcSrc.bottom, 32);
+  EXPECT_FLOAT_EQ(fake->mixer->lastParams.nrcDest.right, 1.0f);
+  EXPECT_FLOAT_EQ(fake->mixer->lastParams.nrcDest.bottom, 1.0f);
+  EXPECT_GE(fake->display->repaints, 1);  // not playing: repainted so the change shows
+
+  // A new bitmap replaces the first, which the player deletes; null clears the overlay.
+  HBITMAP second = CreateBitmap(16, 16, 1, 32, nullptr);
+  EXPECT_EQ(player->SetAlphaBitmap(second), S_OK);
+  BITMAP info;
+  EXPECT_EQ(GetObjectW(first, sizeof(info), &info), 0) << "the replaced bitmap must be deleted";
+  EXPECT_EQ(fake->mixer->lastParams.rcSrc.right, 16);
+  EXPECT_EQ(player->SetAlphaBitmap(nullptr), S_OK);
+  EXPECT_EQ(fake->mixer->clearCalls, 1);
+  EXPECT_EQ(GetObjectW(second, sizeof(info), &info), 0);
+}
+
+TEST_F(SessionEngineTest, TeardownDeletesTheOwnedBitmap) {
+  openReady();
+  HBITMAP bitmap = CreateBitmap(8, 8, 1, 32, nullptr);
+  EXPECT_EQ(player->SetAlphaBitmap(bitmap), S_OK);
+  // Setting the same handle again must not delete it while in use.
+  EXPECT_EQ(player->SetAlphaBitmap(bitmap), S_OK);
+  BITMAP info;
+  EXPECT_NE(GetObjectW(bitmap, sizeof(info), &info), 0);
+  player->Dispose();
+  EXPECT_EQ(GetObjectW(bitmap, sizeof(info), &info), 0);
 }
