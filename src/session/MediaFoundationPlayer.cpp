@@ -12,6 +12,7 @@
 #include "common/Guids.h"
 #include "log/Log.h"
 #include "session/PostedSessionEvents.h"
+#include "source/OrvoSource.h"
 #include "session/SessionAudioMath.h"
 
 using Microsoft::WRL::ComPtr;
@@ -239,11 +240,34 @@ HRESULT MediaFoundationPlayer::resolveSource(int playerId, const wchar_t* uri,
   return hr;
 }
 
-HRESULT MediaFoundationPlayer::openHostSource(int, const wchar_t*, const std::vector<ComPtr<IMFStreamDescriptor>>&,
-                                              RequestDataCallback, IMFMediaSource** source) {
+HRESULT MediaFoundationPlayer::openHostSource(int playerId, const wchar_t* uri,
+                                              const std::vector<ComPtr<IMFStreamDescriptor>>& streamDescriptors,
+                                              RequestDataCallback callback, IMFMediaSource** source) {
   *source = nullptr;
-  ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: no host-fed source available", this);
-  return MF_E_UNSUPPORTED_SCHEME;
+  HRESULT hr = OrvoSource::CreateInstance(m_hostSource.ReleaseAndGetAddressOf());
+  if (SUCCEEDED(hr) && !m_hostSource) hr = E_UNEXPECTED;
+  if (FAILED(hr)) {
+    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: OrvoSource::CreateInstance failed 0x%X", this,
+                   static_cast<unsigned>(hr));
+    return hr;
+  }
+  hr = m_hostSource->Open(playerId, uri, streamDescriptors, callback);
+  if (FAILED(hr)) {
+    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: OrvoSource::Open failed 0x%X", this,
+                   static_cast<unsigned>(hr));
+    // The streams hold the source until it is shut down.
+    m_hostSource->Shutdown();
+    m_hostSource.Reset();
+    return hr;
+  }
+  hr = m_hostSource->QueryInterface(IID_PPV_ARGS(source));
+  if (FAILED(hr)) {
+    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: QueryInterface(IMFMediaSource) failed 0x%X", this,
+                   static_cast<unsigned>(hr));
+    m_hostSource->Shutdown();
+    m_hostSource.Reset();
+  }
+  return hr;
 }
 
 void MediaFoundationPlayer::readDuration(IMFPresentationDescriptor* descriptor) {

@@ -21,6 +21,8 @@
 namespace ORVO {
 namespace MediaFoundation {
 
+class OrvoSource;
+
 // The Media Session engine: a topology from the media source to the system's audio and video
 // renderers, played by the platform's Media Session. The session works asynchronously; its events
 // travel from a work-queue thread to the notification window's thread as the posted message
@@ -169,7 +171,7 @@ class MediaFoundationPlayer : public IMFAsyncCallback {
   // Guarded by m_lock.
   Microsoft::WRL::ComPtr<IMFMediaSession> m_session;
   Microsoft::WRL::ComPtr<IMFMediaSource> m_mediaSource;
-  Microsoft::WRL::ComPtr<IMFMediaSource> m_hostSource;
+  Microsoft::WRL::ComPtr<OrvoSource> m_hostSource;  // the same object as m_mediaSource for "orvo"
   Microsoft::WRL::ComPtr<IMFVideoDisplayControl> m_displayControl;
   Microsoft::WRL::ComPtr<IMFVideoMixerBitmap> m_mixerBitmap;
   Microsoft::WRL::ComPtr<IMFRateControl> m_rateControl;
