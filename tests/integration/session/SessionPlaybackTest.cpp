@@ -88,7 +88,8 @@ class SessionPlaybackTest : public ::testing::Test {
   // Records the null sink for the given time while keeping the window's messages flowing; then
   // is called once recording has been asked for. The recorder needs about a second to connect
   // under the test bed, so the analysis window [from, to) is placed after the first sound found.
-  void record(orvo_test::AudioCapture& capture, double seconds, const std::function<void()>& then = {}) {
+  void record(orvo_test::AudioCapture& capture, double seconds, const std::function<void()>& then = {},
+              bool requireSound = true) {
     ASSERT_TRUE(capture.start(seconds));
     if (then) then();
     s_window->pump(static_cast<DWORD>(seconds * 1000) + 300);
@@ -98,6 +99,7 @@ class SessionPlaybackTest : public ::testing::Test {
     while (onset < samples.size() && std::abs(samples[onset]) < 160) ++onset;  // -46 dBFS
     from = (onset / 2) / 48000.0 + 0.1;
     to = std::min(from + 0.5, capture.durationSeconds());
+    if (!requireSound) return;
     ASSERT_GT(to - from, 0.2) << "sound for only " << capture.durationSeconds() - from + 0.1 << " s of "
                               << capture.durationSeconds() << " s recorded";
   }
@@ -305,31 +307,46 @@ TEST_F(SessionPlaybackTest, VideoFileThroughTheSessionRendererReportsWhatThePlat
   const std::wstring path = MediaPath("session-bars-320x240-2s.mp4");
   ASSERT_EQ(Open(id, path.c_str()), Ok);
   std::vector<int> states;
-  const DWORD start = GetTickCount();
-  bool played = false;
-  while (GetTickCount() - start < 4000) {
-    const int state = GetState(id);
-    if (states.empty() || states.back() != state) states.push_back(state);
-    if (state == Stopped && !played) {
-      EXPECT_EQ(Play(id), Ok);
-      played = true;
+  auto track = [&](DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+      const int state = GetState(id);
+      if (states.empty() || states.back() != state) states.push_back(state);
+      s_window->pump(5);
     }
-    if (state == Error || (played && state == Started && GetTickCount() - start > 1500)) break;
-    s_window->pump(10);
-  }
+  };
+  track(1500);
+  orvo_test::AudioCapture capture;
+  const std::string shot = orvo_test::ScratchPath("session-video.png");
+  orvo_test::Screenshot screenshot;
+  record(capture, 4.5, [&] {
+    track(1800);
+    EXPECT_EQ(Play(id), Ok);
+    track(800);
+    screenshot = orvo_test::Screenshot::Capture(shot);
+  }, false);
+  track(200);
   std::string seen;
   for (int state : states) seen += std::string(seen.empty() ? "" : " -> ") + StateName(state);
   printf("[ video    ] states seen: %s\n", seen.c_str());
-  const std::string shot = orvo_test::ScratchPath("session-video.png");
-  orvo_test::Screenshot screenshot = orvo_test::Screenshot::Capture(shot);
+  const bool heard = to - from > 0.2;
+  printf("[ video    ] audio of the file: %s\n", heard ? "heard" : "silent");
+  if (heard) printf("[ video    ] %.1f Hz, rms %.3f\n", capture.frequency(0, from, to), capture.rms(0, from, to));
   if (screenshot.ok()) {
     const RECT middle = {100, 80, 220, 160};
     const orvo_test::Rgb mean = screenshot.clientMean(s_window->hwnd(), middle);
-    printf("[ video    ] window centre mean colour %d,%d,%d; screenshot %s\n", mean.r, mean.g, mean.b, shot.c_str());
+    printf("[ video    ] window centre mean colour %d,%d,%d during playback; screenshot %s\n", mean.r, mean.g, mean.b,
+           shot.c_str());
   }
-  // Whatever the renderer did, the player reached a state the host can act on and closes promptly.
+  // Measured on the test bed: MESessionTopologySet fails with MF_E_TOPO_CODEC_NOT_FOUND (the
+  // player shows Error until the topology-ready status moves it to Stopped), Play still gets
+  // MESessionStarted, but neither picture nor sound comes out and the presentation never ends.
+  // What must hold on any platform: the host sees a state it can act on and Close is prompt.
   const int last = states.back();
-  EXPECT_TRUE(last == Started || last == Error || last == Stopped) << seen;
+  EXPECT_TRUE(last == Started || last == Stopped || last == Error) << seen;
+  if (heard) {
+    EXPECT_NEAR(capture.frequency(0, from, to), 440.0, 3.0);
+  }
   const DWORD closeMs = closePlayer();
   EXPECT_LT(closeMs, 3500u);
 }

@@ -734,3 +734,77 @@ TEST_F(SessionEngineTest, TeardownDeletesTheOwnedBitmap) {
   player->Dispose();
   EXPECT_EQ(GetObjectW(bitmap, sizeof(info), &info), 0);
 }
+
+// ---- Host-fed source -------------------------------------------------------------------------
+
+namespace {
+
+int NeverCalled(int, unsigned char, IMFSample*, int) { return 1; }
+
+ComPtr<IMFStreamDescriptor> describe(DWORD id, const GUID& major, const GUID& subtype) {
+  ComPtr<IMFMediaType> type;
+  MFCreateMediaType(&type);
+  type->SetGUID(MF_MT_MAJOR_TYPE, major);
+  type->SetGUID(MF_MT_SUBTYPE, subtype);
+  if (major == MFMediaType_Video) {
+    MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, 640, 360);
+    MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1);
+  } else {
+    type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, 2);
+    type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, 48000);
+    type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
+    type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, 4);
+    type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 192000);
+  }
+  ComPtr<IMFStreamDescriptor> descriptor;
+  IMFMediaType* types[1] = {type.Get()};
+  MFCreateStreamDescriptor(id, 1, types, &descriptor);
+  ComPtr<IMFMediaTypeHandler> handler;
+  descriptor->GetMediaTypeHandler(&handler);
+  handler->SetCurrentMediaType(type.Get());
+  return descriptor;
+}
+
+}  // namespace
+
+TEST_F(SessionEngineTest, HostFedAudioAndVideoBecomeTwoDirectBranches) {
+  std::vector<ComPtr<IMFStreamDescriptor>> streams = {describe(0, MFMediaType_Audio, MFAudioFormat_PCM),
+                                                      describe(1, MFMediaType_Video, MFVideoFormat_H264)};
+  ASSERT_EQ(player->OpenURL(7, L"orvo://two-streams", streams, &NeverCalled), S_OK);
+  EXPECT_EQ(player->GetState(), OpenPending);
+  ASSERT_TRUE(fake->lastTopology);
+  WORD nodes = 0;
+  ASSERT_EQ(fake->lastTopology->GetNodeCount(&nodes), S_OK);
+  ASSERT_EQ(nodes, 4);
+  std::vector<GUID> majors;
+  for (WORD i = 0; i < nodes; ++i) {
+    ComPtr<IMFTopologyNode> node;
+    fake->lastTopology->GetNode(i, &node);
+    MF_TOPOLOGY_TYPE type;
+    node->GetNodeType(&type);
+    if (type != MF_TOPOLOGY_SOURCESTREAM_NODE) continue;
+    ComPtr<IMFStreamDescriptor> stream;
+    ASSERT_EQ(node->GetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, IID_PPV_ARGS(&stream)), S_OK);
+    ComPtr<IMFMediaTypeHandler> handler;
+    stream->GetMediaTypeHandler(&handler);
+    GUID major;
+    handler->GetMajorType(&major);
+    majors.push_back(major);
+    // Each source stream feeds its renderer directly: the session's loader adds the decoders.
+    ComPtr<IMFTopologyNode> downstream;
+    DWORD input = 0;
+    ASSERT_EQ(node->GetOutput(0, &downstream, &input), S_OK);
+    MF_TOPOLOGY_TYPE downstreamType;
+    downstream->GetNodeType(&downstreamType);
+    EXPECT_EQ(downstreamType, MF_TOPOLOGY_OUTPUT_NODE);
+  }
+  ASSERT_EQ(majors.size(), 2u);
+  EXPECT_TRUE(majors[0] == MFMediaType_Audio || majors[1] == MFMediaType_Audio);
+  EXPECT_TRUE(majors[0] == MFMediaType_Video || majors[1] == MFMediaType_Video);
+}
+
+TEST_F(SessionEngineTest, HostFedSchemeWithoutStreamsIsRefusedByTheSource) {
+  EXPECT_EQ(player->OpenURL(7, L"orvo://nothing", {}, &NeverCalled), MF_E_INVALIDREQUEST);
+  EXPECT_EQ(player->GetState(), Closed);
+  EXPECT_TRUE(player->inFlightCommands().empty());
+}
