@@ -16,7 +16,7 @@ namespace Media {
 namespace {
 
 // The message a Media Session engine posts to the preview window for each session event.
-constexpr UINT kSessionEventMessage = WM_APP + 1;
+constexpr UINT kSessionEventMessage = MediaFoundation::MediaFoundationPlayer::kSessionEventMessage;
 
 class PlayerLock {
  public:
@@ -344,6 +344,10 @@ LRESULT CALLBACK OrvoMediaPlayer::WindowProc(HWND window, UINT message, WPARAM w
 
 LRESULT OrvoMediaPlayer::handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   PlayerLock lock(&m_lock);
+  if (message == kSessionEventMessage && !m_pMediaFoundationPlayer) {
+    // The engine is gone: release the event it posted, if it is still travelling.
+    MediaFoundation::MediaFoundationPlayer::DiscardPostedEvent(wParam);
+  }
   if (m_pMediaFoundationPlayer) {
     switch (message) {
       case WM_SIZE:
@@ -361,7 +365,7 @@ LRESULT OrvoMediaPlayer::handleWindowMessage(HWND window, UINT message, WPARAM w
         break;
       }
       case kSessionEventMessage:
-        m_pMediaFoundationPlayer->HandleEvent(reinterpret_cast<IMFMediaEvent*>(wParam));
+        m_pMediaFoundationPlayer->HandlePostedEvent(wParam);
         break;
       default:
         break;

@@ -1,0 +1,107 @@
+#include "session/PostedSessionEvents.h"
+
+#include <vector>
+
+#include "common/AdoptComPtr.h"
+#include "log/Log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ORVO {
+namespace MediaFoundation {
+
+namespace {
+
+class TableLock {
+ public:
+  explicit TableLock(CRITICAL_SECTION* lock) : m_lock(lock) { EnterCriticalSection(m_lock); }
+  ~TableLock() { LeaveCriticalSection(m_lock); }
+  TableLock(const TableLock&) = delete;
+  TableLock& operator=(const TableLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* m_lock;
+};
+
+}  // namespace
+
+PostedSessionEvents& PostedSessionEvents::Instance() {
+  // Never destroyed: work-queue threads may still post while the process exits.
+  static PostedSessionEvents* instance = new PostedSessionEvents();
+  return *instance;
+}
+
+PostedSessionEvents::PostedSessionEvents() { InitializeCriticalSection(&m_lock); }
+PostedSessionEvents::~PostedSessionEvents() { DeleteCriticalSection(&m_lock); }
+
+uint64_t PostedSessionEvents::Register() {
+  TableLock lock(&m_lock);
+  return m_nextOwner++;
+}
+
+bool PostedSessionEvents::Post(uint64_t owner, HWND window, UINT message, IMFMediaEvent* event, LPARAM lParam) {
+  if (!event) return false;
+  TableLock lock(&m_lock);
+  if (m_retired.count(owner)) return false;
+  // Recorded before posting: the window thread may claim it before PostMessageW returns.
+  event->AddRef();
+  m_events[event] = owner;
+  if (!PostMessageW(window, message, reinterpret_cast<WPARAM>(event), lParam)) {
+    ORVO_LOG_DEBUG("PostedSessionEvents::Post: PostMessageW failed %d", static_cast<int>(GetLastError()));
+    m_events.erase(event);
+    event->Release();
+    return false;
+  }
+  return true;
+}
+
+ComPtr<IMFMediaEvent> PostedSessionEvents::Claim(uint64_t owner, WPARAM wParam) {
+  IMFMediaEvent* event = reinterpret_cast<IMFMediaEvent*>(wParam);
+  ComPtr<IMFMediaEvent> claimed;
+  uint64_t postedBy = 0;
+  {
+    TableLock lock(&m_lock);
+    auto it = m_events.find(event);
+    if (it == m_events.end()) return nullptr;
+    postedBy = it->second;
+    claimed = AdoptComPtr(event);  // takes over the table's reference
+    m_events.erase(it);
+  }
+  if (postedBy != owner) return nullptr;  // released here, outside the lock
+  return claimed;
+}
+
+void PostedSessionEvents::Discard(WPARAM wParam) {
+  IMFMediaEvent* event = reinterpret_cast<IMFMediaEvent*>(wParam);
+  ComPtr<IMFMediaEvent> released;
+  TableLock lock(&m_lock);
+  auto it = m_events.find(event);
+  if (it == m_events.end()) return;
+  released = AdoptComPtr(event);
+  m_events.erase(it);
+}
+
+size_t PostedSessionEvents::Retire(uint64_t owner) {
+  std::vector<ComPtr<IMFMediaEvent>> released;
+  {
+    TableLock lock(&m_lock);
+    m_retired.insert(owner);
+    for (auto it = m_events.begin(); it != m_events.end();) {
+      if (it->second == owner) {
+        released.push_back(AdoptComPtr(it->first));
+        it = m_events.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  return released.size();
+}
+
+size_t PostedSessionEvents::InFlight() {
+  TableLock lock(&m_lock);
+  return m_events.size();
+}
+
+}  // namespace MediaFoundation
+}  // namespace ORVO
