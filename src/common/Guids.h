@@ -54,10 +54,9 @@ IWMResamplerProps : public IUnknown {
 __CRT_UUID_DECL(IWMResamplerProps, 0xe7e9984f, 0xf09f, 0x4da4, 0x90, 0x3f, 0x6e, 0x2e, 0x0e, 0xfe, 0x56, 0xb5)
 #endif
 
-// Video renderer services, declared by mingw-w64's evr.h but in none of its import libraries.
+// Video renderer services, declared by mingw-w64's evr.h but in none of its import libraries
+// (kMR_VIDEO_RENDER_SERVICE is above).
 namespace ORVO {
-// MR_VIDEO_RENDER_SERVICE {1092A86C-AB1A-459A-A336-831FBC4D11FF}
-constexpr GUID kMR_VIDEO_RENDER_SERVICE = {0x1092a86c, 0xab1a, 0x459a, {0xa3, 0x36, 0x83, 0x1f, 0xbc, 0x4d, 0x11, 0xff}};
 // MR_VIDEO_MIXER_SERVICE {073CD2FC-6CF4-40B7-8859-E89552C841F8}
 constexpr GUID kMR_VIDEO_MIXER_SERVICE = {0x073cd2fc, 0x6cf4, 0x40b7, {0x88, 0x59, 0xe8, 0x95, 0x52, 0xc8, 0x41, 0xf8}};
 }  // namespace ORVO

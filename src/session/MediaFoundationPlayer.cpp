@@ -7,7 +7,7 @@
 #include <string>
 
 #include "api/Uri.h"
-#include "common/AdoptComPtr.h"
+#include "common/ComAdopt.h"
 #include "common/ComInit.h"
 #include "common/Guids.h"
 #include "log/Log.h"
@@ -696,7 +696,7 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
     ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: pEvent == NULL", this);
     return E_POINTER;
   }
-  const ComPtr<IMFMediaEvent> owned = AdoptComPtr(event);
+  const ComPtr<IMFMediaEvent> owned = AdoptRef(event);
   Guard guard(this);
   if (m_disposed) return S_FALSE;
 

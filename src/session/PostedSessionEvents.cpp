@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "common/AdoptComPtr.h"
+#include "common/ComAdopt.h"
 #include "log/Log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -64,7 +64,7 @@ ComPtr<IMFMediaEvent> PostedSessionEvents::Claim(uint64_t owner, WPARAM wParam) 
     auto it = m_events.find(event);
     if (it == m_events.end()) return nullptr;
     postedBy = it->second;
-    claimed = AdoptComPtr(event);  // takes over the table's reference
+    claimed = AdoptRef(event);  // takes over the table's reference
     m_events.erase(it);
   }
   if (postedBy != owner) return nullptr;  // released here, outside the lock
@@ -77,7 +77,7 @@ void PostedSessionEvents::Discard(WPARAM wParam) {
   TableLock lock(&m_lock);
   auto it = m_events.find(event);
   if (it == m_events.end()) return;
-  released = AdoptComPtr(event);
+  released = AdoptRef(event);
   m_events.erase(it);
 }
 
@@ -88,7 +88,7 @@ size_t PostedSessionEvents::Retire(uint64_t owner) {
     m_retired.insert(owner);
     for (auto it = m_events.begin(); it != m_events.end();) {
       if (it->second == owner) {
-        released.push_back(AdoptComPtr(it->first));
+        released.push_back(AdoptRef(it->first));
         it = m_events.erase(it);
       } else {
         ++it;
