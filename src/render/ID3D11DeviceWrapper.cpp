@@ -14,6 +14,10 @@ namespace MediaFoundation {
 
 namespace {
 std::atomic<LONG> g_liveDeviceWrappers{0};
+
+// Private interface identifier under which a wrapper answers with itself; no other object knows
+// it. {6F1B7C52-3D0A-4E8B-9C41-2A7E5D8F0B63}
+constexpr GUID kIID_DeviceWrapper = {0x6f1b7c52, 0x3d0a, 0x4e8b, {0x9c, 0x41, 0x2a, 0x7e, 0x5d, 0x8f, 0x0b, 0x63}};
 }  // namespace
 
 LONG ID3D11DeviceWrapper::LiveInstances() { return g_liveDeviceWrappers.load(); }
@@ -47,6 +51,34 @@ HRESULT ID3D11DeviceWrapper::CreateWithVideoDevice(ID3D11Device* device, ID3D11V
   return S_OK;
 }
 
+bool ID3D11DeviceWrapper::IsWrapper(ID3D11Device* device) {
+  if (device == nullptr) {
+    return false;
+  }
+  void* self = nullptr;
+  if (FAILED(device->QueryInterface(kIID_DeviceWrapper, &self)) || self == nullptr) {
+    return false;
+  }
+  static_cast<ID3D11Device*>(self)->Release();
+  return true;
+}
+
+bool ID3D11DeviceWrapper::IsSameDevice(ID3D11Device* a, ID3D11Device* b) {
+  if (a == b) {
+    return true;
+  }
+  if (a == nullptr || b == nullptr) {
+    return false;
+  }
+  // The wrapper forwards IUnknown to the real device, so both answer with the same identity.
+  ComPtr<IUnknown> identityA;
+  ComPtr<IUnknown> identityB;
+  if (FAILED(a->QueryInterface(IID_PPV_ARGS(&identityA))) || FAILED(b->QueryInterface(IID_PPV_ARGS(&identityB)))) {
+    return false;
+  }
+  return identityA.Get() == identityB.Get();
+}
+
 ID3D11DeviceWrapper::ID3D11DeviceWrapper(ID3D11Device* device) : m_pInner(device) {
   m_pInner->AddRef();
   ++g_liveDeviceWrappers;
@@ -72,7 +104,7 @@ HRESULT STDMETHODCALLTYPE ID3D11DeviceWrapper::QueryInterface(REFIID riid, void*
     *ppv = static_cast<ID3D11VideoDevice*>(m_pVideoWrapper);
     return S_OK;
   }
-  if (riid == __uuidof(ID3D11Device)) {
+  if (riid == __uuidof(ID3D11Device) || riid == kIID_DeviceWrapper) {
     AddRef();
     *ppv = static_cast<ID3D11Device*>(this);
     return S_OK;

@@ -29,6 +29,13 @@ class ID3D11DeviceWrapper : public ID3D11Device {
   static HRESULT CreateWithVideoDevice(ID3D11Device* device, ID3D11VideoDevice* videoDevice,
                                        ID3D11DeviceWrapper** ppWrapper);
 
+  // Whether device is a wrapper (asked through a private interface identifier, so that any device
+  // pointer, whatever implements it, can be asked).
+  static bool IsWrapper(ID3D11Device* device);
+  // Whether two device pointers are the same device by COM identity: a wrapper and the device it
+  // wraps are the same device (textures created through the wrapper report the real device).
+  static bool IsSameDevice(ID3D11Device* a, ID3D11Device* b);
+
   ID3D11DeviceWrapper(const ID3D11DeviceWrapper&) = delete;
   ID3D11DeviceWrapper& operator=(const ID3D11DeviceWrapper&) = delete;
 

@@ -273,6 +273,15 @@ TEST_F(RealDeviceWrapper, DxgiInterfacesComeFromTheRealDevice) {
   ComPtr<ID3D11Device> device;
   ASSERT_EQ(m_wrapper->QueryInterface(IID_PPV_ARGS(&device)), S_OK);
   EXPECT_EQ(device.Get(), static_cast<ID3D11Device*>(m_wrapper));
+
+  // Identity: the wrapper is recognisable as such and is the same device as the one it wraps.
+  EXPECT_TRUE(ID3D11DeviceWrapper::IsWrapper(m_wrapper));
+  EXPECT_FALSE(ID3D11DeviceWrapper::IsWrapper(m_device.Get()));
+  EXPECT_TRUE(ID3D11DeviceWrapper::IsSameDevice(m_wrapper, m_device.Get()));
+  EXPECT_TRUE(ID3D11DeviceWrapper::IsSameDevice(m_device.Get(), m_wrapper));
+  ComPtr<ID3D11Device> other = CreateRealDevice();
+  EXPECT_FALSE(ID3D11DeviceWrapper::IsSameDevice(m_wrapper, other.Get()));
+  EXPECT_FALSE(ID3D11DeviceWrapper::IsSameDevice(m_wrapper, nullptr));
 }
 
 // Wine's device has no video interface; the wrapper must not claim one either.
