@@ -64,7 +64,7 @@ CompositionShared& Composition() {
   return shared;
 }
 
-// The creation mode and frame counter are process-wide and, by design, unlocked; atomics keep the
+// The creation mode and frame counter are process-wide and deliberately unlocked; atomics keep the
 // unsynchronised access well defined.
 std::atomic<UINT> g_deviceCreationMode{1};
 std::atomic<UINT> g_frameCounter{0};
@@ -112,6 +112,8 @@ Dx11Renderer::Dx11Renderer(const Options& options)
 }
 
 Dx11Renderer::~Dx11Renderer() {
+  // A renderer released without Shutdown must still leave the shared composition tree.
+  releaseCompositionVisual();
   delete m_pMonitors;
   m_pMonitors = nullptr;
   DeleteCriticalSection(&m_lock);
@@ -203,11 +205,11 @@ STDMETHODIMP Dx11Renderer::GetFullscreen(BOOL* pfFullscreen) {
 STDMETHODIMP Dx11Renderer::GetService(REFGUID guidService, REFIID riid, LPVOID* ppvObject) {
   if (ppvObject == nullptr) return E_POINTER;
   *ppvObject = nullptr;
-  if (guidService == MR_VIDEO_RENDER_SERVICE) return QueryInterface(riid, ppvObject);
-  if (guidService != MR_VIDEO_ACCELERATION_SERVICE) return MF_E_UNSUPPORTED_SERVICE;
+  if (guidService == ORVO::kMR_VIDEO_RENDER_SERVICE) return QueryInterface(riid, ppvObject);
+  if (guidService != ORVO::kMR_VIDEO_ACCELERATION_SERVICE) return MF_E_UNSUPPORTED_SERVICE;
 
   // The pulling thread asks while the rendering thread may re-create the device: the members
-  // read here need the renderer's lock even though the design leaves GetService unlocked.
+  // read here need the renderer's lock, although COM callers expect GetService to be cheap.
   CriticalSectionGuard guard(&m_lock);
   if (riid == __uuidof(IMFDXGIDeviceManager)) {
     if (!m_pDXGIManager) return E_NOINTERFACE;
@@ -295,6 +297,11 @@ bool Dx11Renderer::HasDXGIManager() {
 bool Dx11Renderer::IsCompatibilityMode() {
   CriticalSectionGuard guard(&m_lock);
   return m_compatibility;
+}
+
+Dx11Renderer::DisplayGeometry Dx11Renderer::GetDisplayGeometry() {
+  CriticalSectionGuard guard(&m_lock);
+  return DisplayGeometry{m_displayArea, m_displayWidth, m_displayHeight, m_frameWidth, m_frameHeight};
 }
 
 // --- Device -----------------------------------------------------------------------------------
@@ -607,6 +614,11 @@ HRESULT Dx11Renderer::UpdateDXGISwapChain() {
   desc.Flags = m_stereoEnabled ? DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH : 0;
 
   HRESULT hr;
+  if (!m_pDXGIFactory2 || !m_pD3D11Device) {
+    hr = MF_E_NOT_INITIALIZED;
+    ORVO_LOG_DEBUG("Dx11Renderer::UpdateDXGISwapChain[%p]: m_pDXGIFactory2 != NULL failed 0x%X", this, (unsigned)hr);
+    return hr;
+  }
   if (m_pSwapChain1) {
     hr = m_pSwapChain1->ResizeBuffers(4, desc.Width, desc.Height, DXGI_FORMAT_B8G8R8A8_UNORM, desc.Flags);
     if (FAILED(hr)) {
@@ -718,8 +730,11 @@ HRESULT Dx11Renderer::GetVideoDisplayArea(IMFMediaType* pType, MFVideoArea* pAre
   apertures[count++] = &MF_MT_GEOMETRIC_APERTURE;
   for (int i = 0; i < count; ++i) {
     MFVideoArea area = {};
-    hr = pType->GetBlob(*apertures[i], reinterpret_cast<UINT8*>(&area), sizeof(area), nullptr);
+    UINT32 size = 0;
+    hr = pType->GetBlob(*apertures[i], reinterpret_cast<UINT8*>(&area), sizeof(area), &size);
     if (hr == MF_E_ATTRIBUTENOTFOUND) continue;
+    // A shorter blob "succeeds" and would leave part of the area unset.
+    if (SUCCEEDED(hr) && size != sizeof(area)) hr = MF_E_INVALIDMEDIATYPE;
     if (SUCCEEDED(hr)) *pArea = area;
     return hr;
   }
@@ -865,6 +880,10 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     hr = CreateDXGIManagerAndDevice(static_cast<D3D_DRIVER_TYPE>(mode));
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: CreateDXGIManagerAndDevice failed 0x%X", this, (unsigned)hr);
+      // A half-built device must not be kept: the trigger (a monitor change) will not repeat, so
+      // the next frame tries again.
+      m_forceRecreation = true;
+      m_pSwapChain1.Reset();
       return hr;
     }
     *pbDeviceChanged = TRUE;
@@ -890,7 +909,7 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   }
 
   if (m_compatibility) {
-    if (!m_pD3D11Device) return S_OK;
+    if (!m_pD3D11Device || !m_pD3DImmediateContext || !m_pCompatPresenter) return MF_E_NOT_INITIALIZED;
     hr = processFrameCompatible(pCurrentType, buffer.Get(), target);
     if (SUCCEEDED(hr) && ppOutputSample != nullptr) hr = createRenderTargetSample(ppOutputSample, "ProcessFrame");
     return hr;
@@ -951,8 +970,9 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     return hr;
   }
   ComPtr<IMFSample> output;
+  IMFSample** ppPathOutput = ppOutputSample != nullptr ? output.GetAddressOf() : nullptr;
   hr = ProcessFrameUsingD3D11(texture.Get(), evTexture.Get(), subresource, evSubresource, target, *punInterlaceMode,
-                              ppOutputSample != nullptr ? output.ReleaseAndGetAddressOf() : nullptr);
+                              ppPathOutput);
   if (SUCCEEDED(hr) && output) {
     LONGLONG value = 0;
     if (SUCCEEDED(pSample->GetSampleDuration(&value))) output->SetSampleDuration(value);
@@ -1194,8 +1214,8 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
   D3D11_TEXTURE2D_DESC textureDesc = {};
   pTexture->GetDesc(&textureDesc);
   bool rebuilt = false;
-  if (!m_pVideoProcessorEnum || !m_pSwapChain1 || textureDesc.Width != m_frameWidth ||
-      textureDesc.Height != m_frameHeight) {
+  if (NeedsProcessorRebuild(m_pVideoProcessorEnum != nullptr, m_pSwapChain1 != nullptr, textureDesc.Width,
+                            textureDesc.Height, m_frameWidth, m_frameHeight)) {
     m_pVideoProcessorEnum.Reset();
     m_pSwapChain1.Reset();
     m_frameWidth = textureDesc.Width;
@@ -1258,13 +1278,15 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
 
   RECT source = m_sourceRect;
   const RECT destination = LetterBoxDstRect(&source, m_targetRect, m_displayArea, m_displayWidth, m_displayHeight);
-  const bool destinationChanged = !RectEquals(destination, previousDestination);
-  const bool sourceChanged = !RectEquals(source, previousSource);
-  if (!m_pSwapChain1 || destinationChanged) {
+  const TransformUpdate update =
+      DecideTransformUpdate(rebuilt, m_pSwapChain1 != nullptr, previousDestination, destination, previousSource, source);
+  const bool destinationChanged = update.destinationChanged;
+  const bool sourceChanged = update.sourceChanged;
+  if (update.updateSwapChain) {
     hr = UpdateDXGISwapChain();
     if (FAILED(hr)) return hr;
   }
-  if (rebuilt || destinationChanged || sourceChanged) {
+  if (update.reconfigure) {
     hr = m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING) "
@@ -1272,7 +1294,7 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
                      this, (unsigned)hr);
       return hr;
     }
-    if (rebuilt || destinationChanged) {
+    if (update.setOutputType) {
       hr = SetXVPOutputMediaType(pCurrentType, m_targetRect);
       if (FAILED(hr)) return hr;
     }
