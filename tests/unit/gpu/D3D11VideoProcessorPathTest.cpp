@@ -109,12 +109,22 @@ class RecordingHost : public D3D11VideoPathHost {
 
 class VideoProcessorPath : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+  // One real device for the whole suite: it only makes textures, and creating one per test costs
+  // most of the suite's time under Wine.
+  static void SetUpTestSuite() {
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
     const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
-    ASSERT_EQ(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION, &m_device,
-                                nullptr, nullptr),
-              S_OK);
+    D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1, D3D11_SDK_VERSION,
+                      &s_device, nullptr, nullptr);
+  }
+  static void TearDownTestSuite() {
+    s_device.Reset();
+    MFShutdown();
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(s_device);
+    m_device = s_device;
     m_livedBefore = LiveVideoDoubles().load();
     m_videoDevice = ORVO::Test::Adopt(new FakeVideoDevice);
     m_videoContext = ORVO::Test::Adopt(new FakeVideoContext);
@@ -144,7 +154,6 @@ class VideoProcessorPath : public ::testing::Test {
     // Every double the path was given or made has been released exactly as often as referenced.
     EXPECT_EQ(LiveVideoDoubles().load(), m_livedBefore);
     m_device.Reset();
-    MFShutdown();
   }
 
   HRESULT Process(IMFSample** ppOutput = nullptr) {
@@ -152,6 +161,7 @@ class VideoProcessorPath : public ::testing::Test {
     return path.ProcessFrame(m_frame, ppOutput);
   }
 
+  static ComPtr<ID3D11Device> s_device;
   ComPtr<ID3D11Device> m_device;
   ComPtr<FakeVideoDevice> m_videoDevice;
   ComPtr<FakeVideoContext> m_videoContext;
@@ -175,6 +185,8 @@ class VideoProcessorPath : public ::testing::Test {
                               m_framePresented,    m_offsetX,    m_offsetY,       m_forceRecreation};
   D3D11VideoFrame m_frame;
 };
+
+ComPtr<ID3D11Device> VideoProcessorPath::s_device;
 
 TEST_F(VideoProcessorPath, ProgressiveFrameIsLetterboxedIntoTheBackBuffer) {
   ComPtr<IMFSample> output;
