@@ -9,6 +9,7 @@
 #include "log/Log.h"
 #include "render/CMonitorArray.h"
 #include "render/CompatibilityPresenter.h"
+#include "render/ID3D11DeviceWrapper.h"
 #include "render/VideoGeometry.h"
 
 using Microsoft::WRL::ComPtr;
@@ -378,14 +379,6 @@ HRESULT Dx11Renderer::createDevice(D3D_DRIVER_TYPE driverType) {
   }
   m_compatibility = true;
   return S_OK;
-}
-
-HRESULT Dx11Renderer::wrapDevice(ID3D11Device* pInner, ID3D11Device** ppWrapper) {
-  // Wrapper mode is reached only through periodic re-creation, which the defaults switch off;
-  // until the wrapper exists the renderer reports that it cannot enter that mode.
-  (void)pInner;
-  *ppWrapper = nullptr;
-  return E_NOTIMPL;
 }
 
 HRESULT Dx11Renderer::CreateDXGIManagerAndDevice(D3D_DRIVER_TYPE driverType) {
@@ -973,7 +966,8 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   }
   ComPtr<ID3D11Device> textureDevice;
   texture->GetDevice(&textureDevice);
-  if (textureDevice.Get() != m_pD3D11Device.Get()) return hr;
+  // COM identity, so that textures of the real device count as ours in wrapper mode.
+  if (!ID3D11DeviceWrapper::IsSameDevice(textureDevice.Get(), m_pD3D11Device.Get())) return hr;
 
   if (m_useXVP) {
     BOOL inputUsed = TRUE;
@@ -1371,14 +1365,6 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
     return hr;
   }
   if (ppOutputSample != nullptr) *ppOutputSample = renderTarget.Detach();
-  return hr;
-}
-
-HRESULT Dx11Renderer::ProcessFrameUsingD3D11(ID3D11Texture2D*, ID3D11Texture2D*, UINT, UINT, const RECT&, UINT,
-                                             IMFSample**) {
-  // Reached only with Options::useXVP off; the Direct3D 11 video processor path is not built yet.
-  HRESULT hr = E_NOTIMPL;
-  ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: processing failed 0x%X", this, (unsigned)hr);
   return hr;
 }
 
