@@ -1,0 +1,45 @@
+#pragma once
+
+#include <windows.h>
+
+#include <new>
+
+namespace ORVO {
+namespace MediaFoundation {
+
+// A plain array that grows to exactly the size asked for (no doubling: a source has few streams and
+// sets its size once per stream). New slots are zeroed; shrinking keeps the storage.
+template <class T>
+class GrowableArray {
+ public:
+  GrowableArray() = default;
+  ~GrowableArray() { delete[] m_items; }
+  GrowableArray(const GrowableArray&) = delete;
+  GrowableArray& operator=(const GrowableArray&) = delete;
+
+  HRESULT SetSize(DWORD count) {
+    if (count > m_capacity) {
+      T* items = new (std::nothrow) T[count]();
+      if (!items) return E_OUTOFMEMORY;
+      for (DWORD i = 0; i < m_count; ++i) items[i] = m_items[i];
+      delete[] m_items;
+      m_items = items;
+      m_capacity = count;
+    }
+    m_count = count;
+    return S_OK;
+  }
+
+  DWORD GetCount() const { return m_count; }
+  DWORD capacity() const { return m_capacity; }
+  T& operator[](DWORD index) { return m_items[index]; }
+  const T& operator[](DWORD index) const { return m_items[index]; }
+
+ private:
+  DWORD m_count = 0;
+  DWORD m_capacity = 0;
+  T* m_items = nullptr;
+};
+
+}  // namespace MediaFoundation
+}  // namespace ORVO

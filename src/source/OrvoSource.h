@@ -1,0 +1,152 @@
+#pragma once
+
+#include <windows.h>
+#include <mfidl.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <ctime>
+#include <deque>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "api/PlayerTypes.h"
+#include "api/Uri.h"
+#include "source/BaseObject.h"
+#include "source/GrowableArray.h"
+#include "source/OpQueue.h"
+#include "source/OrvoSourceOp.h"
+#include "source/RefCountedObject.h"
+#include "source/TinyMap.h"
+
+namespace ORVO {
+namespace MediaFoundation {
+
+class OrvoStream;
+
+// The live media source of host-fed streams (URI scheme "orvo"). One OrvoStream per described
+// stream; when a stream wants data it posts a pull request, and the source's own pulling thread
+// asks the host's RequestDataCallback to fill an empty sample, one request at a time, in request
+// order, and hands the filled sample back to the stream.
+//
+// Use: CreateInstance, optionally set m_lowLatency, Open, then use it as an IMFMediaSource; always
+// Shutdown before the last Release (the streams hold the source until then).
+//
+// Threads: IMFMediaSourceEx methods on pipeline or host threads; operations (start, stop, pull
+// bookkeeping, end of stream) on standard work-queue threads through the OpQueue; the host callback
+// on the pulling thread.
+// Locking: m_lock guards everything, including the operation queue and every stream. In the
+// library's lock order it comes after the engine locks and before the log lock. Stop and Shutdown
+// join the pulling thread while holding m_lock, so the pulling thread never waits for m_lock: it
+// polls it with TryEnterCriticalSection and 1 ms sleeps and gives up once the state is no longer
+// SourceStarted. The host callback runs without m_lock.
+class OrvoSource : public BaseObject,
+                   public RefCountedObject,
+                   public OpQueue<OrvoSourceOp>,
+                   public IMFMediaSourceEx {
+ public:
+  enum State : int {
+    SourceInvalid = 0,
+    SourceOpening = 1,
+    SourceStopping = 2,
+    SourceStopped = 3,
+    SourceStarted = 5,
+    SourceShutdown = 6,
+  };
+
+  static HRESULT CreateInstance(OrvoSource** source);
+
+  // uri must have the scheme "orvo" (exact, case-sensitive); descriptors: at least one, the host's
+  // streams in order (their identifiers' low 8 bits key the streams). E_POINTER for a null uri or
+  // callback; MF_E_INVALIDREQUEST when opened before, given no descriptor, or another scheme.
+  HRESULT Open(int playerId, const wchar_t* uri,
+               const std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>>& descriptors,
+               RequestDataCallback callback);
+
+  // IUnknown (both the OpQueue and the IMFMediaSourceEx bases resolve here)
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return release(); }
+  // IMFMediaEventGenerator
+  STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override;
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override;
+  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override;
+  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
+                          const PROPVARIANT* value) override;
+  // IMFMediaSource
+  STDMETHODIMP GetCharacteristics(DWORD* characteristics) override;
+  STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override;
+  STDMETHODIMP Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
+                     const PROPVARIANT* position) override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Shutdown() override;
+  // IMFMediaSourceEx
+  STDMETHODIMP GetSourceAttributes(IMFAttributes** attributes) override;
+  STDMETHODIMP GetStreamAttributes(DWORD streamIdentifier, IMFAttributes** attributes) override;
+  STDMETHODIMP SetD3DManager(IUnknown* manager) override;
+
+  // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only.
+  unsigned char m_lowLatency = 0;
+
+  // Read-only views (tests, diagnostics); take the lock.
+  int state() const { return m_state.load(); }
+  DWORD streamCount();
+  // With an added reference, or null.
+  OrvoStream* streamAt(DWORD index);
+  // Null when the identifier's low 8 bits name no stream. No reference added; lock held by caller.
+  OrvoStream* FindStream(DWORD identifier);
+  bool hasPullingThread();
+  size_t pullQueueLength();
+
+ protected:
+  // OpQueue
+  HRESULT ExecuteOperation(OrvoSourceOp* op) override;
+  HRESULT CheckOperation(OrvoSourceOp* op) override;
+
+ private:
+  friend class OrvoStream;
+
+  OrvoSource();
+  ~OrvoSource() override;
+  HRESULT initialize();
+
+  HRESULT CreateStreams(const std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>>& descriptors);
+  HRESULT DoStart(OrvoStartOp* op);
+  HRESULT ActivateStreams(IMFPresentationDescriptor* descriptor, const PROPVARIANT& position);
+  HRESULT HaltStreams(OrvoSourceOp* op);
+  HRESULT EndOfStream(OrvoSourceOp* op);
+  HRESULT MarkRunning(OrvoSourceOp* op);
+  void CompleteOperation(OrvoSourceOp* op);
+  void joinPullingThread();
+
+  void pullingRoutine();
+  HRESULT requestData(DWORD index);
+  // Polls m_lock (try-enter, 1 ms sleeps); false once the state is no longer SourceStarted.
+  bool pollLock();
+  // Ends every selected stream (end of stream, then end of presentation). Lock held.
+  void endAllStreams();
+
+  CRITICAL_SECTION m_lock;
+  int m_playerId = 0;
+  std::atomic<int> m_state{SourceInvalid};
+  IMFMediaEventQueue* m_events = nullptr;
+  IMFPresentationDescriptor* m_pDescriptor = nullptr;
+  GrowableArray<OrvoStream*> m_streamArray;
+  TinyMap<unsigned char, unsigned long> m_streamIndexById;
+  long m_streamsToEnd = 0;
+  OrvoSourceOp* m_pRunningOp = nullptr;
+  Common::Uri m_sourceUri;
+  RequestDataCallback m_callback = nullptr;
+  std::unique_ptr<std::thread> m_pullingThread;
+  // Set by the pulling thread as it leaves, so a leftover thread object can be told from a live one.
+  std::atomic<bool> m_pullingThreadDone{false};
+  std::deque<DWORD> m_pullQueue;
+  int64_t m_waitSum = 0;
+  int64_t m_waitCount = 0;
+  time_t m_lastWaitReport = 0;
+};
+
+}  // namespace MediaFoundation
+}  // namespace ORVO
