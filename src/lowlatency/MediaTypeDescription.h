@@ -8,13 +8,13 @@
 namespace ORVO {
 namespace Media {
 
-// The symbolic name of a well-known Media Foundation GUID, or its registry form
-// ({XXXXXXXX-XXXX-...}) when it is not in the table.
+// The symbolic name of a well-known Media Foundation GUID, else its registry form
+// ("{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}").
 std::wstring GuidName(const GUID& guid);
 
-// One line per attribute: "Item i: NAME, type VT, value: VALUE", for the log. Empty when the
-// attribute count cannot be read.
-std::wstring DescribeMediaType(IMFAttributes* attributes);
+// One line per attribute: "Item <i>: <name>, type <vt>, value: <value>\n"; empty when the
+// attribute count cannot be read. Used for the engine's log lines about negotiated types.
+std::wstring DescribeMediaType(IMFAttributes* pAttributes);
 
 }  // namespace Media
 }  // namespace ORVO
