@@ -222,17 +222,17 @@ HRESULT WasapiRenderer::createResampler(IMFMediaType* decodedType, const GUID& m
                    this, (unsigned)hr);
     return hr;
   }
+  // The filter length only tunes quality: a resampler without the interface (Wine's has none)
+  // still converts correctly at its default quality, which beats refusing the stream.
   ComPtr<IWMResamplerProps> spResamplerProps;
   hr = spTransformUnk.As(&spResamplerProps);
   if (FAILED(hr)) {
     ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: spTransformUnk->QueryInterface(IID_PPV_ARGS(&spResamplerProps)) failed 0x%X",
                    this, (unsigned)hr);
-    return hr;
   }
-  hr = spResamplerProps->SetHalfFilterLength(kResamplerHalfFilterLength);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: SetHalfFilterLength failed 0x%X", this, (unsigned)hr);
-    return hr;
+  if (SUCCEEDED(hr)) {
+    hr = spResamplerProps->SetHalfFilterLength(kResamplerHalfFilterLength);
+    if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: SetHalfFilterLength failed 0x%X", this, (unsigned)hr);
   }
   hr = m_pResampler->SetInputType(0, decodedType, 0);
   if (FAILED(hr)) {

@@ -7,9 +7,12 @@ namespace MediaFoundation {
 namespace BufferSizing {
 
 uint32_t VideoBufferSize(uint32_t width, uint32_t height) {
-  int64_t scaled = static_cast<int64_t>(width) * static_cast<int64_t>(height) * 524288 / 2073600;
-  scaled = std::max<int64_t>(kDefaultBufferSize, scaled);
-  return static_cast<uint32_t>(std::min<int64_t>(scaled, kMaximumBufferSize));
+  // The area of two 32-bit sizes fits 64 bits unsigned; times 512 KiB it may not, and any area that
+  // large is far past the maximum anyway.
+  uint64_t area = static_cast<uint64_t>(width) * height;
+  if (area > UINT64_MAX / 524288) return kMaximumBufferSize;
+  uint64_t scaled = std::max<uint64_t>(kDefaultBufferSize, area * 524288 / 2073600);
+  return static_cast<uint32_t>(std::min<uint64_t>(scaled, kMaximumBufferSize));
 }
 
 uint32_t VideoSamplesAhead(uint32_t numerator, uint32_t denominator) {

@@ -4,6 +4,7 @@
 #include <mferror.h>
 
 #include <new>
+#include <string>
 #include <system_error>
 
 #include "common/Clock.h"
@@ -65,9 +66,13 @@ HRESULT OrvoSource::Open(int playerId, const wchar_t* uri,
   if (!uri || !callback) return E_POINTER;
   if (m_state != SourceInvalid || descriptors.empty()) return MF_E_INVALIDREQUEST;
   m_playerId = playerId;
-  m_sourceUri.parse(Common::Uri::ToUtf8(uri));
-  if (m_sourceUri.scheme() != "orvo") {
-    ORVO_LOG_DEBUG("OrvoSource::Open: scheme '%s' is not orvo", m_sourceUri.scheme().c_str());
+  std::string text = Common::Uri::ToUtf8(uri);
+  m_sourceUri.parse(text);
+  // The parser lower-cases schemes; the host-fed source answers only to "orvo" exactly as written,
+  // so the scheme is compared on the text itself.
+  std::string written = text.substr(0, text.find(':'));
+  if (written != "orvo" || m_sourceUri.scheme() != "orvo") {
+    ORVO_LOG_DEBUG("OrvoSource::Open: scheme '%s' is not orvo", written.c_str());
     return MF_E_INVALIDREQUEST;
   }
   m_state = SourceOpening;

@@ -1,0 +1,533 @@
+// The audio renderer against the test bed's real endpoint (Wine's WASAPI on a PulseAudio null sink).
+// Byte-exact checks read what the renderer released to the endpoint through AudioEndpointTap; the
+// playback checks record the null sink's monitor.
+#include <gtest/gtest.h>
+#include <mfapi.h>
+#include <mferror.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "AudioCapture.h"
+#include "AudioEndpointTap.h"
+#include "ToneSamples.h"
+#include "UnixCommand.h"
+#include "log/Log.h"
+#include "render/WasapiRenderer.h"
+
+using Microsoft::WRL::ComPtr;
+using ORVO::MediaFoundation::WasapiRenderer;
+using orvo_test::AudioCapture;
+using orvo_test::AudioEndpointTap;
+using orvo_test::MakeAudioType;
+using orvo_test::MakeSample;
+using orvo_test::MakeTone;
+using orvo_test::PcmFormat;
+using orvo_test::ToneSegment;
+
+namespace {
+
+const PcmFormat kFloatStereo48k = {48000, 2, 32, true};
+const PcmFormat kPcm16Mono44k = {44100, 1, 16, false};
+const wchar_t kLogPath[] = L"audio_test.log";
+
+class MediaFoundationEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+    ORVO::SetGlobalLog(new ORVO::Log);
+    DeleteFileW(kLogPath);
+    ORVO::GlobalLog()->Reconfigure(4, kLogPath);
+  }
+  void TearDown() override {
+    ORVO::Log* log = ORVO::GlobalLog();
+    ORVO::SetGlobalLog(nullptr);
+    delete log;
+    MFShutdown();
+    CoUninitialize();
+  }
+};
+::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new MediaFoundationEnvironment);
+
+std::string logText() {
+  std::ifstream file(kLogPath, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+double nowSeconds() {
+  LARGE_INTEGER counter, frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Hands `data` to the renderer in chunks of `chunkSeconds` at the pace a rendering thread would,
+// keeping `leadChunks` chunks ahead of real time so the endpoint never runs dry.
+void playPaced(WasapiRenderer& renderer, const std::vector<BYTE>& data, const PcmFormat& f, double chunkSeconds = 0.02,
+               int leadChunks = 4) {
+  const size_t chunkBytes = static_cast<size_t>(std::llround(chunkSeconds * f.rate)) * f.blockAlign();
+  const double start = nowSeconds();
+  size_t chunk = 0;
+  for (size_t offset = 0; offset < data.size(); offset += chunkBytes, ++chunk) {
+    const double due = start + static_cast<double>(chunk) * chunkSeconds - leadChunks * chunkSeconds;
+    const double wait = due - nowSeconds();
+    if (wait > 0) Sleep(static_cast<DWORD>(wait * 1000.0));
+    const size_t bytes = std::min(chunkBytes, data.size() - offset);
+    ComPtr<IMFSample> sample = MakeSample(data.data() + offset, bytes);
+    ASSERT_EQ(renderer.Render(sample.Get()), S_OK) << "chunk " << chunk;
+  }
+}
+
+// Seconds into the capture where either channel first exceeds the threshold; -1 when never.
+double onsetSeconds(const AudioCapture& capture, double threshold) {
+  const std::vector<int16_t>& s = capture.samples();
+  const int limit = static_cast<int>(threshold * 32768.0);
+  for (size_t i = 0; i < s.size(); ++i)
+    if (std::abs(s[i]) > limit) return static_cast<double>(i / 2) / capture.sampleRate();
+  return -1.0;
+}
+
+// Starts a recording and returns once the recorder is connected to the sink's monitor (on a busy
+// machine parec can take over a second to get there), plus a margin for its first buffers. The
+// recording runs for `seconds` plus that start-up time.
+void startCapture(AudioCapture& capture, double seconds) {
+  // Audio an earlier test left in the sound server's own buffers must not be taken for ours.
+  Sleep(300);
+  ASSERT_TRUE(capture.start(seconds + 3.0));
+  const std::string marker = orvo_test::ScratchPath("recorder_connected");
+  remove(marker.c_str());
+  bool connected = false;
+  for (int i = 0; i < 60 && !connected; ++i) {
+    orvo_test::UnixCommand::Run("pactl list short source-outputs | grep -q . && touch '" + marker + "'", 5000);
+    FILE* file = fopen(marker.c_str(), "rb");
+    if (file) {
+      fclose(file);
+      connected = true;
+    } else {
+      Sleep(50);
+    }
+  }
+  remove(marker.c_str());
+  ASSERT_TRUE(connected) << "the recorder never connected to the sink monitor";
+  Sleep(300);
+}
+
+class WasapiRendererTest : public ::testing::Test {
+ protected:
+  void SetUp() override { AudioEndpointTap::Reset(); }
+  void TearDown() override {
+    WasapiRenderer::SetDeviceEnumeratorFactory(nullptr);
+    AudioEndpointTap::Reset();
+  }
+  void useTap() { WasapiRenderer::SetDeviceEnumeratorFactory(&AudioEndpointTap::CreateEnumerator); }
+};
+
+std::vector<float> asFloats(const std::vector<uint8_t>& bytes) {
+  std::vector<float> out(bytes.size() / 4);
+  if (!out.empty()) memcpy(out.data(), bytes.data(), out.size() * 4);
+  return out;
+}
+
+}  // namespace
+
+// ---- Set-up and formats -------------------------------------------------------------------
+
+TEST_F(WasapiRendererTest, MatchingFloatFormatNeedsNoResamplerAndSizesFollowTheEndpoint) {
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L"ignored device id"), S_OK);
+  ASSERT_NE(renderer.mixFormat(), nullptr);
+  // The test bed's mix format; the test is about a decoded type equal to it.
+  ASSERT_EQ(renderer.mixFormat()->nSamplesPerSec, 48000u);
+  ASSERT_EQ(renderer.mixFormat()->nChannels, 2u);
+  EXPECT_TRUE(renderer.mixIsFloat());
+  EXPECT_FALSE(renderer.usesResampler());
+  EXPECT_GE(renderer.bufferFrames(), 48000 * 9 / 10);  // about the 1 s asked for
+  EXPECT_EQ(renderer.mixBlockAlign(), 8);
+  EXPECT_EQ(renderer.decodedBufferBytes(), renderer.bufferFrames() * 8);
+  EXPECT_EQ(renderer.outputBufferBytes(), renderer.bufferFrames() * 8);
+  std::printf("[ figures  ] endpoint buffer %d frames (%.1f ms), decoded buffer %d bytes\n", renderer.bufferFrames(),
+              renderer.bufferFrames() * 1000.0 / 48000.0, renderer.decodedBufferBytes());
+}
+
+TEST_F(WasapiRendererTest, OtherRateAndLayoutGetAResamplerAndDecodedSizes) {
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kPcm16Mono44k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  EXPECT_TRUE(renderer.usesResampler());
+  EXPECT_EQ(renderer.decodedBufferBytes(), renderer.bufferFrames() * 2);
+  EXPECT_EQ(renderer.outputBufferBytes(), renderer.bufferFrames() * renderer.mixBlockAlign());
+}
+
+// ---- What reaches the endpoint, byte for byte ----------------------------------------------
+
+TEST_F(WasapiRendererTest, UnityVolumePassesSamplesUnchangedAndVolumeScalesClipsOrSilences) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{1000.0, 0.8, 0.01}});  // 480 frames
+  const std::vector<float> source = asFloats(tone);
+
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  renderer.SetVolume(1.005);  // within the unity tolerance: untouched
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  renderer.SetVolume(2.0);
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  renderer.SetVolume(0.005);
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  renderer.SetVolume(0.5);
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+
+  const std::vector<float> out = asFloats(AudioEndpointTap::written());
+  ASSERT_EQ(out.size(), source.size() * 5);
+  EXPECT_EQ(memcmp(out.data(), source.data(), tone.size()), 0) << "unity must be bit-exact";
+  EXPECT_EQ(memcmp(out.data() + source.size(), source.data(), tone.size()), 0) << "1.005 counts as unity";
+  int clipped = 0;
+  for (size_t i = 0; i < source.size(); ++i) {
+    const float doubled = out[2 * source.size() + i];
+    const float expected = std::fmax(-1.0f, std::fmin(1.0f, source[i] * 2.0f));
+    ASSERT_FLOAT_EQ(doubled, expected) << "sample " << i;
+    if (std::fabs(doubled) == 1.0f) ++clipped;
+    ASSERT_EQ(out[3 * source.size() + i], 0.0f) << "0.005 must be exact silence, sample " << i;
+    ASSERT_FLOAT_EQ(out[4 * source.size() + i], source[i] * 0.5f);
+  }
+  EXPECT_GT(clipped, static_cast<int>(source.size() / 3)) << "an 0.8 tone at 2.0 spends most of its time clipped";
+}
+
+TEST_F(WasapiRendererTest, BalanceScalesLeftAndRightChannels) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{500.0, 0.5, 0.01}});
+  const std::vector<float> source = asFloats(tone);
+  const double balances[] = {0.25, 1.0, 0.0, 0.5};
+  for (double balance : balances) {
+    renderer.SetBalance(balance);
+    ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  }
+  const std::vector<float> out = asFloats(AudioEndpointTap::written());
+  ASSERT_EQ(out.size(), source.size() * 4);
+  const float expectedLeft[] = {1.0f, 0.0f, 1.0f, 1.0f};
+  const float expectedRight[] = {0.5f, 1.0f, 0.0f, 1.0f};
+  for (int b = 0; b < 4; ++b) {
+    for (size_t i = 0; i < source.size(); i += 2) {
+      ASSERT_FLOAT_EQ(out[b * source.size() + i], source[i] * expectedLeft[b]) << "balance " << balances[b] << " left " << i;
+      ASSERT_FLOAT_EQ(out[b * source.size() + i + 1], source[i + 1] * expectedRight[b]) << "balance " << balances[b] << " right " << i;
+    }
+  }
+}
+
+TEST_F(WasapiRendererTest, FullEndpointKeepsAudioStagedAndReleasesItInOrder) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  const std::vector<BYTE> first = MakeTone(kFloatStereo48k, {{300.0, 0.5, 0.05}});
+  const std::vector<BYTE> second = MakeTone(kFloatStereo48k, {{700.0, 0.25, 0.03}});
+
+  AudioEndpointTap::faults().reportFull = true;
+  EXPECT_EQ(renderer.Render(MakeSample(first.data(), first.size()).Get()), S_OK);
+  EXPECT_TRUE(AudioEndpointTap::written().empty());
+  EXPECT_EQ(renderer.pendingBytes(), first.size());
+
+  AudioEndpointTap::faults().reportFull = false;
+  EXPECT_EQ(renderer.Render(MakeSample(second.data(), second.size()).Get()), S_OK);
+  EXPECT_EQ(renderer.pendingBytes(), 0u);
+  std::vector<uint8_t> expected(first.begin(), first.end());
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_TRUE(AudioEndpointTap::written() == expected) << "staged audio must come out first, unchanged";
+}
+
+TEST_F(WasapiRendererTest, MoreThanTheEndpointHoldsIsWrittenLaterWithoutLoss) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  // 2.5 s in one sample against a 1 s endpoint buffer.
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.3, 1.0}, {660.0, 0.3, 1.0}, {880.0, 0.3, 0.5}});
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  const size_t firstWrite = AudioEndpointTap::written().size();
+  EXPECT_LE(firstWrite, static_cast<size_t>(renderer.bufferFrames()) * 8);
+  EXPECT_EQ(renderer.pendingBytes(), tone.size() - firstWrite);
+
+  // Keep the endpoint fed with short silent samples until everything staged went out.
+  const std::vector<BYTE> silence(960 * 8, 0);
+  const double deadline = nowSeconds() + 5.0;
+  while (AudioEndpointTap::written().size() < tone.size() && nowSeconds() < deadline) {
+    Sleep(20);
+    ASSERT_EQ(renderer.Render(MakeSample(silence.data(), silence.size()).Get()), S_OK);
+  }
+  const std::vector<uint8_t> written = AudioEndpointTap::written();
+  ASSERT_GE(written.size(), tone.size());
+  EXPECT_EQ(memcmp(written.data(), tone.data(), tone.size()), 0) << "the 2.5 s must reach the endpoint whole and in order";
+}
+
+// ---- Bad input and failing devices ---------------------------------------------------------
+
+TEST_F(WasapiRendererTest, BadSamplesAreRefusedWithALogLine) {
+  WasapiRenderer uninitialised;
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.5, 0.01}});
+  EXPECT_EQ(uninitialised.Render(MakeSample(tone.data(), tone.size()).Get()), MF_E_NOT_INITIALIZED);
+
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  EXPECT_EQ(renderer.Initialize(type.Get(), L""), MF_E_INVALIDREQUEST);
+  EXPECT_EQ(renderer.Render(nullptr), E_POINTER);
+  EXPECT_EQ(renderer.Render(MakeSample(nullptr, 0).Get()), E_INVALIDARG);
+  ComPtr<IMFSample> noBuffers;
+  ASSERT_EQ(MFCreateSample(&noBuffers), S_OK);
+  EXPECT_EQ(renderer.Render(noBuffers.Get()), E_INVALIDARG);
+  EXPECT_EQ(renderer.pendingBytes(), 0u);
+  EXPECT_TRUE(AudioEndpointTap::written().empty());
+  // The renderer still works afterwards.
+  EXPECT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  EXPECT_EQ(AudioEndpointTap::written().size(), tone.size());
+
+  const std::string log = logText();
+  EXPECT_NE(log.find("WasapiRenderer::Render"), std::string::npos);
+  EXPECT_NE(log.find(": no sample failed 0x80004003"), std::string::npos) << log;
+  EXPECT_NE(log.find(": empty sample failed 0x80070057"), std::string::npos) << log;
+  EXPECT_NE(log.find(": not initialised failed 0xC00D36B6"), std::string::npos) << log;
+}
+
+TEST_F(WasapiRendererTest, UnsupportedMediaTypesFailBeforeTheDeviceIsOpened) {
+  useTap();
+  struct Case {
+    const char* name;
+    ComPtr<IMFMediaType> type;
+  };
+  std::vector<Case> cases;
+  ComPtr<IMFMediaType> aac = MakeAudioType(kFloatStereo48k);
+  aac->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_AAC);
+  cases.push_back({"AAC", aac});
+  ComPtr<IMFMediaType> video = MakeAudioType(kFloatStereo48k);
+  video->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  cases.push_back({"video major type", video});
+  ComPtr<IMFMediaType> noRate = MakeAudioType(kFloatStereo48k);
+  noRate->DeleteItem(MF_MT_AUDIO_SAMPLES_PER_SECOND);
+  cases.push_back({"no sample rate", noRate});
+  ComPtr<IMFMediaType> noAlign = MakeAudioType(kPcm16Mono44k);
+  noAlign->DeleteItem(MF_MT_AUDIO_BLOCK_ALIGNMENT);
+  cases.push_back({"no block alignment", noAlign});
+  ComPtr<IMFMediaType> shortAlign = MakeAudioType(kFloatStereo48k);
+  shortAlign->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, 4);
+  cases.push_back({"block alignment below one frame", shortAlign});
+  for (const Case& c : cases) {
+    WasapiRenderer renderer;
+    EXPECT_EQ(renderer.Initialize(c.type.Get(), L""), MF_E_INVALIDMEDIATYPE) << c.name;
+    const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.5, 0.01}});
+    EXPECT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), MF_E_NOT_INITIALIZED) << c.name;
+  }
+  ComPtr<IMFMediaType> noSubtype = MakeAudioType(kFloatStereo48k);
+  noSubtype->DeleteItem(MF_MT_SUBTYPE);
+  WasapiRenderer renderer;
+  EXPECT_EQ(renderer.Initialize(noSubtype.Get(), L""), MF_E_ATTRIBUTENOTFOUND);
+  EXPECT_EQ(renderer.Initialize(nullptr, L""), E_POINTER);
+  EXPECT_EQ(AudioEndpointTap::audioClientsActivated(), 0);
+
+  const std::string log = logText();
+  EXPECT_NE(log.find("WasapiRenderer::Initialize["), std::string::npos);
+  EXPECT_NE(log.find("]: unsupported media type (audio 1, PCM or float 0"), std::string::npos) << log;
+  EXPECT_NE(log.find("]: MF_MT_AUDIO_SAMPLES_PER_SECOND failed 0xC00D36E6"), std::string::npos) << log;
+  EXPECT_NE(log.find("]: MF_MT_SUBTYPE failed 0xC00D36E6"), std::string::npos) << log;
+}
+
+TEST_F(WasapiRendererTest, MissingDeviceFailsInitialize) {
+  useTap();
+  AudioEndpointTap::faults().defaultEndpoint = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  EXPECT_EQ(renderer.Initialize(type.Get(), L""), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.5, 0.01}});
+  EXPECT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), MF_E_NOT_INITIALIZED);
+  EXPECT_NE(logText().find("]: pEnumerator->GetDefaultAudioEndpoint failed 0x80070490"), std::string::npos);
+}
+
+TEST_F(WasapiRendererTest, DeviceThatGoesAwayFailsEveryLaterRenderAtOnce) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.5, 0.02}});
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+
+  AudioEndpointTap::faults().padding = AUDCLNT_E_DEVICE_INVALIDATED;
+  EXPECT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), AUDCLNT_E_DEVICE_INVALIDATED);
+  const size_t staged = renderer.pendingBytes();
+  EXPECT_EQ(staged, tone.size()) << "the sample that met the failure stays staged";
+  const double start = nowSeconds();
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), AUDCLNT_E_DEVICE_INVALIDATED);
+  EXPECT_LT(nowSeconds() - start, 2.0) << "a gone device must not block";
+  EXPECT_EQ(renderer.pendingBytes(), staged) << "nothing more is staged for a device that is gone";
+  const std::string log = logText();
+  EXPECT_NE(log.find("]: m_pAudioClient->GetCurrentPadding failed 0x88890004"), std::string::npos) << log;
+  EXPECT_NE(log.find("]: audio device is gone failed 0x88890004"), std::string::npos) << log;
+}
+
+// ---- Recorded from the null sink -----------------------------------------------------------
+
+TEST_F(WasapiRendererTest, FloatStereoToneIsRecordedAtItsPitchAndLevel) {
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  ASSERT_FALSE(renderer.usesResampler());
+  AudioCapture capture;
+  startCapture(capture, 2.0);
+  playPaced(renderer, MakeTone(kFloatStereo48k, {{440.0, 0.5, 1.5}}), kFloatStereo48k);
+  ASSERT_TRUE(capture.finish());
+  const double onset = onsetSeconds(capture, 0.05);
+  ASSERT_GE(onset, 0.0) << "nothing audible was recorded";
+  for (int channel = 0; channel < 2; ++channel) {
+    EXPECT_NEAR(capture.frequency(channel, onset + 0.1, onset + 1.3), 440.0, 1.0) << "channel " << channel;
+    EXPECT_NEAR(capture.rms(channel, onset + 0.1, onset + 1.3), 0.5 / std::sqrt(2.0), 0.02) << "channel " << channel;
+  }
+}
+
+TEST_F(WasapiRendererTest, Pcm16MonoAt44100IsResampledToTheRightPitch) {
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kPcm16Mono44k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  ASSERT_TRUE(renderer.usesResampler());
+  AudioCapture capture;
+  startCapture(capture, 2.0);
+  playPaced(renderer, MakeTone(kPcm16Mono44k, {{1000.0, 0.5, 1.5}}), kPcm16Mono44k);
+  ASSERT_TRUE(capture.finish());
+  const double onset = onsetSeconds(capture, 0.05);
+  ASSERT_GE(onset, 0.0) << "nothing audible was recorded";
+  // Played raw at 48 kHz the tone would read 1088 Hz; a wrong ratio shows at once.
+  const double frequency = capture.frequency(0, onset + 0.1, onset + 1.3);
+  EXPECT_NEAR(frequency, 1000.0, 2.0);
+  const double left = capture.rms(0, onset + 0.1, onset + 1.3);
+  const double right = capture.rms(1, onset + 0.1, onset + 1.3);
+  std::printf("[ figures  ] resampled mono tone: %.2f Hz, rms left %.3f right %.3f\n", frequency, left, right);
+  EXPECT_GT(left, 0.2);
+  EXPECT_NEAR(right, left, 0.05 * left) << "mono goes to both sides";
+  // The length of the tone survives the rate change (1.5 s, the ends fade with the filter).
+  double end = onset;
+  for (double t = onset; t < capture.durationSeconds(); t += 0.005)
+    if (capture.rms(0, t, t + 0.005) > 0.1) end = t + 0.005;
+  EXPECT_NEAR(end - onset, 1.5, 0.03);
+}
+
+TEST_F(WasapiRendererTest, RecordedVolumeSilenceClippingAndBalance) {
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  AudioCapture capture;
+  startCapture(capture, 3.0);
+  // Segments of 0.5 s: a marker at unity, then volume 0.005, 2.0 on a quiet tone, 2.0 on a loud
+  // tone, and balance 0.25.
+  const std::vector<BYTE> quiet = MakeTone(kFloatStereo48k, {{440.0, 0.3, 0.5}});
+  const std::vector<BYTE> loud = MakeTone(kFloatStereo48k, {{440.0, 0.8, 0.5}});
+  playPaced(renderer, quiet, kFloatStereo48k);
+  renderer.SetVolume(0.005);
+  playPaced(renderer, loud, kFloatStereo48k);
+  renderer.SetVolume(2.0);
+  playPaced(renderer, quiet, kFloatStereo48k);
+  playPaced(renderer, loud, kFloatStereo48k);
+  renderer.SetVolume(1.0);
+  renderer.SetBalance(0.25);
+  playPaced(renderer, loud, kFloatStereo48k);
+  ASSERT_TRUE(capture.finish());
+
+  const double t0 = onsetSeconds(capture, 0.05);
+  ASSERT_GE(t0, 0.0) << "nothing audible was recorded";
+  auto from = [&](int segment) { return t0 + 0.5 * segment + 0.05; };
+  auto to = [&](int segment) { return t0 + 0.5 * segment + 0.45; };
+  EXPECT_NEAR(capture.rms(0, from(0), to(0)), 0.3 / std::sqrt(2.0), 0.015);
+  EXPECT_EQ(capture.peak(0, from(1), to(1)), 0.0) << "0.005 is written as silence";
+  EXPECT_EQ(capture.peak(1, from(1), to(1)), 0.0);
+  EXPECT_NEAR(capture.rms(0, from(2), to(2)), 0.6 / std::sqrt(2.0), 0.03) << "2.0 doubles";
+  EXPECT_GE(capture.peak(0, from(3), to(3)), 0.99) << "2.0 on 0.8 reaches full scale";
+  // A clipped 0.8 sine at 2x: far more power than the 0.8 sine, less than a square wave.
+  const double clippedRms = capture.rms(0, from(3), to(3));
+  EXPECT_GT(clippedRms, 0.85);
+  EXPECT_LT(clippedRms, 0.99);
+  const double left = capture.rms(0, from(4), to(4));
+  const double right = capture.rms(1, from(4), to(4));
+  EXPECT_NEAR(left, 0.8 / std::sqrt(2.0), 0.03);
+  EXPECT_NEAR(right / left, 0.5, 0.03) << "balance 0.25 halves the right side";
+}
+
+TEST_F(WasapiRendererTest, RecordedAudioHandedInBeyondTheBufferPlaysContinuouslyInOrder) {
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  AudioCapture capture;
+  startCapture(capture, 3.5);
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.4, 1.0}, {660.0, 0.4, 1.0}, {880.0, 0.4, 0.5}});
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  EXPECT_GT(renderer.pendingBytes(), 0u);
+  const std::vector<BYTE> silence(960 * 8, 0);
+  for (int i = 0; i < 150; ++i) {  // 3 s of 20 ms silent samples: the staged rest drains first
+    Sleep(20);
+    ASSERT_EQ(renderer.Render(MakeSample(silence.data(), silence.size()).Get()), S_OK);
+  }
+  ASSERT_TRUE(capture.finish());
+  const double t0 = onsetSeconds(capture, 0.05);
+  ASSERT_GE(t0, 0.0) << "nothing audible was recorded";
+  EXPECT_NEAR(capture.frequency(0, t0 + 0.05, t0 + 0.95), 440.0, 1.0);
+  EXPECT_NEAR(capture.frequency(0, t0 + 1.05, t0 + 1.95), 660.0, 1.0);
+  EXPECT_NEAR(capture.frequency(0, t0 + 2.05, t0 + 2.45), 880.0, 1.5);
+  // No gap anywhere in the 2.5 s: every 10 ms window carries the tone's level.
+  for (double t = t0; t + 0.01 <= t0 + 2.49; t += 0.01)
+    ASSERT_GT(capture.rms(0, t, t + 0.01), 0.2) << "gap at " << (t - t0) << " s";
+  EXPECT_LT(capture.rms(0, t0 + 2.52, t0 + 2.9), 0.001) << "the tone ends after 2.5 s";
+}
+
+TEST_F(WasapiRendererTest, LatencyFigures) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  IAudioClient* client = AudioEndpointTap::lastRealClient();
+  ASSERT_NE(client, nullptr);
+  REFERENCE_TIME streamLatency = 0, period = 0, minimumPeriod = 0;
+  client->GetStreamLatency(&streamLatency);
+  client->GetDevicePeriod(&period, &minimumPeriod);
+  ComPtr<IAudioClock> clock;
+  ASSERT_EQ(client->GetService(IID_PPV_ARGS(&clock)), S_OK);
+  UINT64 clockFrequency = 0;
+  ASSERT_EQ(clock->GetFrequency(&clockFrequency), S_OK);
+
+  // Let the idle stream settle, then hand over 100 ms and time the device position until it moves
+  // past the first frame of it.
+  Sleep(200);
+  UINT64 before = 0, qpc = 0;
+  clock->GetPosition(&before, &qpc);
+  UINT32 padding = 0;
+  client->GetCurrentPadding(&padding);
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.5, 0.1}});
+  const double handOver = nowSeconds();
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  const double written = nowSeconds();
+  UINT64 position = before;
+  double moved = -1.0;
+  while (nowSeconds() - handOver < 2.0) {
+    clock->GetPosition(&position, &qpc);
+    if (position > before) {
+      moved = nowSeconds();
+      break;
+    }
+    Sleep(1);
+  }
+  ASSERT_GT(moved, 0.0) << "the device position never advanced past the handed-over audio";
+  std::printf("[ figures  ] buffer %d frames (%.1f ms), stream latency %.1f ms, device period %.1f ms (min %.1f ms)\n",
+              renderer.bufferFrames(), renderer.bufferFrames() * 1000.0 / 48000.0, streamLatency / 10000.0, period / 10000.0,
+              minimumPeriod / 10000.0);
+  std::printf("[ figures  ] padding at hand-over %u frames; Render took %.2f ms; device position moved %.1f ms after hand-over\n",
+              padding, (written - handOver) * 1000.0, (moved - handOver) * 1000.0);
+}

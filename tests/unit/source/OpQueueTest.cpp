@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <mferror.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "source/OpQueue.h"
+#include "source/OrvoSourceOp.h"
+#include "source/RefCountedObject.h"
+
+using namespace ORVO::MediaFoundation;
+
+namespace {
+
+// A minimal owner of an OpQueue: records what runs, and can hold operations back the way the source
+// does while an earlier one is still in progress.
+class RecordingQueue : public RefCountedObject, public OpQueue<OrvoSourceOp> {
+ public:
+  RecordingQueue() : OpQueue<OrvoSourceOp>(m_lock) { InitializeCriticalSection(&m_lock); }
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (iid == __uuidof(IUnknown)) {
+      *object = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return release(); }
+
+  HRESULT post(int value) {
+    OrvoSourceOp* op = nullptr;
+    HRESULT hr = OrvoSourceOp::CreatePullOp(value, &op);
+    if (SUCCEEDED(hr)) {
+      hr = PostOperation(op);
+      op->Release();
+    }
+    return hr;
+  }
+  std::vector<int> executed() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_executed;
+  }
+  bool waitFor(size_t count, DWORD milliseconds = 3000) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 5) {
+      if (executed().size() >= count) return true;
+      Sleep(5);
+    }
+    return false;
+  }
+
+  std::atomic<bool> m_busy{false};
+  std::atomic<int> m_overlaps{0};
+  std::atomic<bool> m_holdBack{false};
+  DWORD m_workMilliseconds = 0;
+
+ protected:
+  HRESULT ExecuteOperation(OrvoSourceOp* op) override {
+    if (m_busy.exchange(true)) ++m_overlaps;
+    if (m_workMilliseconds) Sleep(m_workMilliseconds);
+    {
+      std::lock_guard<std::mutex> guard(m_mutex);
+      m_executed.push_back(op->data().intVal);
+    }
+    m_busy = false;
+    return S_OK;
+  }
+  HRESULT CheckOperation(OrvoSourceOp*) override { return m_holdBack ? MF_E_NOTACCEPTING : S_OK; }
+
+ private:
+  ~RecordingQueue() override { DeleteCriticalSection(&m_lock); }
+
+  CRITICAL_SECTION m_lock;
+  std::mutex m_mutex;
+  std::vector<int> m_executed;
+};
+
+}  // namespace
+
+TEST(OpQueue, RunsOperationsInPostingOrderOneAtATime) {
+  RecordingQueue* queue = new RecordingQueue;
+  queue->m_workMilliseconds = 5;  // long enough that parallel work items would overlap
+  std::vector<int> expected;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(queue->post(i), S_OK);
+    expected.push_back(i);
+  }
+  ASSERT_TRUE(queue->waitFor(expected.size()));
+  EXPECT_EQ(queue->executed(), expected);
+  EXPECT_EQ(queue->m_overlaps.load(), 0);
+  EXPECT_EQ(queue->pendingCount(), 0u);
+  queue->Release();
+}
+
+TEST(OpQueue, HeldBackOperationWaitsAtTheFrontUntilRescheduled) {
+  RecordingQueue* queue = new RecordingQueue;
+  queue->m_holdBack = true;
+  ASSERT_EQ(queue->post(1), S_OK);
+  ASSERT_EQ(queue->post(2), S_OK);
+  Sleep(100);  // both work items ran and found the owner busy
+  EXPECT_TRUE(queue->executed().empty());
+  EXPECT_EQ(queue->pendingCount(), 2u);
+
+  queue->m_holdBack = false;
+  ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
+  ASSERT_TRUE(queue->waitFor(1));
+  Sleep(50);
+  // One work item runs one operation: the second waits for the next scheduling.
+  EXPECT_EQ(queue->executed(), std::vector<int>{1});
+  ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
+  ASSERT_TRUE(queue->waitFor(2));
+  EXPECT_EQ(queue->executed(), (std::vector<int>{1, 2}));
+  queue->Release();
+}
+
+TEST(OpQueue, WorkItemOnAnEmptyQueueDoesNothing) {
+  RecordingQueue* queue = new RecordingQueue;
+  queue->m_holdBack = true;
+  ASSERT_EQ(queue->post(1), S_OK);
+  Sleep(50);
+  queue->m_holdBack = false;
+  // Two schedulings for one operation: the later work item finds the list empty.
+  ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
+  ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
+  ASSERT_TRUE(queue->waitFor(1));
+  Sleep(50);
+  EXPECT_EQ(queue->executed(), std::vector<int>{1});
+  queue->Release();
+}
+
+TEST(OrvoSourceOp, KeepsItsDataAndAnswersOnlyIUnknown) {
+  PROPVARIANT position;
+  PropVariantInit(&position);
+  position.vt = VT_I8;
+  position.hVal.QuadPart = 42;
+  OrvoStartOp* start = nullptr;
+  ASSERT_EQ(OrvoStartOp::CreateStartOp(nullptr, &position, &start), S_OK);
+  EXPECT_EQ(start->op(), OrvoSourceOp::SourceOpStart);
+  EXPECT_EQ(start->data().vt, VT_I8);
+  EXPECT_EQ(start->data().hVal.QuadPart, 42);
+  void* object = nullptr;
+  EXPECT_EQ(start->QueryInterface(__uuidof(IMFAsyncCallback), &object), E_NOINTERFACE);
+  EXPECT_EQ(start->QueryInterface(__uuidof(IUnknown), &object), S_OK);
+  static_cast<IUnknown*>(object)->Release();
+  start->Release();
+
+  OrvoSourceOp* pull = nullptr;
+  ASSERT_EQ(OrvoSourceOp::CreatePullOp(3, &pull), S_OK);
+  EXPECT_EQ(pull->op(), OrvoSourceOp::SourceOpPull);
+  EXPECT_EQ(pull->data().vt, VT_INT);
+  EXPECT_EQ(pull->data().intVal, 3);
+  EXPECT_EQ(pull->Release(), 0u);
+}
