@@ -1,10 +1,11 @@
 #include "lowlatency/MediaTypeDescription.h"
 
+#include "common/Guids.h"
+
 #include <mfapi.h>
 #include <mfidl.h>
 #include <objbase.h>
 #include <propidl.h>
-#include <uuids.h>
 
 #include <iomanip>
 #include <sstream>
@@ -130,11 +131,11 @@ const NamedGuid kGuidNames[] = {
     ORVO_GUID_ENTRY(MFAudioFormat_AMR_WP),
     ORVO_GUID_ENTRY(MFAudioFormat_Dolby_AC3),
     ORVO_GUID_ENTRY(MFAudioFormat_Dolby_DDPlus),
-    ORVO_GUID_ENTRY(FORMAT_VideoInfo),
-    ORVO_GUID_ENTRY(FORMAT_VideoInfo2),
-    ORVO_GUID_ENTRY(FORMAT_WaveFormatEx),
-    ORVO_GUID_ENTRY(FORMAT_MPEGVideo),
-    ORVO_GUID_ENTRY(FORMAT_MPEGStreams),
+    {&kFORMAT_VideoInfo, L"FORMAT_VideoInfo"},
+    {&kFORMAT_VideoInfo2, L"FORMAT_VideoInfo2"},
+    {&kFORMAT_WaveFormatEx, L"FORMAT_WaveFormatEx"},
+    {&kFORMAT_MPEGVideo, L"FORMAT_MPEGVideo"},
+    {&kFORMAT_MPEGStreams, L"FORMAT_MPEGStreams"},
 };
 
 #undef ORVO_GUID_ENTRY

@@ -14,13 +14,16 @@ namespace MediaFoundation {
 namespace {
 
 // A quad from the vertex id (no vertex buffer); the constant buffer maps it to the part of the
-// frame to show, in texture coordinates. The pixel shader forces alpha to 1 because the fourth
+// frame to show, in texture coordinates. Written for the older HLSL compilers too (no ternary
+// operator or integer literal suffixes: Wine's compiler rejects them). The pixel shader forces alpha to 1 because the fourth
 // byte of RGB32 is undefined.
 const char kShaderSource[] = R"(
 cbuffer Placement : register(b0) { float4 uvRect; };
 struct VSOut { float4 pos : SV_POSITION; float2 uv : TEXCOORD0; };
 VSOut vs_main(uint id : SV_VertexID) {
-  float2 corner = float2((id & 1) ? 1.0 : 0.0, (id & 2) ? 1.0 : 0.0);
+  float v = id;
+  float row = floor(v * 0.5);
+  float2 corner = float2(v - 2.0 * row, row);
   VSOut o;
   o.pos = float4(corner.x * 2.0 - 1.0, 1.0 - corner.y * 2.0, 0.0, 1.0);
   o.uv = lerp(uvRect.xy, uvRect.zw, corner);

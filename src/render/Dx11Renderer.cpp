@@ -202,8 +202,8 @@ STDMETHODIMP Dx11Renderer::GetFullscreen(BOOL* pfFullscreen) {
 STDMETHODIMP Dx11Renderer::GetService(REFGUID guidService, REFIID riid, LPVOID* ppvObject) {
   if (ppvObject == nullptr) return E_POINTER;
   *ppvObject = nullptr;
-  if (guidService == MR_VIDEO_RENDER_SERVICE) return QueryInterface(riid, ppvObject);
-  if (guidService != MR_VIDEO_ACCELERATION_SERVICE) return MF_E_UNSUPPORTED_SERVICE;
+  if (guidService == ORVO::kMR_VIDEO_RENDER_SERVICE) return QueryInterface(riid, ppvObject);
+  if (guidService != ORVO::kMR_VIDEO_ACCELERATION_SERVICE) return MF_E_UNSUPPORTED_SERVICE;
 
   // The pulling thread asks while the rendering thread may re-create the device: the members
   // read here need the renderer's lock even though the design leaves GetService unlocked.
@@ -294,6 +294,11 @@ bool Dx11Renderer::HasDXGIManager() {
 bool Dx11Renderer::IsCompatibilityMode() {
   CriticalSectionGuard guard(&m_lock);
   return m_compatibility;
+}
+
+Dx11Renderer::DisplayGeometry Dx11Renderer::GetDisplayGeometry() {
+  CriticalSectionGuard guard(&m_lock);
+  return DisplayGeometry{m_displayArea, m_displayWidth, m_displayHeight, m_frameWidth, m_frameHeight};
 }
 
 // --- Device -----------------------------------------------------------------------------------
@@ -725,8 +730,11 @@ HRESULT Dx11Renderer::GetVideoDisplayArea(IMFMediaType* pType, MFVideoArea* pAre
   apertures[count++] = &MF_MT_GEOMETRIC_APERTURE;
   for (int i = 0; i < count; ++i) {
     MFVideoArea area = {};
-    hr = pType->GetBlob(*apertures[i], reinterpret_cast<UINT8*>(&area), sizeof(area), nullptr);
+    UINT32 size = 0;
+    hr = pType->GetBlob(*apertures[i], reinterpret_cast<UINT8*>(&area), sizeof(area), &size);
     if (hr == MF_E_ATTRIBUTENOTFOUND) continue;
+    // A shorter blob "succeeds" and would leave part of the area unset.
+    if (SUCCEEDED(hr) && size != sizeof(area)) hr = MF_E_INVALIDMEDIATYPE;
     if (SUCCEEDED(hr)) *pArea = area;
     return hr;
   }
@@ -957,8 +965,9 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     return hr;
   }
   ComPtr<IMFSample> output;
+  IMFSample** ppPathOutput = ppOutputSample != nullptr ? output.GetAddressOf() : nullptr;
   hr = ProcessFrameUsingD3D11(texture.Get(), evTexture.Get(), subresource, evSubresource, target, *punInterlaceMode,
-                              ppOutputSample != nullptr ? &output : nullptr);
+                              ppPathOutput);
   if (SUCCEEDED(hr) && output) {
     LONGLONG value = 0;
     if (SUCCEEDED(pSample->GetSampleDuration(&value))) output->SetSampleDuration(value);

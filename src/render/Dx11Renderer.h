@@ -110,6 +110,16 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService {
   // True once SetVideoWindow found no device with video support and fell back to a plain device.
   bool IsCompatibilityMode();
 
+  // Placement inputs derived from the current media type, for diagnostics and tests.
+  struct DisplayGeometry {
+    RECT displayArea;  // the display aperture in frame pixels
+    int displayWidth;  // picture size after the pixel aspect ratio
+    int displayHeight;
+    UINT frameWidth;
+    UINT frameHeight;
+  };
+  DisplayGeometry GetDisplayGeometry();
+
   // The interface identifier under which GetService hands out the allocator bound to the device
   // manager but not initialised, for the caller to initialise itself.
   static const GUID kUninitializedAllocatorService;

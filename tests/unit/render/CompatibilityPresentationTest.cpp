@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <mferror.h>
+
+#include <string>
+
+#include "RenderTestFrames.h"
+#include "Screenshot.h"
+#include "TestWindow.h"
+#include "render/Dx11Renderer.h"
+
+using Microsoft::WRL::ComPtr;
+using ORVO::MediaFoundation::Dx11Renderer;
+using orvo_test::Rgb;
+using orvo_test::Screenshot;
+using orvo_test::TestWindow;
+
+namespace {
+
+constexpr int kTolerance = 48;  // llvmpipe's filtering and the X server's 24-bit visual
+
+Rgb ToRgb(UINT32 argb) {
+  return {static_cast<uint8_t>(argb >> 16), static_cast<uint8_t>(argb >> 8), static_cast<uint8_t>(argb)};
+}
+
+std::string Describe(Rgb c) {
+  return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+}
+
+// What the test bed shows once the renderer has presented on a real window under Xvfb, checked
+// against placements worked out by hand (not by the renderer's own geometry code).
+class CompatibilityPresentationTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    s_window = new TestWindow(480, 360, L"compatibility presentation");
+    s_renderer = new Dx11Renderer();
+    s_setUp = s_renderer->SetVideoWindow(s_window->hwnd());
+  }
+  static void TearDownTestSuite() {
+    s_renderer->Shutdown();
+    s_renderer->Release();
+    delete s_window;
+    MFShutdown();
+  }
+  void SetUp() override {
+    ASSERT_EQ(S_OK, s_setUp);
+    ASSERT_TRUE(s_renderer->IsCompatibilityMode()) << "this test bed has no Direct3D video device";
+  }
+
+  // Sends one frame through ProcessFrame and PresentFrame and photographs the display.
+  Screenshot Show(IMFMediaType* type, IMFSample* sample, const std::string& png) {
+    UINT interlace = MFVideoInterlace_Progressive;
+    BOOL changed = FALSE, again = FALSE;
+    EXPECT_EQ(S_OK, s_renderer->ProcessFrame(type, sample, &interlace, &changed, &again, nullptr));
+    EXPECT_EQ(S_OK, s_renderer->PresentFrame());
+    s_window->pump(150);
+    return Screenshot::Capture(std::string(ORVO_BINARY_DIR) + "/tests/unit_render/" + png);
+  }
+
+  // The picture must fill dst exactly: quadrant colours at the quadrant centres and 3 pixels
+  // inside each edge, black 3 pixels outside every edge that borders a bar.
+  void ExpectPicture(const Screenshot& shot, const RECT& dst, double splitX, double splitY, int clientWidth,
+                     int clientHeight) {
+    ASSERT_TRUE(shot.ok());
+    HWND hwnd = s_window->hwnd();
+    const int w = dst.right - dst.left, h = dst.bottom - dst.top;
+    const int sx = dst.left + static_cast<int>(w * splitX), sy = dst.top + static_cast<int>(h * splitY);
+    struct Probe {
+      int x, y;
+      UINT32 colour;
+      const char* what;
+    };
+    const Probe probes[] = {
+        {(dst.left + sx) / 2, (dst.top + sy) / 2, orvo_test::kTopLeft, "top-left centre"},
+        {(sx + dst.right) / 2, (dst.top + sy) / 2, orvo_test::kTopRight, "top-right centre"},
+        {(dst.left + sx) / 2, (sy + dst.bottom) / 2, orvo_test::kBottomLeft, "bottom-left centre"},
+        {(sx + dst.right) / 2, (sy + dst.bottom) / 2, orvo_test::kBottomRight, "bottom-right centre"},
+        {dst.left + 3, dst.top + 3, orvo_test::kTopLeft, "top-left corner"},
+        {dst.right - 4, dst.top + 3, orvo_test::kTopRight, "top-right corner"},
+        {dst.left + 3, dst.bottom - 4, orvo_test::kBottomLeft, "bottom-left corner"},
+        {dst.right - 4, dst.bottom - 4, orvo_test::kBottomRight, "bottom-right corner"},
+    };
+    for (const Probe& p : probes) {
+      const Rgb seen = shot.clientPixel(hwnd, p.x, p.y);
+      EXPECT_LE(orvo_test::ColourDistance(seen, ToRgb(p.colour)), kTolerance)
+          << p.what << " at " << p.x << "," << p.y << " is " << Describe(seen);
+    }
+    const Rgb black = {0, 0, 0};
+    auto expectBlack = [&](int x, int y, const char* what) {
+      const Rgb seen = shot.clientPixel(hwnd, x, y);
+      EXPECT_LE(orvo_test::ColourDistance(seen, black), 16) << what << " at " << x << "," << y << " is " << Describe(seen);
+    };
+    const int midX = (dst.left + dst.right) / 2, midY = (dst.top + dst.bottom) / 2;
+    if (dst.top > 4) {
+      expectBlack(midX, dst.top - 3, "bar above");
+      expectBlack(midX, dst.top / 2, "middle of the bar above");
+    }
+    if (clientHeight - dst.bottom > 4) expectBlack(midX, dst.bottom + 2, "bar below");
+    if (dst.left > 4) {
+      expectBlack(dst.left - 3, midY, "bar left");
+      expectBlack(dst.left / 2, midY, "middle of the left bar");
+    }
+    if (clientWidth - dst.right > 4) expectBlack(dst.right + 2, midY, "bar right");
+  }
+
+  static inline TestWindow* s_window = nullptr;
+  static inline Dx11Renderer* s_renderer = nullptr;
+  static inline HRESULT s_setUp = E_FAIL;
+};
+
+}  // namespace
+
+TEST_F(CompatibilityPresentationTest, LetterboxesAcrossWindowSizesAndFrameSizes) {
+  ComPtr<IMFMediaType> wide = orvo_test::Rgb32Type(640, 360);
+  ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(wide.Get()));
+  ComPtr<IMFSample> wideFrame = orvo_test::QuadrantSample(640, 360, 320, 180);
+
+  {
+    SCOPED_TRACE("16:9 frame in a 480x360 window: bars above and below");
+    Screenshot shot = Show(wide.Get(), wideFrame.Get(), "compat_480x360.png");
+    ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 0.5, 480, 360);
+  }
+  {
+    SCOPED_TRACE("after a resize to 320x400");
+    s_window->resize(320, 400);
+    Screenshot shot = Show(wide.Get(), wideFrame.Get(), "compat_320x400.png");
+    ExpectPicture(shot, RECT{0, 110, 320, 290}, 0.5, 0.5, 320, 400);
+  }
+  {
+    SCOPED_TRACE("after a resize to 600x200: bars left and right");
+    s_window->resize(600, 200);
+    Screenshot shot = Show(wide.Get(), wideFrame.Get(), "compat_600x200.png");
+    // 200 x 16/9 = 355.6 -> 356 wide, (600 - 356) / 2 = 122.
+    ExpectPicture(shot, RECT{122, 0, 478, 200}, 0.5, 0.5, 600, 200);
+  }
+  {
+    SCOPED_TRACE("new frame size: 720x576 with 16:15 pixels is shown 4:3");
+    ComPtr<IMFMediaType> pal = orvo_test::Rgb32Type(720, 576, 16, 15);
+    ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(pal.Get()));
+    // Quadrants split off-centre (a quarter across, three quarters down) to catch mirrored or
+    // misplaced copies.
+    ComPtr<IMFSample> frame = orvo_test::QuadrantSample(720, 576, 180, 432);
+    Screenshot shot = Show(pal.Get(), frame.Get(), "compat_pal_600x200.png");
+    // 200 x 4/3 = 266.7 -> 267 wide, (600 - 267) / 2 = 166.
+    ExpectPicture(shot, RECT{166, 0, 433, 200}, 0.25, 0.75, 600, 200);
+  }
+  {
+    SCOPED_TRACE("frame size changed in the per-frame type only");
+    s_window->resize(400, 400);
+    ComPtr<IMFMediaType> square = orvo_test::Rgb32Type(256, 256);
+    ComPtr<IMFSample> frame = orvo_test::QuadrantSample(256, 256, 64, 192);
+    Screenshot shot = Show(square.Get(), frame.Get(), "compat_square_400x400.png");
+    ExpectPicture(shot, RECT{0, 0, 400, 400}, 0.25, 0.75, 400, 400);
+  }
+}
+
+TEST_F(CompatibilityPresentationTest, BottomUpFramesAndCroppedAperturesShowUpright) {
+  s_window->resize(480, 360);
+  {
+    SCOPED_TRACE("negative default stride: rows stored bottom-up");
+    ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, 360);
+    type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(-640 * 4));
+    ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(type.Get()));
+    ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 360, 320, 120, /*bottomUp=*/true);
+    Screenshot shot = Show(type.Get(), frame.Get(), "compat_bottom_up.png");
+    ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 1.0 / 3.0, 480, 360);
+  }
+  {
+    SCOPED_TRACE("a 640x368 decode with a 640x360 display aperture hides the padding rows");
+    ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, 368);
+    MFVideoArea aperture = {};
+    aperture.Area = {640, 360};
+    type->SetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture), sizeof(aperture));
+    ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(type.Get()));
+    // Rows 360..367 are the decoder's padding: quadrant colours stop at row 360 only if the
+    // aperture is honoured, because the split sits at 180 = 360 / 2.
+    ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 368, 320, 180);
+    Screenshot shot = Show(type.Get(), frame.Get(), "compat_aperture.png");
+    ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 0.5, 480, 360);
+  }
+}
+
+TEST_F(CompatibilityPresentationTest, BlackFrameOfStopClearsThePicture) {
+  s_window->resize(480, 360);
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, 360);
+  ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(type.Get()));
+  Show(type.Get(), orvo_test::QuadrantSample(640, 360, 320, 180).Get(), "");
+  // What the engine sends on stop: a zero-filled buffer of the frame's byte size.
+  ComPtr<IMFMediaBuffer> buffer;
+  ASSERT_EQ(S_OK, MFCreateAlignedMemoryBuffer(640 * 360 * 4, MF_16_BYTE_ALIGNMENT, &buffer));
+  BYTE* data = nullptr;
+  DWORD max = 0;
+  buffer->Lock(&data, &max, nullptr);
+  memset(data, 0, max);
+  buffer->Unlock();
+  buffer->SetCurrentLength(max);
+  ComPtr<IMFSample> black;
+  MFCreateSample(&black);
+  black->AddBuffer(buffer.Get());
+  Screenshot shot = Show(type.Get(), black.Get(), "compat_black.png");
+  ASSERT_TRUE(shot.ok());
+  const Rgb seen = shot.clientMean(s_window->hwnd(), RECT{0, 45, 480, 315});
+  EXPECT_LE(orvo_test::ColourDistance(seen, Rgb{0, 0, 0}), 8) << Describe(seen);
+}

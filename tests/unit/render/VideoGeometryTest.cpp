@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "render/VideoGeometry.h"
+
+using namespace ORVO::MediaFoundation;
+
+namespace {
+
+MFVideoArea Area(int x, int y, int width, int height) {
+  MFVideoArea area = {};
+  area.OffsetX.value = static_cast<short>(x);
+  area.OffsetY.value = static_cast<short>(y);
+  area.Area.cx = width;
+  area.Area.cy = height;
+  return area;
+}
+
+void ExpectRect(const RECT& r, int left, int top, int right, int bottom) {
+  EXPECT_EQ(left, r.left);
+  EXPECT_EQ(top, r.top);
+  EXPECT_EQ(right, r.right);
+  EXPECT_EQ(bottom, r.bottom);
+}
+
+}  // namespace
+
+TEST(VideoGeometryTest, MulDivRoundsHalfAwayFromZeroAndRejectsZeroOrOverflow) {
+  EXPECT_EQ(3, MulDivRound(5, 1, 2));    // 2.5 -> 3
+  EXPECT_EQ(-3, MulDivRound(-5, 1, 2));  // -2.5 -> -3
+  EXPECT_EQ(2, MulDivRound(7, 1, 3));    // 2.33 -> 2
+  EXPECT_EQ(-1, MulDivRound(10, 3, 0));
+  EXPECT_EQ(-1, MulDivRound(0x40000000, 4, 1));
+  // The intermediate product exceeds 32 bits but the result does not.
+  EXPECT_EQ(2000000000, MulDivRound(2000000000, 1000, 1000));
+}
+
+TEST(VideoGeometryTest, DisplayAspectRatioReducesSizeAndPixelRatio) {
+  Ratio r = DisplayAspectRatio(720, 576, 16, 15);
+  EXPECT_EQ(4u, r.x);
+  EXPECT_EQ(3u, r.y);
+  r = DisplayAspectRatio(1920, 1080, 1, 1);
+  EXPECT_EQ(16u, r.x);
+  EXPECT_EQ(9u, r.y);
+  r = DisplayAspectRatio(720, 480, 32, 27);  // NTSC widescreen
+  EXPECT_EQ(16u, r.x);
+  EXPECT_EQ(9u, r.y);
+  r = DisplayAspectRatio(0, 576, 16, 15);
+  EXPECT_EQ(0u, r.x);
+  EXPECT_EQ(0u, r.y);
+  r = DisplayAspectRatio(720, 576, 16, 0);
+  EXPECT_EQ(0u, r.y);
+}
+
+TEST(VideoGeometryTest, ReduceRatioHalvesTermsAbove16Bits) {
+  Ratio r = ReduceRatio(100003, 99991);  // coprime, both above 65535: halved once together
+  EXPECT_EQ(50001u, r.x);
+  EXPECT_EQ(49995u, r.y);
+  r = ReduceRatio(1000, 10);
+  EXPECT_EQ(100u, r.x);
+  EXPECT_EQ(1u, r.y);
+}
+
+TEST(VideoGeometryTest, DisplaySizeAppliesPixelAspectRatio) {
+  DisplaySize s = ComputeDisplaySize(720, 576, 16, 15);
+  EXPECT_EQ(768, s.width);
+  EXPECT_EQ(576, s.height);
+  s = ComputeDisplaySize(1920, 1080, 1, 1);
+  EXPECT_EQ(1920, s.width);
+  EXPECT_EQ(1080, s.height);
+  s = ComputeDisplaySize(1440, 1080, 4, 3);  // anamorphic HD
+  EXPECT_EQ(1920, s.width);
+  s = ComputeDisplaySize(640, 480, 0, 1);  // undefined ratio
+  EXPECT_EQ(-1, s.width);
+  EXPECT_EQ(480, s.height);
+}
+
+TEST(VideoGeometryTest, AreaToRectRoundsFixedPointOffsets) {
+  ExpectRect(AreaToRect(Area(0, 0, 1920, 1080)), 0, 0, 1920, 1080);
+  MFVideoArea area = Area(8, 4, 704, 568);
+  area.OffsetX.fract = 32768;  // 8.5 -> 9
+  area.OffsetY.fract = 16384;  // 4.25 -> 4
+  ExpectRect(AreaToRect(area), 9, 4, 713, 572);
+}
+
+TEST(VideoGeometryTest, LetterBoxFitsWideFrameIntoTallTarget) {
+  RECT source = {0, 0, 1920, 1080};
+  const RECT dst = LetterBoxDstRect(&source, RECT{0, 0, 1280, 1000}, RECT{0, 0, 1920, 1080}, 1920, 1080);
+  ExpectRect(dst, 0, 140, 1280, 860);
+  ExpectRect(source, 0, 0, 1920, 1080);
+}
+
+TEST(VideoGeometryTest, LetterBoxPillarsTallFrameInWideTarget) {
+  RECT source = {0, 0, 768, 576};  // 720x576 at 16:15 shown as 768x576
+  const RECT dst = LetterBoxDstRect(&source, RECT{0, 0, 1280, 720}, RECT{0, 0, 720, 576}, 768, 576);
+  ExpectRect(dst, 160, 0, 1120, 720);
+  // Back in frame pixels the source covers the whole coded width.
+  ExpectRect(source, 0, 0, 720, 576);
+}
+
+TEST(VideoGeometryTest, LetterBoxConvertsSourceIntoDisplayArea) {
+  // A 1920x1088 frame whose aperture is the top 1080 lines, offset by 4 columns.
+  RECT source = {0, 0, 1912, 1080};
+  const RECT dst = LetterBoxDstRect(&source, RECT{0, 0, 956, 540}, RECT{4, 0, 1916, 1080}, 1912, 1080);
+  ExpectRect(source, 4, 0, 1916, 1080);
+  ExpectRect(dst, 0, 0, 956, 540);
+}
+
+TEST(VideoGeometryTest, LetterBoxHonoursTargetOffsetAndOddRemainders) {
+  RECT source = {0, 0, 640, 480};
+  const RECT dst = LetterBoxDstRect(&source, RECT{10, 20, 10 + 301, 20 + 100}, RECT{0, 0, 640, 480}, 640, 480);
+  // 4:3 in 301x100: height 100, width 133, (301 - 133) / 2 = 84.
+  ExpectRect(dst, 94, 20, 227, 120);
+}
+
+TEST(VideoGeometryTest, RecreationRuleNeedsDeviceAndRanksReasons) {
+  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(false, true, true, 5, 5));
+  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(true, false, false, 0, 0));
+  EXPECT_EQ(RecreationReason::MonitorChanged, DeviceRecreationReason(true, true, true, 5, 5));
+  EXPECT_EQ(RecreationReason::Forced, DeviceRecreationReason(true, false, true, 5, 5));
+  EXPECT_EQ(RecreationReason::Period, DeviceRecreationReason(true, false, false, 5, 5));
+  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(true, false, false, 5, 4));
+  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(true, false, false, 5, 6));
+}
+
+TEST(VideoGeometryTest, OnlyThePeriodTogglesTheCreationMode) {
+  EXPECT_EQ(5u, NextDeviceCreationMode(RecreationReason::Period, 1));
+  EXPECT_EQ(1u, NextDeviceCreationMode(RecreationReason::Period, 5));
+  EXPECT_EQ(1u, NextDeviceCreationMode(RecreationReason::MonitorChanged, 1));
+  EXPECT_EQ(5u, NextDeviceCreationMode(RecreationReason::Forced, 5));
+}
