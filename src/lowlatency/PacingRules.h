@@ -25,6 +25,7 @@ constexpr int64_t kFlushInterval = 10000000;       // LowLatency asks for a trim
 constexpr int64_t kStartGrace = 30000000;          // how long agreement waits for a silent stream
 constexpr size_t kTrimQueueLength = 3;             // every active queue must hold this many to trim
 constexpr double kVolumeTolerance = 0.01;
+constexpr int64_t kAudioLead = 1000000;            // audio is handed to the endpoint 100 ms early
 
 // a - b, clamped to the int64 range: host timestamps are arbitrary and must not overflow.
 int64_t SaturatingSub(int64_t a, int64_t b);

@@ -31,6 +31,7 @@ namespace {
 
 constexpr DWORD kAnyStream = 0xFFFFFFFE;  // MF_SOURCE_READER_ANY_STREAM
 constexpr LONGLONG kBlackFrameDuration = 333333;
+std::atomic<DxPlayer::StreamInt::PresentObserver> g_presentObserver{nullptr};
 
 // Copies one item of the host's type onto another attribute store.
 HRESULT CopyAttribute(IMFAttributes* from, IMFAttributes* to, REFGUID key) {
@@ -475,7 +476,10 @@ void DxPlayer::StreamInt::requestAllocator() {
     m_pAllocator->UninitializeSampleAllocator();
     m_pAllocator.Reset();
   }
-  if (!m_pDx11Renderer) return;
+  // Without a DXGI device manager (compatibility presentation) frames stay in system memory; the
+  // platform's allocator there hands out a fixed pool whose samples did not come back once the
+  // renderer had drawn them, and the picture froze after 120 frames.
+  if (!m_pDx11Renderer || !m_pDx11Renderer->HasDXGIManager()) return;
   ComPtr<IMFGetService> service;
   if (FAILED(m_pDx11Renderer->QueryInterface(IID_PPV_ARGS(&service)))) return;
   ComPtr<IMFVideoSampleAllocatorEx> allocator;
@@ -618,6 +622,10 @@ void DxPlayer::StreamInt::releaseReader() {
     m_pReader->Flush(0);
     m_pReader.Reset();
   }
+}
+
+DxPlayer::StreamInt::PresentObserver DxPlayer::StreamInt::SetPresentObserver(PresentObserver observer) {
+  return g_presentObserver.exchange(observer);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1000,7 +1008,11 @@ void DxPlayer::StreamInt::renderingRoutine() {
     }
 
     const int64_t playback = pacer.playbackAt(elapsedTime(10000000));
-    const int64_t waitMs = Pacing::WaitMilliseconds(decision.presentation, playback);
+    // Audio goes to the endpoint a little ahead of its time: written exactly when due, the shared
+    // buffer runs dry at the slightest jitter and the tone breaks up.
+    const int64_t due = m_isAudio ? Pacing::SaturatingSub(decision.presentation, Pacing::kAudioLead)
+                                  : decision.presentation;
+    const int64_t waitMs = Pacing::WaitMilliseconds(due, playback);
     if (waitMs > 0) {
       // Waits in short slices so that Stop never waits for a frame scheduled far ahead.
       const int64_t wakeAt = elapsedTime(10000000) + waitMs * 10000;
@@ -1009,7 +1021,7 @@ void DxPlayer::StreamInt::renderingRoutine() {
         Sleep(static_cast<DWORD>(std::min<int64_t>(left, 20)));
       }
     } else {
-      const int64_t shift = Pacing::StartTimeShift(m_renderingStrategy, playback, decision.presentation);
+      const int64_t shift = Pacing::StartTimeShift(m_renderingStrategy, playback, due);
       if (shift > 0) {
         ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d big playback jitter %lld, resync local "
                        "playback time...",
@@ -1020,6 +1032,7 @@ void DxPlayer::StreamInt::renderingRoutine() {
 
     if (frameReady) {
       const HRESULT hr = m_pDx11Renderer->PresentFrame();
+      if (PresentObserver observer = g_presentObserver.load()) observer(m_streamIndex, sampleTime, elapsedTime(10000000));
       if (hr != S_OK) {
         ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d PresentFrame failed 0x%X", m_streamIndex,
                        (unsigned)hr);

@@ -75,6 +75,11 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   // Drops all but the newest sample; returns how many were released.
   int trimQueueToNewest();
 
+  // Measurement seam for benchmarks: called on the rendering thread after PresentFrame returned for
+  // a video sample (sample time, clock at return, 100-ns). Null (the default) costs one load.
+  using PresentObserver = void (*)(int streamIndex, int64_t sampleTime, int64_t presentedAt);
+  static PresentObserver SetPresentObserver(PresentObserver observer);
+
   double requestedVolume() const { return m_requestedVolume.load(); }
   double requestedBalance() const { return m_requestedBalance.load(); }
   void requestVolume(double volume) { m_requestedVolume.store(volume); }

@@ -43,7 +43,11 @@ int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t t
       if (candidate == kUnsetTime || reported < candidate) candidate = reported;
     }
   } else {
-    // A stream that never delivers holds the others back only for the grace after Open.
+    // A stream that never delivers holds the others back only for the grace after Open. The
+    // report is refreshed with every call: agreeing on the first, long-dropped sample would make
+    // every later sample wait as long as the grace lasted, and keep the stream that far behind
+    // live for good.
+    entry = timestamp;
     if (Pacing::SaturatingSub(now, m_creationTime) < Pacing::kStartGrace) return kUnsetTime;
     candidate = entry;
     for (int64_t reported : m_instanceTimestamps) {

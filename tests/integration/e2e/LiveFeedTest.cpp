@@ -87,8 +87,12 @@ TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
     // loaded (audio, Direct3D, work queues) are not counted against the library.
     LiveHost warmUp(window.hwnd(), true, Live());
     warmUp.open();
+    orvo_test::AudioCapture capture;
+    capture.start(0.3);
     Play(warmUp.id);
     window.pump(500);
+    Screenshot::Capture();
+    capture.finish();
   }
   window.pump(500);
   const int threadsBefore = e2e::ProcessThreadCount();
@@ -99,35 +103,39 @@ TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
     EXPECT_EQ(IsStreamActive(host.id, 1), Ok);
     EXPECT_EQ(GetState(host.id), Closed);
     orvo_test::AudioCapture capture;
-    ASSERT_TRUE(capture.start(6.0));
+    ASSERT_TRUE(capture.start(6.0));  // from Play on
     const DWORD played = GetTickCount();
     ASSERT_EQ(Play(host.id), Ok);
     EXPECT_EQ(GetState(host.id), Started);
 
-    window.pump(2500);
-    const DWORD at1 = GetTickCount();
+    // A screenshot takes a few seconds here; the frame it shows was current somewhere in between.
+    window.pump(3000);
+    const DWORD before1 = GetTickCount() - played;
     const Screenshot first = Screenshot::Capture("e2e-live-1.png");
-    window.pump(1000);
-    const DWORD at2 = GetTickCount();
+    const DWORD after1 = GetTickCount() - played;
+    window.pump(500);
+    const DWORD before2 = GetTickCount() - played;
     const Screenshot second = Screenshot::Capture("e2e-live-2.png");
+    const DWORD after2 = GetTickCount() - played;
     ASSERT_TRUE(first.ok() && second.ok());
     const int frame1 = e2e::ReadFrameNumber(first, window.hwnd(), 640);
     const int frame2 = e2e::ReadFrameNumber(second, window.hwnd(), 640);
     EXPECT_TRUE(e2e::QuadrantsMatch(first, window.hwnd(), 640, 360));
     EXPECT_TRUE(e2e::QuadrantsMatch(second, window.hwnd(), 640, 360));
-    // The feed runs at 30 frames a second from Play; the picture follows it closely.
-    const int expected1 = static_cast<int>((at1 - played) * 30 / 1000);
-    EXPECT_GE(frame1, expected1 - 20) << "shown frame lags the feed by less than 0.7 s";
-    EXPECT_LE(frame1, expected1 + 3);
-    const int expectedStep = static_cast<int>((at2 - at1) * 30 / 1000);
-    EXPECT_NEAR(frame2 - frame1, expectedStep, 12);
+    // The feed runs at 30 frames a second from Play; the picture follows within a second.
+    EXPECT_GE(frame1, static_cast<int>(before1 * 30 / 1000) - 30);
+    EXPECT_LE(frame1, static_cast<int>(after1 * 30 / 1000) + 3);
+    EXPECT_GE(frame2, static_cast<int>(before2 * 30 / 1000) - 30);
+    EXPECT_LE(frame2, static_cast<int>(after2 * 30 / 1000) + 3);
+    EXPECT_GT(frame2, frame1);
 
     const DWORD sincePlay = GetTickCount() - played;
-    if (sincePlay < 5500) window.pump(5500 - sincePlay);
+    if (sincePlay < 6500) window.pump(6500 - sincePlay);
     ASSERT_TRUE(capture.finish());
-    EXPECT_NEAR(capture.frequency(0, 3.5, 5.5), 440.0, 8.0);
-    EXPECT_NEAR(capture.frequency(1, 3.5, 5.5), 440.0, 8.0);
-    EXPECT_GT(capture.rms(0, 3.5, 5.5), 1000.0);
+    // Queue trims cut the tone now and then, so the pitch is read between the cuts.
+    EXPECT_NEAR(e2e::MedianFrequency(capture, 0, 3.0, 5.5), 440.0, 5.0);
+    EXPECT_NEAR(e2e::MedianFrequency(capture, 1, 3.0, 5.5), 440.0, 5.0);
+    EXPECT_GT(capture.rms(0, 3.0, 5.5), 0.02) << "the tone is recorded at about -25 dBFS";
 
     EXPECT_EQ(Stop(host.id), Ok);
     EXPECT_EQ(GetState(host.id), Stopped);
@@ -187,15 +195,16 @@ TEST_F(LiveFeed, SmoothShiftsTheStartOnLateFramesLowLatencyPresentsThemAtOnce) {
 TEST_F(LiveFeed, TimestampGapOfASecondOrMoreResynchronises) {
   TestWindow window(640, 360);
   ResetVariants();
-  g_gapFromCall = 30;
+  g_gapFromCall = 120;  // after the renderer's slow first frame, in steady playback
   {
+    // Smooth never trims, so no trim can hide the jump from the gap rule.
     LiveHost host(window.hwnd(), false, Live(), &VariantCallback);
-    ASSERT_EQ(host.open(), Ok);
+    ASSERT_EQ(host.open(L"orvo://live?renderingStrategy=smooth"), Ok);
     ASSERT_EQ(Play(host.id), Ok);
-    window.pump(2500);
+    window.pump(5500);
     const Screenshot shot = Screenshot::Capture();
     EXPECT_TRUE(e2e::QuadrantsMatch(shot, window.hwnd(), 640, 360)) << "playback goes on after the jump";
-    EXPECT_GE(e2e::ReadFrameNumber(shot, window.hwnd(), 640), 40);
+    EXPECT_GE(e2e::ReadFrameNumber(shot, window.hwnd(), 640), 120);
   }
   const std::string text = log();
   EXPECT_NE(text.find("stream 0 too big timestamp gap"), std::string::npos);
@@ -213,10 +222,14 @@ TEST_F(LiveFeed, SilentStreamHoldsTheOtherForTheGraceOnlyAndABlockedHostCannotHa
   ASSERT_EQ(Play(host.id), Ok);
   window.pump(1500);
   EXPECT_FALSE(e2e::QuadrantsMatch(Screenshot::Capture(), window.hwnd(), 640, 360)) << "held back by the silent stream";
-  window.pump(3000);
-  EXPECT_TRUE(e2e::QuadrantsMatch(Screenshot::Capture(), window.hwnd(), 640, 360)) << "released after the grace";
+  EXPECT_EQ(log().find("all instances ready"), std::string::npos);
+  window.pump(3500);
+  const DWORD beforeShot = GetTickCount();
+  const Screenshot released = Screenshot::Capture("e2e-grace.png");
+  EXPECT_TRUE(e2e::QuadrantsMatch(released, window.hwnd(), 640, 360)) << "released after the grace";
+  // Released playback is live, not the grace behind: the frame shown is near the feed's position.
+  EXPECT_GE(e2e::ReadFrameNumber(released, window.hwnd(), 640), static_cast<int>((beforeShot - opened) * 30 / 1000) - 30);
   EXPECT_NE(log().find("all instances ready"), std::string::npos);
-  EXPECT_GE(GetTickCount() - opened, 3000u);
 
   // The audio callback is blocked right now; Stop waits for that one call at most.
   const DWORD stopStart = GetTickCount();
@@ -230,21 +243,28 @@ TEST_F(LiveFeed, SilentStreamHoldsTheOtherForTheGraceOnlyAndABlockedHostCannotHa
 
 TEST_F(LiveFeed, TwoPlayersInTwoWindowsShowTheirOwnPictures) {
   TestWindow left(320, 180, L"left");
-  TestWindow right(320, 180, L"right");
-  SetWindowPos(right.hwnd(), nullptr, 660, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  // A second top-level window of the same class, created where it stays, beside the first.
+  HWND rightWindow = CreateWindowExW(0, L"OrvoTestWindow", L"right", WS_POPUP | WS_VISIBLE, 660, 40, 320, 180,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(rightWindow, nullptr);
+  struct WindowCloser {
+    HWND hwnd;
+    ~WindowCloser() { DestroyWindow(hwnd); }
+  } closer{rightWindow};
+  left.pump(300);
   LiveHost a(left.hwnd(), false, Live());
-  LiveHost b(right.hwnd(), false, Live(), &HostFeeder::Callback, 150);
+  LiveHost b(rightWindow, false, Live(), &HostFeeder::Callback, 150);
   ASSERT_EQ(a.open(), Ok);
   ASSERT_EQ(b.open(), Ok);
   ASSERT_EQ(Play(a.id), Ok);
   ASSERT_EQ(Play(b.id), Ok);
-  left.pump(2500);
+  left.pump(4000);
   const Screenshot shot = Screenshot::Capture("e2e-two-players.png");
   const int frameA = e2e::ReadFrameNumber(shot, left.hwnd(), 320);
-  const int frameB = e2e::ReadFrameNumber(shot, right.hwnd(), 320);
+  const int frameB = e2e::ReadFrameNumber(shot, rightWindow, 320);
   EXPECT_TRUE(e2e::QuadrantsMatch(shot, left.hwnd(), 320, 180));
-  EXPECT_TRUE(e2e::QuadrantsMatch(shot, right.hwnd(), 320, 180));
-  EXPECT_GE(frameA, 20);
+  EXPECT_TRUE(e2e::QuadrantsMatch(shot, rightWindow, 320, 180));
+  EXPECT_GE(frameA, 30);
   EXPECT_NEAR(frameB - frameA, 150, 25) << "each window shows its own feed";
 }
 

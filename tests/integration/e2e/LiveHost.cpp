@@ -3,7 +3,9 @@
 #include <mfapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 #include <sstream>
 
 #include "AdtsReader.h"
@@ -89,6 +91,14 @@ bool QuadrantsMatch(const orvo_test::Screenshot& shot, HWND window, int clientWi
     if (orvo_test::ColourDistance(shot.clientMean(window, area), expected[q]) > 60) return false;
   }
   return true;
+}
+
+double MedianFrequency(const orvo_test::AudioCapture& capture, int channel, double from, double to) {
+  std::vector<double> pitches;
+  for (double at = from; at + 0.1 <= to; at += 0.1) pitches.push_back(capture.frequency(channel, at, at + 0.1));
+  if (pitches.empty()) return 0.0;
+  std::sort(pitches.begin(), pitches.end());
+  return pitches[pitches.size() / 2];
 }
 
 int ProcessThreadCount() {

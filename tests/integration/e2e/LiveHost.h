@@ -7,6 +7,7 @@
 #include <string>
 
 #include "HostFeeder.h"
+#include "AudioCapture.h"
 #include "OrvoMedia.h"
 #include "Screenshot.h"
 
@@ -34,6 +35,8 @@ int ReadFrameNumber(const orvo_test::Screenshot& shot, HWND window, int clientWi
 // True when the four quadrants show red, green, blue and yellow at that client size.
 bool QuadrantsMatch(const orvo_test::Screenshot& shot, HWND window, int clientWidth, int clientHeight);
 int ProcessThreadCount();
+// The median pitch over 100 ms windows of a recording: robust to the odd cut in the audio.
+double MedianFrequency(const orvo_test::AudioCapture& capture, int channel, double from, double to);
 // The library's log beside this program, read from byte offset `from`.
 std::string ReadLog(size_t from = 0);
 size_t LogSize();
