@@ -26,16 +26,14 @@ std::wstring MediaPath(const wchar_t* name) {
 }
 
 LiveHost::LiveHost(HWND window, bool withAudio, const HostFeeder::Options& options, RequestDataCallback callback,
-                   size_t skipVideoUnits) {
+                   const wchar_t* videoFile) {
   Create(&id);
   feeder.reset(new HostFeeder(options));
   SetCallback(id, callback);
   if (window) SetPreviewWindow(id, window);
 
   std::unique_ptr<AnnexBReader> video(new AnnexBReader(AnnexBReader::Codec::H264, 30, 1));
-  video->Open(MediaPath(L"demo-640x360-30fps.h264"));
-  orvo_hostkit::AccessUnit unit;
-  for (size_t i = 0; i < skipVideoUnits; ++i) video->Next(&unit);
+  video->Open(MediaPath(videoFile));
   IMFMediaType* type = nullptr;
   CreateMediaType(id, &type);
   orvo_hostkit::DescribeH264(type, 640, 360, 30, 1);

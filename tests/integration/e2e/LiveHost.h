@@ -19,11 +19,11 @@ struct LiveHost {
   std::unique_ptr<orvo_hostkit::HostFeeder> feeder;
   int openResult = -1;
 
-  // Creates the player and describes the demo clip (and its tone, when withAudio) to it; feeding
-  // starts at Play. skipVideoUnits: start this many access units into the clip (a multiple of 30
-  // keeps the first unit a key frame).
+  // Creates the player and describes a test clip (and the demo tone, when withAudio) to it; feeding
+  // starts at Play.
   LiveHost(HWND window, bool withAudio, const orvo_hostkit::HostFeeder::Options& options,
-           RequestDataCallback callback = &orvo_hostkit::HostFeeder::Callback, size_t skipVideoUnits = 0);
+           RequestDataCallback callback = &orvo_hostkit::HostFeeder::Callback,
+           const wchar_t* videoFile = L"demo-640x360-30fps.h264");
   ~LiveHost();
   int open(const std::wstring& uri = L"orvo://live");
 };
