@@ -6,6 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVO_BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
+"$root/scripts/make-test-media.sh"   # only makes test media files that are missing
 "$root/scripts/build.sh" "$build"
 "$root/scripts/testbed.sh" start "$build"
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT

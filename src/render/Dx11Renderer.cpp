@@ -63,7 +63,7 @@ CompositionShared& Composition() {
   return shared;
 }
 
-// The creation mode and frame counter are process-wide and, by design, unlocked; atomics keep the
+// The creation mode and frame counter are process-wide and deliberately unlocked; atomics keep the
 // unsynchronised access well defined.
 std::atomic<UINT> g_deviceCreationMode{1};
 std::atomic<UINT> g_frameCounter{0};
@@ -111,6 +111,8 @@ Dx11Renderer::Dx11Renderer(const Options& options)
 }
 
 Dx11Renderer::~Dx11Renderer() {
+  // A renderer released without Shutdown must still leave the shared composition tree.
+  releaseCompositionVisual();
   delete m_pMonitors;
   m_pMonitors = nullptr;
   DeleteCriticalSection(&m_lock);
@@ -174,6 +176,12 @@ STDMETHODIMP Dx11Renderer::SetVideoWindow(HWND hwndVideo) {
     ORVO_LOG_DEBUG("Dx11Renderer::SetVideoWindow[%p]: CreateDXGIManagerAndDevice failed 0x%X", this, (unsigned)hr);
     return hr;
   }
+  // A second call brings a new device and maybe a new window: nothing of the old ones may be
+  // drawn into again.
+  m_pDX11VideoDevice.Reset();
+  m_pVideoProcessorEnum.Reset();
+  m_pVideoProcessor.Reset();
+  m_pSwapChain1.Reset();
   // Compatibility presentation has no device manager for the transform to work on.
   if (m_useXVP && !m_compatibility) return CreateXVP();
   return S_OK;
@@ -206,7 +214,7 @@ STDMETHODIMP Dx11Renderer::GetService(REFGUID guidService, REFIID riid, LPVOID* 
   if (guidService != ORVO::kMR_VIDEO_ACCELERATION_SERVICE) return MF_E_UNSUPPORTED_SERVICE;
 
   // The pulling thread asks while the rendering thread may re-create the device: the members
-  // read here need the renderer's lock even though the design leaves GetService unlocked.
+  // read here need the renderer's lock, although COM callers expect GetService to be cheap.
   CriticalSectionGuard guard(&m_lock);
   if (riid == __uuidof(IMFDXGIDeviceManager)) {
     if (!m_pDXGIManager) return E_NOINTERFACE;
@@ -619,6 +627,11 @@ HRESULT Dx11Renderer::UpdateDXGISwapChain() {
   desc.Flags = m_stereoEnabled ? DXGI_SWAP_CHAIN_FLAG_ALLOW_MODE_SWITCH : 0;
 
   HRESULT hr;
+  if (!m_pDXGIFactory2 || !m_pD3D11Device) {
+    hr = MF_E_NOT_INITIALIZED;
+    ORVO_LOG_DEBUG("Dx11Renderer::UpdateDXGISwapChain[%p]: m_pDXGIFactory2 != NULL failed 0x%X", this, (unsigned)hr);
+    return hr;
+  }
   if (m_pSwapChain1) {
     hr = m_pSwapChain1->ResizeBuffers(4, desc.Width, desc.Height, DXGI_FORMAT_B8G8R8A8_UNORM, desc.Flags);
     if (FAILED(hr)) {
@@ -880,6 +893,10 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     hr = CreateDXGIManagerAndDevice(static_cast<D3D_DRIVER_TYPE>(mode));
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: CreateDXGIManagerAndDevice failed 0x%X", this, (unsigned)hr);
+      // A half-built device must not be kept: the trigger (a monitor change) will not repeat, so
+      // the next frame tries again.
+      m_forceRecreation = true;
+      m_pSwapChain1.Reset();
       return hr;
     }
     *pbDeviceChanged = TRUE;
@@ -905,7 +922,7 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   }
 
   if (m_compatibility) {
-    if (!m_pD3D11Device) return S_OK;
+    if (!m_pD3D11Device || !m_pD3DImmediateContext || !m_pCompatPresenter) return MF_E_NOT_INITIALIZED;
     hr = processFrameCompatible(pCurrentType, buffer.Get(), target);
     if (SUCCEEDED(hr) && ppOutputSample != nullptr) hr = createRenderTargetSample(ppOutputSample, "ProcessFrame");
     return hr;
@@ -1209,8 +1226,8 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
   D3D11_TEXTURE2D_DESC textureDesc = {};
   pTexture->GetDesc(&textureDesc);
   bool rebuilt = false;
-  if (!m_pVideoProcessorEnum || !m_pSwapChain1 || textureDesc.Width != m_frameWidth ||
-      textureDesc.Height != m_frameHeight) {
+  if (NeedsProcessorRebuild(m_pVideoProcessorEnum != nullptr, m_pSwapChain1 != nullptr, textureDesc.Width,
+                            textureDesc.Height, m_frameWidth, m_frameHeight)) {
     m_pVideoProcessorEnum.Reset();
     m_pSwapChain1.Reset();
     m_frameWidth = textureDesc.Width;
@@ -1273,13 +1290,15 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
 
   RECT source = m_sourceRect;
   const RECT destination = LetterBoxDstRect(&source, m_targetRect, m_displayArea, m_displayWidth, m_displayHeight);
-  const bool destinationChanged = !RectEquals(destination, previousDestination);
-  const bool sourceChanged = !RectEquals(source, previousSource);
-  if (!m_pSwapChain1 || destinationChanged) {
+  const TransformUpdate update =
+      DecideTransformUpdate(rebuilt, m_pSwapChain1 != nullptr, previousDestination, destination, previousSource, source);
+  const bool destinationChanged = update.destinationChanged;
+  const bool sourceChanged = update.sourceChanged;
+  if (update.updateSwapChain) {
     hr = UpdateDXGISwapChain();
     if (FAILED(hr)) return hr;
   }
-  if (rebuilt || destinationChanged || sourceChanged) {
+  if (update.reconfigure) {
     hr = m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING) "
@@ -1287,7 +1306,7 @@ HRESULT Dx11Renderer::ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample
                      this, (unsigned)hr);
       return hr;
     }
-    if (rebuilt || destinationChanged) {
+    if (update.setOutputType) {
       hr = SetXVPOutputMediaType(pCurrentType, m_targetRect);
       if (FAILED(hr)) return hr;
     }

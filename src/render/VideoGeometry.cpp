@@ -130,5 +130,21 @@ UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode) {
   return currentMode == 5 ? 1 : 5;
 }
 
+bool NeedsProcessorRebuild(bool haveEnumerator, bool haveSwapChain, UINT textureWidth, UINT textureHeight,
+                           UINT frameWidth, UINT frameHeight) {
+  return !haveEnumerator || !haveSwapChain || textureWidth != frameWidth || textureHeight != frameHeight;
+}
+
+TransformUpdate DecideTransformUpdate(bool rebuilt, bool haveSwapChain, const RECT& previousDestination,
+                                      const RECT& destination, const RECT& previousSource, const RECT& source) {
+  TransformUpdate update;
+  update.destinationChanged = !RectEquals(previousDestination, destination);
+  update.sourceChanged = !RectEquals(previousSource, source);
+  update.updateSwapChain = !haveSwapChain || update.destinationChanged;
+  update.reconfigure = rebuilt || update.destinationChanged || update.sourceChanged;
+  update.setOutputType = rebuilt || update.destinationChanged;
+  return update;
+}
+
 }  // namespace MediaFoundation
 }  // namespace ORVO

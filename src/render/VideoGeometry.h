@@ -61,5 +61,21 @@ RecreationReason DeviceRecreationReason(bool hasDevice, bool monitorChanged, boo
 // plain hardware device (1) and wrapper mode (5); other reasons keep the current mode.
 UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode);
 
+// The video processor objects and the swap chain are rebuilt only when one of them is missing or
+// the decoded texture's size differs from the stored frame size.
+bool NeedsProcessorRebuild(bool haveEnumerator, bool haveSwapChain, UINT textureWidth, UINT textureHeight,
+                           UINT frameWidth, UINT frameHeight);
+
+// What the transform path must redo for one frame, from the placement before and after it.
+struct TransformUpdate {
+  bool destinationChanged;
+  bool sourceChanged;
+  bool updateSwapChain;    // create it, or ResizeBuffers to the new target
+  bool reconfigure;        // end streaming, apply the changes below, begin streaming
+  bool setOutputType;      // a new RGB32 output type of the target size
+};
+TransformUpdate DecideTransformUpdate(bool rebuilt, bool haveSwapChain, const RECT& previousDestination,
+                                      const RECT& destination, const RECT& previousSource, const RECT& source);
+
 }  // namespace MediaFoundation
 }  // namespace ORVO

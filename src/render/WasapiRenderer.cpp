@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "common/Guids.h"
 #include "log/Log.h"

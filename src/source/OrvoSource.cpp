@@ -98,20 +98,26 @@ HRESULT OrvoSource::CreateStreams(const std::vector<ComPtr<IMFStreamDescriptor>>
     hr = descriptor->GetStreamIdentifier(&identifier);
     if (FAILED(hr)) break;
     unsigned char key = static_cast<unsigned char>(identifier & 0xFF);
-    if (FAILED(m_streamIndexById.Find(key, nullptr))) {
-      DWORD index = m_streamArray.GetCount();
-      OrvoStream* stream = nullptr;
-      hr = OrvoStream::CreateInstance(this, index, key, descriptor.Get(), m_lowLatency != 0, &stream);
-      if (FAILED(hr)) break;
-      hr = m_streamArray.SetSize(index + 1);
-      if (SUCCEEDED(hr)) {
-        m_streamArray[index] = stream;  // the creation reference becomes the array's
-        hr = m_streamIndexById.Insert(key, index);
-      } else {
-        stream->Release();
-      }
-      if (FAILED(hr)) break;
+    if (SUCCEEDED(m_streamIndexById.Find(key, nullptr))) {
+      // Streams are keyed by the identifier's low 8 bits. A repeat would put more streams in the
+      // presentation than the source has, and Start refuses such a presentation every time; it is
+      // left out so the others still play.
+      ORVO_LOG_DEBUG("OrvoSource::CreateStreams: stream identifier %u repeats stream %u, left out",
+                     static_cast<unsigned>(identifier), static_cast<unsigned>(key));
+      continue;
     }
+    DWORD index = m_streamArray.GetCount();
+    OrvoStream* stream = nullptr;
+    hr = OrvoStream::CreateInstance(this, index, key, descriptor.Get(), m_lowLatency != 0, &stream);
+    if (FAILED(hr)) break;
+    hr = m_streamArray.SetSize(index + 1);
+    if (SUCCEEDED(hr)) {
+      m_streamArray[index] = stream;  // the creation reference becomes the array's
+      hr = m_streamIndexById.Insert(key, index);
+    } else {
+      stream->Release();
+    }
+    if (FAILED(hr)) break;
     all.push_back(descriptor.Get());
   }
   if (FAILED(hr)) return hr;
@@ -475,7 +481,17 @@ HRESULT OrvoSource::HaltStreams(OrvoSourceOp* op) {
 
 void OrvoSource::joinPullingThread() {
   if (!m_pullingThread) return;
-  if (m_pullingThread->joinable()) m_pullingThread->join();
+  if (m_pullingThread->get_id() == std::this_thread::get_id()) {
+    // The host stopped or closed the player from inside its callback: a thread cannot join itself.
+    // It leaves by itself once the callback returns (the state is no longer started); until then
+    // it keeps the source alive with a reference of its own.
+    ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
+    AddRef();
+    m_releaseOnExit = true;
+    m_pullingThread->detach();
+  } else if (m_pullingThread->joinable()) {
+    m_pullingThread->join();
+  }
   m_pullingThread.reset();
 }
 
@@ -515,6 +531,7 @@ void OrvoSource::pullingRoutine() {
   }
   ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread finished", static_cast<void*>(this));
   m_pullingThreadDone = true;
+  if (m_releaseOnExit.exchange(false)) Release();  // may destroy the source: nothing may follow
 }
 
 void OrvoSource::endAllStreams() {

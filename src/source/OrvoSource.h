@@ -142,6 +142,8 @@ class OrvoSource : public BaseObject,
   std::unique_ptr<std::thread> m_pullingThread;
   // Set by the pulling thread as it leaves, so a leftover thread object can be told from a live one.
   std::atomic<bool> m_pullingThreadDone{false};
+  // Set when the thread was detached because it stopped its own source (see joinPullingThread).
+  std::atomic<bool> m_releaseOnExit{false};
   std::deque<DWORD> m_pullQueue;
   int64_t m_waitSum = 0;
   int64_t m_waitCount = 0;

@@ -174,9 +174,16 @@ TEST_F(CompatibilityPresentationTest, BottomUpFramesAndCroppedAperturesShowUprig
     aperture.Area = {640, 360};
     type->SetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture), sizeof(aperture));
     ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(type.Get()));
-    // Rows 360..367 are the decoder's padding: quadrant colours stop at row 360 only if the
-    // aperture is honoured, because the split sits at 180 = 360 / 2.
+    // Rows 360..367 are the decoder's padding, painted magenta; the split sits at 180 = 360 / 2,
+    // so quadrants and corners only line up when the aperture is honoured.
     ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 368, 320, 180);
+    ComPtr<IMFMediaBuffer> buffer;
+    ASSERT_EQ(S_OK, frame->GetBufferByIndex(0, &buffer));
+    BYTE* data = nullptr;
+    buffer->Lock(&data, nullptr, nullptr);
+    UINT32* padding = reinterpret_cast<UINT32*>(data + 360 * 640 * 4);
+    for (int i = 0; i < 8 * 640; ++i) padding[i] = 0xFFFF00FF;  // magenta: must never be seen
+    buffer->Unlock();
     Screenshot shot = Show(type.Get(), frame.Get(), "compat_aperture.png");
     ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 0.5, 480, 360);
   }
@@ -203,4 +210,30 @@ TEST_F(CompatibilityPresentationTest, BlackFrameOfStopClearsThePicture) {
   ASSERT_TRUE(shot.ok());
   const Rgb seen = shot.clientMean(s_window->hwnd(), RECT{0, 45, 480, 315});
   EXPECT_LE(orvo_test::ColourDistance(seen, Rgb{0, 0, 0}), 8) << Describe(seen);
+}
+
+TEST_F(CompatibilityPresentationTest, SecondVideoWindowTakesOverPresentation) {
+  TestWindow other(320, 180, L"second window");
+  Dx11Renderer* renderer = new Dx11Renderer();
+  ASSERT_EQ(S_OK, renderer->SetVideoWindow(s_window->hwnd()));
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, 360);
+  ASSERT_EQ(S_OK, renderer->SetCurrentMediaType(type.Get()));
+  ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 360, 320, 180);
+  UINT interlace = MFVideoInterlace_Progressive;
+  BOOL changed = FALSE, again = FALSE;
+  EXPECT_EQ(S_OK, renderer->ProcessFrame(type.Get(), frame.Get(), &interlace, &changed, &again, nullptr));
+  EXPECT_EQ(S_OK, renderer->PresentFrame());
+  // Moving to another window re-creates the device; frames then go to the new window.
+  ASSERT_EQ(S_OK, renderer->SetVideoWindow(other.hwnd()));
+  EXPECT_EQ(S_OK, renderer->ProcessFrame(type.Get(), frame.Get(), &interlace, &changed, &again, nullptr));
+  EXPECT_EQ(S_OK, renderer->PresentFrame());
+  other.pump(150);
+  Screenshot shot = Screenshot::Capture();
+  ASSERT_TRUE(shot.ok());
+  // 320x180 is exactly 16:9: no bars, the four quadrants fill the client area.
+  EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(other.hwnd(), 80, 45), ToRgb(orvo_test::kTopLeft)), kTolerance);
+  EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(other.hwnd(), 240, 135), ToRgb(orvo_test::kBottomRight)),
+            kTolerance);
+  renderer->Shutdown();
+  renderer->Release();
 }

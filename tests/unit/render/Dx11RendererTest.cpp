@@ -34,11 +34,13 @@ struct DeviceRecorder {
   // Fail video-flagged requests at once, as a driver without video support may: each real device
   // costs about a second on the test bed's software rasteriser.
   static inline bool refuseVideoFlag = true;
+  static inline bool failAll = false;
 
   static HRESULT WINAPI Create(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags,
                                const D3D_FEATURE_LEVEL* levels, UINT levelCount, UINT sdkVersion, ID3D11Device** device,
                                D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context) {
     calls.push_back({flags, levelCount, levelCount > 0 ? levels[0] : D3D_FEATURE_LEVEL_9_1, driverType});
+    if (failAll) return DXGI_ERROR_UNSUPPORTED;
     if (refuseVideoFlag && !pretendVideo && (flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT)) return E_INVALIDARG;
     return D3D11CreateDevice(adapter, driverType, software, flags, levels, levelCount, sdkVersion, device, level,
                              context);
@@ -71,6 +73,7 @@ class Dx11RendererTest : public ::testing::Test {
     DeviceRecorder::calls.clear();
     DeviceRecorder::pretendVideo = false;
     DeviceRecorder::refuseVideoFlag = true;
+    DeviceRecorder::failAll = false;
     Dx11DevicePlatform recorder = {&DeviceRecorder::Create, &DeviceRecorder::CheckVideo};
     m_previous = ORVO::MediaFoundation::SetDx11DevicePlatform(recorder);
   }
@@ -488,4 +491,48 @@ TEST_F(Dx11RendererTest, EmptyTargetDropsFramesWithoutError) {
   EXPECT_EQ(S_OK, r->ProcessFrame(type.Get(), frame.Get(), &mode, &changed, &again, &output));
   EXPECT_EQ(nullptr, output.Get());  // nothing was drawn
   EXPECT_EQ(S_OK, r->PresentFrame());
+}
+
+TEST_F(Dx11RendererTest, FailedRecreationReportsErrorsWithoutCrashing) {
+  FakeDisplay display;
+  display.addMonitor(L"\\\\.\\DISPLAY1", 1280, 720, 60);
+  display.addMonitor(L"\\\\.\\DISPLAY2", 1280, 720, 60);
+  TestWindow window(160, 120);
+  RendererHolder r(new Dx11Renderer());
+  ASSERT_EQ(S_OK, r->SetVideoWindow(window.hwnd()));
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(32, 32);
+  ComPtr<IMFSample> frame = orvo_test::QuadrantSample(32, 32, 16, 16);
+  ASSERT_EQ(S_OK, Process(r.renderer, type.Get(), frame.Get(), nullptr));
+  DeviceRecorder::failAll = true;
+  display.putWindowOn(1);
+  BOOL changed = TRUE;
+  EXPECT_EQ(DXGI_ERROR_UNSUPPORTED, Process(r.renderer, type.Get(), frame.Get(), &changed));
+  EXPECT_FALSE(changed);
+  // Without a device every later frame is refused, and presenting does nothing.
+  EXPECT_TRUE(FAILED(Process(r.renderer, type.Get(), frame.Get(), &changed)));
+  EXPECT_EQ(S_OK, r->PresentFrame());
+}
+
+TEST_F(Dx11RendererTest, TransformPathOnDeviceWithoutVideoInterfaceFailsCleanly) {
+  // The device claims video support (seam) but has no ID3D11VideoDevice: what a driver that lies
+  // would do. The transform path must fail per frame with E_NOINTERFACE, not crash or hang.
+  DeviceRecorder::pretendVideo = true;
+  TestWindow window(160, 120);
+  RendererHolder r(new Dx11Renderer());
+  const HRESULT hr = r->SetVideoWindow(window.hwnd());
+  if (FAILED(hr)) {
+    // Wine's video processor transform may refuse a Direct3D manager; then the stream never starts.
+    EXPECT_FALSE(r->IsCompatibilityMode());
+    GTEST_SKIP() << "video processor transform refused the device manager: 0x" << std::hex << hr;
+  }
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(64, 48);
+  ASSERT_EQ(S_OK, r->SetCurrentMediaType(type.Get()));
+  ComPtr<IMFVideoSampleAllocatorEx> allocator;
+  ASSERT_EQ(S_OK, r->GetService(ORVO::kMR_VIDEO_ACCELERATION_SERVICE, IID_PPV_ARGS(&allocator)));
+  ComPtr<IMFSample> texture;
+  ASSERT_EQ(S_OK, allocator->AllocateSample(&texture));
+  EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), texture.Get(), nullptr));
+  // A system-memory sample is refused on this path: it has no DXGI buffer.
+  ComPtr<IMFSample> memory = orvo_test::QuadrantSample(64, 48, 32, 24);
+  EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), memory.Get(), nullptr));
 }

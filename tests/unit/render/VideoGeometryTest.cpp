@@ -128,3 +128,41 @@ TEST(VideoGeometryTest, OnlyThePeriodTogglesTheCreationMode) {
   EXPECT_EQ(1u, NextDeviceCreationMode(RecreationReason::MonitorChanged, 1));
   EXPECT_EQ(5u, NextDeviceCreationMode(RecreationReason::Forced, 5));
 }
+
+TEST(VideoGeometryTest, ProcessorRebuildOnlyForMissingObjectsOrNewTextureSize) {
+  EXPECT_FALSE(NeedsProcessorRebuild(true, true, 1920, 1088, 1920, 1088));
+  EXPECT_TRUE(NeedsProcessorRebuild(false, true, 1920, 1088, 1920, 1088));
+  EXPECT_TRUE(NeedsProcessorRebuild(true, false, 1920, 1088, 1920, 1088));
+  EXPECT_TRUE(NeedsProcessorRebuild(true, true, 1920, 1080, 1920, 1088));
+  EXPECT_TRUE(NeedsProcessorRebuild(true, true, 1280, 1088, 1920, 1088));
+}
+
+TEST(VideoGeometryTest, TransformUpdateFollowsPlacementChanges) {
+  const RECT dst = {0, 140, 1280, 860}, src = {0, 0, 1920, 1080};
+  // Steady state: nothing to redo.
+  TransformUpdate u = DecideTransformUpdate(false, true, dst, dst, src, src);
+  EXPECT_FALSE(u.updateSwapChain);
+  EXPECT_FALSE(u.reconfigure);
+  EXPECT_FALSE(u.setOutputType);
+  // Window resized: new destination, swap chain resized, output type and destination reset.
+  const RECT smaller = {0, 70, 640, 430};
+  u = DecideTransformUpdate(false, true, dst, smaller, src, src);
+  EXPECT_TRUE(u.destinationChanged);
+  EXPECT_FALSE(u.sourceChanged);
+  EXPECT_TRUE(u.updateSwapChain);
+  EXPECT_TRUE(u.reconfigure);
+  EXPECT_TRUE(u.setOutputType);
+  // New aperture with the same placement: only the source rectangle changes.
+  const RECT cropped = {0, 0, 1920, 1072};
+  u = DecideTransformUpdate(false, true, dst, dst, src, cropped);
+  EXPECT_TRUE(u.sourceChanged);
+  EXPECT_FALSE(u.updateSwapChain);
+  EXPECT_TRUE(u.reconfigure);
+  EXPECT_FALSE(u.setOutputType);
+  // Rebuilt (new texture size, swap chain released): a new swap chain even at the same placement.
+  u = DecideTransformUpdate(true, false, dst, dst, src, src);
+  EXPECT_TRUE(u.updateSwapChain);
+  EXPECT_TRUE(u.reconfigure);
+  EXPECT_TRUE(u.setOutputType);
+  EXPECT_FALSE(u.destinationChanged);
+}

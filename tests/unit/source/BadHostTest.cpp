@@ -134,3 +134,27 @@ TEST_F(BadHostTest, HostThatNeverAnswersDoesNotHangShutdown) {
   CloseHandle(release);
   CloseHandle(entered);
 }
+
+TEST_F(BadHostTest, ShutdownFromInsideTheCallbackDoesNotJoinItself) {
+  OrvoSource* source = m_source;
+  HANDLE threadHandle = nullptr;
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ScriptedHost::Instance().reset([source, &threadHandle, done](int, unsigned char, IMFSample* sample) {
+    if (!threadHandle) {
+      DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &threadHandle, SYNCHRONIZE,
+                      FALSE, 0);
+      // A host that closes its player from the callback shuts the source down on this thread.
+      EXPECT_EQ(source->Shutdown(), S_OK);
+      SetEvent(done);
+    }
+    return FillSample(sample, 16, 4, 0);
+  });
+  auto streams = StartAll(m_source);
+  ASSERT_EQ(streams.size(), 1u);
+  ASSERT_EQ(WaitForSingleObject(done, 3000), WAIT_OBJECT_0);
+  EXPECT_EQ(m_source->state(), OrvoSource::SourceShutdown);
+  EXPECT_EQ(WaitForSingleObject(threadHandle, 2000), WAIT_OBJECT_0) << "the pulling thread left by itself";
+  EXPECT_TRUE(m_log->contains("stopped from the pulling thread itself"));
+  CloseHandle(threadHandle);
+  CloseHandle(done);
+}

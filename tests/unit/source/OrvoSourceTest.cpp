@@ -81,14 +81,17 @@ TEST(OrvoSourceOpen, SchemeIsCaseSensitiveAndASecondOpenFails) {
 TEST_F(OrvoSourceTest, OneStreamPerDistinctIdentifierAllSelected) {
   auto video = VideoType(640, 360);
   auto audio = AudioType(16000);
-  // 0x100 has the same low 8 bits as 0: no second stream, but it stays in the presentation.
+  // 0x100 has the same low 8 bits as 0: no second stream, and left out of the presentation, which
+  // must match the streams for Start to accept it.
+  LogCapture log(L"source_streams.log");
   open({Descriptor(0, video.Get()), Descriptor(1, audio.Get()), Descriptor(0x100, video.Get())});
   EXPECT_EQ(m_source->streamCount(), 2u);
+  EXPECT_TRUE(log.contains("OrvoSource::CreateStreams: stream identifier 256 repeats stream 0, left out"));
   ComPtr<IMFPresentationDescriptor> pd;
   ASSERT_EQ(m_source->CreatePresentationDescriptor(&pd), S_OK);
   DWORD count = 0;
   pd->GetStreamDescriptorCount(&count);
-  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(count, 2u);
   for (DWORD i = 0; i < count; ++i) {
     BOOL selected = FALSE;
     ComPtr<IMFStreamDescriptor> sd;
@@ -98,6 +101,9 @@ TEST_F(OrvoSourceTest, OneStreamPerDistinctIdentifierAllSelected) {
   DWORD characteristics = 0;
   EXPECT_EQ(m_source->GetCharacteristics(&characteristics), S_OK);
   EXPECT_EQ(characteristics, static_cast<DWORD>(MFMEDIASOURCE_IS_LIVE));
+  HRESULT started = E_FAIL;
+  EXPECT_EQ(StartAll(m_source, &started).size(), 2u);
+  EXPECT_EQ(started, S_OK);
   ComPtr<IMFAttributes> attributes;
   ASSERT_EQ(m_source->GetStreamAttributes(1, &attributes), S_OK);
   GUID major = GUID_NULL;
@@ -377,4 +383,45 @@ TEST_F(OrvoSourceTest, ShutdownLeavesNoThreadBehind) {
   m_source = nullptr;
   // The stream outlives its source's shutdown safely and only answers MF_E_SHUTDOWN.
   EXPECT_EQ(streams[0]->RequestSample(nullptr), MF_E_SHUTDOWN);
+}
+
+TEST(OrvoSourceLifetime, RepeatedStartStopWithALiveHostEndsWithNothingHeld) {
+  ScriptedHost::Instance().reset([](int, unsigned char, IMFSample* sample) {
+    Sleep(1);
+    return FillSample(sample, 100, 7, 0);
+  });
+  OrvoSource* source = nullptr;
+  ASSERT_EQ(OrvoSource::CreateInstance(&source), S_OK);
+  ASSERT_EQ(source->Open(1, L"orvo://x", {Descriptor(0, VideoType(640, 360).Get()), Descriptor(1, AudioType(16000).Get())},
+                         &ScriptedHost::Callback),
+            S_OK);
+  ComPtr<IMFPresentationDescriptor> pd;
+  ASSERT_EQ(source->CreatePresentationDescriptor(&pd), S_OK);
+  for (int cycle = 0; cycle < 15; ++cycle) {
+    PROPVARIANT empty;
+    PropVariantInit(&empty);
+    ASSERT_EQ(source->Start(pd.Get(), &GUID_NULL, &empty), S_OK);
+    ComPtr<IMFMediaEvent> started = WaitForEvent(source, MESourceStarted);
+    ASSERT_TRUE(started) << cycle;
+    EXPECT_EQ(StatusOf(started.Get()), S_OK);
+    Sleep(cycle % 3);
+    ASSERT_EQ(source->Stop(), S_OK);
+    ComPtr<IMFMediaEvent> stopped = WaitForEvent(source, MESourceStopped);
+    ASSERT_TRUE(stopped) << cycle;
+    EXPECT_EQ(StatusOf(stopped.Get()), S_OK);
+    EXPECT_FALSE(source->hasPullingThread()) << cycle;
+  }
+  ASSERT_EQ(source->Shutdown(), S_OK);
+  pd.Reset();
+  // Work items still queued hold the source briefly; then only the creator's reference is left.
+  ULONG remaining = 0;
+  for (int i = 0; i < 200; ++i) {
+    source->AddRef();
+    remaining = source->Release();
+    if (remaining == 1) break;
+    Sleep(5);
+  }
+  EXPECT_EQ(remaining, 1u);
+  EXPECT_EQ(source->Release(), 0u);
+  ScriptedHost::Instance().reset(nullptr);
 }
