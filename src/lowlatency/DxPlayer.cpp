@@ -1,37 +1,139 @@
 #include "lowlatency/DxPlayer.h"
 
+#include "common/Clock.h"
+#include "common/ComInit.h"
 #include "log/Log.h"
+#include "lowlatency/CriticalSectionGuard.h"
+#include "lowlatency/PacingRules.h"
+#include "lowlatency/StreamInt.h"
+#include "lowlatency/TimestampSynchronizer.h"
 
 namespace ORVO {
 namespace Media {
 
-// The pipelines arrive with the stream set-up; until then the engine opens nothing.
 DxPlayer::DxPlayer(int playerId, HWND window, const std::vector<Microsoft::WRL::ComPtr<IMFMediaType>>& mediaTypes,
                    RequestDataCallback callback, const std::wstring& uri, int audioDeviceValue,
                    const std::wstring& audioDeviceId)
-    : m_playerId(playerId),
-      m_window(window),
-      m_mediaTypes(mediaTypes),
-      m_callback(callback),
-      m_uri(uri),
-      m_audioDeviceValue(audioDeviceValue),
-      m_audioDeviceId(audioDeviceId) {}
-
-DxPlayer::~DxPlayer() { Stop(); }
-
-int DxPlayer::Open() {
-  ORVO_LOG_DEBUG("DxPlayer::Open: [%p] no stream could be set up", this);
-  return Failed;
+    : m_playerId(playerId), m_window(window), m_callback(callback), m_state(Closed) {
+  InitializeCriticalSection(&m_lock);
+  InitializeComForThread();
+  for (size_t index = 0; index < mediaTypes.size(); ++index) {
+    // An inactive stream shares its synchronizer index with the next stream; it never asks.
+    StreamInt* stream = new StreamInt(this, m_playerId, static_cast<int>(index), m_activeCount,
+                                      mediaTypes[index].Get(), m_window, m_callback, uri, audioDeviceValue,
+                                      audioDeviceId);
+    m_streams.push_back(stream);
+    if (stream->active()) ++m_activeCount;
+  }
 }
 
-int DxPlayer::Play() { return Failed; }
-void DxPlayer::Stop() {}
-PlayerState DxPlayer::GetState() { return Closed; }
-int DxPlayer::IsStreamActive(int) { return Failed; }
-double DxPlayer::GetVolume() { return 1.0; }
-double DxPlayer::GetBalance() { return 0.5; }
-void DxPlayer::SetVolume(double) {}
-void DxPlayer::SetBalance(double) {}
+DxPlayer::~DxPlayer() {
+  Stop();
+  {
+    CriticalSectionGuard guard(&m_lock);
+    releaseStreams();
+    m_pSynchronizer.reset();
+  }
+  DeleteCriticalSection(&m_lock);
+}
+
+void DxPlayer::releaseStreams() {
+  for (StreamInt* stream : m_streams) stream->Release();
+  m_streams.clear();
+}
+
+int DxPlayer::Open() {
+  CriticalSectionGuard guard(&m_lock);
+  if (!m_callback) return Failed;
+  if (m_state.load() >= Started) return InvalidState;
+  if (m_streams.empty() || m_activeCount == 0) {
+    ORVO_LOG_DEBUG("DxPlayer::Open: [%p] no stream could be set up", this);
+    return Failed;
+  }
+  m_pSynchronizer.reset(new TimestampSynchronizer(m_activeCount, elapsedTime(10000000)));
+  return Ok;
+}
+
+int DxPlayer::Play() {
+  CriticalSectionGuard guard(&m_lock);
+  if (m_state.load() == Started) return InvalidState;
+  // Without a successful Open there is no synchronizer to pace against.
+  if (!m_pSynchronizer) return Failed;
+  m_state.store(Started);
+  for (StreamInt* stream : m_streams) {
+    if (stream->active()) stream->start();
+  }
+  return Ok;
+}
+
+HRESULT DxPlayer::Stop() {
+  CriticalSectionGuard guard(&m_lock);
+  if (m_state.load() <= Stopped) m_state.store(Stopped);
+  for (StreamInt* stream : m_streams) stream->stop();
+  return S_OK;
+}
+
+PlayerState DxPlayer::GetState() {
+  CriticalSectionGuard guard(&m_lock);
+  return static_cast<PlayerState>(m_state.load());
+}
+
+int DxPlayer::IsStreamActive(int index) {
+  CriticalSectionGuard guard(&m_lock);
+  if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return Failed;
+  return m_streams[static_cast<size_t>(index)]->active() ? Ok : Failed;
+}
+
+DxPlayer::StreamInt* DxPlayer::firstAudioStream() {
+  for (StreamInt* stream : m_streams) {
+    if (stream->isAudio()) return stream;
+  }
+  return nullptr;
+}
+
+double DxPlayer::GetVolume() {
+  CriticalSectionGuard guard(&m_lock);
+  StreamInt* audio = firstAudioStream();
+  return audio ? audio->requestedVolume() : 1.0;
+}
+
+double DxPlayer::GetBalance() {
+  CriticalSectionGuard guard(&m_lock);
+  StreamInt* audio = firstAudioStream();
+  return audio ? audio->requestedBalance() : 0.5;
+}
+
+void DxPlayer::SetVolume(double volume) {
+  CriticalSectionGuard guard(&m_lock);
+  if (StreamInt* audio = firstAudioStream()) audio->requestVolume(volume);
+}
+
+void DxPlayer::SetBalance(double balance) {
+  CriticalSectionGuard guard(&m_lock);
+  if (StreamInt* audio = firstAudioStream()) audio->requestBalance(balance);
+}
+
+void DxPlayer::flush() {
+  // Stop holds m_lock while it joins the thread that called this, so never wait for it blindly.
+  while (!TryEnterCriticalSection(&m_lock)) {
+    if (m_state.load() != Started) return;
+    Sleep(1);
+  }
+  std::vector<size_t> lengths;
+  for (StreamInt* stream : m_streams) {
+    if (stream->active()) lengths.push_back(stream->queueLength());
+  }
+  if (Pacing::ShouldTrimQueues(lengths)) {
+    ORVO_LOG_DEBUG("DxPlayer::flush: flushing...");
+    for (StreamInt* stream : m_streams) {
+      const int released = stream->trimQueueToNewest();
+      ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d flushed %d buffers", stream->streamIndex(),
+                     released);
+    }
+    if (m_pSynchronizer) m_pSynchronizer->Reset();
+  }
+  LeaveCriticalSection(&m_lock);
+}
 
 }  // namespace Media
 }  // namespace ORVO

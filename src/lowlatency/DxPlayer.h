@@ -4,6 +4,8 @@
 #include <mfobjects.h>
 #include <wrl/client.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,12 +14,23 @@
 namespace ORVO {
 namespace Media {
 
-// The low-latency engine: one decoding and rendering pipeline per host stream, paced against a
-// start time that all streams agree on.
+class TimestampSynchronizer;
+
+// The low-latency engine: one decoding and rendering pipeline (StreamInt) per host stream, each
+// paced against a start time that all active streams agree on through the TimestampSynchronizer.
 //
-// Threads: the facade calls every public method on a host thread, with the player lock held.
+// Threads: the facade calls every public method on a host thread, with the player lock held. The
+// streams' rendering threads call flush() and synchronizer(); every stream thread reads state()
+// without a lock in each pass.
+//
+// Locks, always taken in this order and never the reverse: the facade's player lock -> m_lock ->
+// one of (a stream's queue lock, the synchronizer's lock, an OrvoSource's lock, a renderer's lock).
+// Stop and the destructor hold m_lock while they join the streams' threads, so a thread never
+// waits for m_lock: flush() polls it and gives up once the state is no longer Started.
 class DxPlayer {
  public:
+  class StreamInt;
+
   DxPlayer(int playerId, HWND window, const std::vector<Microsoft::WRL::ComPtr<IMFMediaType>>& mediaTypes,
            RequestDataCallback callback, const std::wstring& uri, int audioDeviceValue,
            const std::wstring& audioDeviceId);
@@ -25,11 +38,14 @@ class DxPlayer {
   DxPlayer(const DxPlayer&) = delete;
   DxPlayer& operator=(const DxPlayer&) = delete;
 
-  // PlayerResult codes: 0, or Failed when no callback is registered or no stream is active.
+  // PlayerResult: Failed without a callback, InvalidState once started, Failed when no stream is
+  // active; Ok creates the synchronizer.
   int Open();
-  // 0, or InvalidState when already started.
+  // Ok and two threads per active stream, or InvalidState when already started (or Failed before
+  // a successful Open).
   int Play();
-  void Stop();
+  // Ends every stream's threads, shows a black frame and releases the readers and sources.
+  HRESULT Stop();
 
   PlayerState GetState();
   // Ok when the stream at index was set up, Failed otherwise or out of range.
@@ -41,14 +57,30 @@ class DxPlayer {
   void SetVolume(double volume);
   void SetBalance(double balance);
 
+  // For the streams' rendering threads.
+  int state() const { return m_state.load(); }
+  TimestampSynchronizer* synchronizer() const { return m_pSynchronizer.get(); }
+  // Trims every rendering queue to its newest sample when all active ones hold 3 or more, and
+  // restarts the agreement. Never blocks on m_lock.
+  void flush();
+
+  // Read-only views for tests.
+  size_t streamCount() const { return m_streams.size(); }
+  StreamInt* streamAt(size_t index) const { return index < m_streams.size() ? m_streams[index] : nullptr; }
+
  private:
+  StreamInt* firstAudioStream();
+  void releaseStreams();
+
   int m_playerId;
+  CRITICAL_SECTION m_lock;
   HWND m_window;
-  std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> m_mediaTypes;
+  // Guarded by m_lock.
+  std::vector<StreamInt*> m_streams;  // one reference each, in AddMediaType order
   RequestDataCallback m_callback;
-  std::wstring m_uri;
-  int m_audioDeviceValue;
-  std::wstring m_audioDeviceId;
+  std::atomic<int> m_state;  // written under m_lock, read by the stream threads without it
+  std::unique_ptr<TimestampSynchronizer> m_pSynchronizer;
+  int m_activeCount = 0;
 };
 
 }  // namespace Media

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "lowlatency/CriticalSectionGuard.h"
+
+namespace ORVO {
+namespace Media {
+
+// The start-time agreement of one low-latency player: every active stream reports the time of the
+// first sample it wants to present, and once all have reported (or 3 s after Open, with those that
+// have) the smallest becomes the common start timestamp, bound to the local time of agreement.
+// All times are 100-ns units of the library clock; kUnsetTime means "not yet".
+//
+// Threads: the streams' rendering threads call everything concurrently; m_lock serialises them.
+// Lock order: DxPlayer lock -> this lock (a stream's queue lock is never held together with it).
+class TimestampSynchronizer {
+ public:
+  // instanceCount: the number of active streams. creationTime: the clock at Open; the 3 s grace
+  // counts from it and it is never reset.
+  TimestampSynchronizer(int instanceCount, int64_t creationTime);
+  ~TimestampSynchronizer();
+  TimestampSynchronizer(const TimestampSynchronizer&) = delete;
+  TimestampSynchronizer& operator=(const TimestampSynchronizer&) = delete;
+
+  // The agreed start timestamp, or kUnsetTime while the streams have not agreed. Reads the clock.
+  int64_t GetStartStreamTime(int instanceIndex, int64_t timestamp, int64_t* startLocalTime = nullptr);
+  // The same with the clock reading passed in. startLocalTime, when given, receives the local start
+  // time read under the same lock as the answer, so a reset between two calls cannot pair an agreed
+  // timestamp with an unset local time.
+  int64_t getStartStreamTimeAt(int instanceIndex, int64_t timestamp, int64_t now, int64_t* startLocalTime);
+
+  // Forgets the agreement and every report; each stream drops samples until a new one exists.
+  void Reset();
+  // Smooth strategy: a late stream moves the common local start later by its lateness.
+  void ShiftStartLocalTime(int64_t lateness);
+
+  int64_t startLocalTime();
+  int64_t startTimestamp();
+  int instanceCount() const { return static_cast<int>(m_instanceTimestamps.size()); }
+
+ private:
+  CRITICAL_SECTION m_lock;
+  const int64_t m_creationTime;
+  int64_t m_startLocalTime;
+  int64_t m_startTimestamp;
+  std::vector<int64_t> m_instanceTimestamps;
+};
+
+}  // namespace Media
+}  // namespace ORVO

@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <mfapi.h>
+
+#include <atomic>
+#include <cmath>
+
+#include "AudioCapture.h"
+#include "HostMediaTypes.h"
+#include "LiveHost.h"
+#include "Screenshot.h"
+#include "TestWindow.h"
+
+using e2e::LiveHost;
+using orvo_hostkit::HostFeeder;
+using orvo_test::Screenshot;
+using orvo_test::TestWindow;
+
+namespace {
+
+HostFeeder::Options Live(bool loop = true) {
+  HostFeeder::Options options;
+  options.realTime = true;
+  options.loop = loop;
+  return options;
+}
+
+HostFeeder::Options Burst() {
+  HostFeeder::Options options;
+  options.realTime = false;
+  options.loop = true;
+  return options;
+}
+
+class LiveFeed : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLog(true);
+    m_logStart = e2e::LogSize();
+  }
+  std::string log() const { return e2e::ReadLog(m_logStart); }
+  size_t m_logStart = 0;
+};
+
+// Callback variants of a misbehaving or unusual host, switched per test.
+std::atomic<int> g_videoCalls{0};
+std::atomic<int> g_stallAtCall{-1};        // sleep 400 ms once before this video call
+std::atomic<int> g_gapFromCall{-1};        // from this video call on, times jump 2 s ahead
+std::atomic<bool> g_audioNeverDelivers{false};
+std::atomic<bool> g_releaseBlockedHost{false};
+
+int VariantCallback(int playerId, unsigned char streamId, IMFSample* sample, int reserved) {
+  if (streamId == 1 && g_audioNeverDelivers) {
+    // Blocks for up to 5 s per call and never fills anything.
+    for (int i = 0; i < 500 && !g_releaseBlockedHost; ++i) Sleep(10);
+    return 1;
+  }
+  int call = 0;
+  if (streamId == 0) {
+    call = ++g_videoCalls;
+    if (call == g_stallAtCall) Sleep(400);
+  }
+  const int result = HostFeeder::Callback(playerId, streamId, sample, reserved);
+  if (result == 0 && streamId == 0 && g_gapFromCall >= 0 && call >= g_gapFromCall) {
+    LONGLONG time = 0;
+    sample->GetSampleTime(&time);
+    sample->SetSampleTime(time + 20000000);
+  }
+  return result;
+}
+
+void ResetVariants() {
+  g_videoCalls = 0;
+  g_stallAtCall = -1;
+  g_gapFromCall = -1;
+  g_audioNeverDelivers = false;
+  g_releaseBlockedHost = false;
+}
+
+}  // namespace
+
+TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
+  TestWindow window(640, 360, L"orvo e2e live");
+  {
+    // One full cycle first, so threads that the platform keeps for the process once its DLLs are
+    // loaded (audio, Direct3D, work queues) are not counted against the library.
+    LiveHost warmUp(window.hwnd(), true, Live());
+    warmUp.open();
+    orvo_test::AudioCapture capture;
+    capture.start(0.3);
+    Play(warmUp.id);
+    window.pump(500);
+    Screenshot::Capture();
+    capture.finish();
+  }
+  window.pump(500);
+  const int threadsBefore = e2e::ProcessThreadCount();
+  {
+    LiveHost host(window.hwnd(), true, Live());
+    ASSERT_EQ(host.open(), Ok);
+    EXPECT_EQ(IsStreamActive(host.id, 0), Ok);
+    EXPECT_EQ(IsStreamActive(host.id, 1), Ok);
+    EXPECT_EQ(GetState(host.id), Closed);
+    orvo_test::AudioCapture capture;
+    ASSERT_TRUE(capture.start(6.0));  // from Play on
+    const DWORD played = GetTickCount();
+    ASSERT_EQ(Play(host.id), Ok);
+    EXPECT_EQ(GetState(host.id), Started);
+
+    // A screenshot takes a few seconds here; the frame it shows was current somewhere in between.
+    window.pump(3000);
+    const DWORD before1 = GetTickCount() - played;
+    const Screenshot first = Screenshot::Capture("e2e-live-1.png");
+    const DWORD after1 = GetTickCount() - played;
+    window.pump(500);
+    const DWORD before2 = GetTickCount() - played;
+    const Screenshot second = Screenshot::Capture("e2e-live-2.png");
+    const DWORD after2 = GetTickCount() - played;
+    ASSERT_TRUE(first.ok() && second.ok());
+    const int frame1 = e2e::ReadFrameNumber(first, window.hwnd(), 640);
+    const int frame2 = e2e::ReadFrameNumber(second, window.hwnd(), 640);
+    EXPECT_TRUE(e2e::QuadrantsMatch(first, window.hwnd(), 640, 360));
+    EXPECT_TRUE(e2e::QuadrantsMatch(second, window.hwnd(), 640, 360));
+    // The feed runs at 30 frames a second from Play; the picture follows within a second.
+    EXPECT_GE(frame1, static_cast<int>(before1 * 30 / 1000) - 30);
+    EXPECT_LE(frame1, static_cast<int>(after1 * 30 / 1000) + 3);
+    EXPECT_GE(frame2, static_cast<int>(before2 * 30 / 1000) - 30);
+    EXPECT_LE(frame2, static_cast<int>(after2 * 30 / 1000) + 3);
+    EXPECT_GT(frame2, frame1);
+
+    const DWORD sincePlay = GetTickCount() - played;
+    if (sincePlay < 6500) window.pump(6500 - sincePlay);
+    ASSERT_TRUE(capture.finish());
+    // Queue trims cut the tone now and then, so the pitch is read between the cuts.
+    EXPECT_NEAR(e2e::MedianFrequency(capture, 0, 3.0, 5.5), 440.0, 5.0);
+    EXPECT_NEAR(e2e::MedianFrequency(capture, 1, 3.0, 5.5), 440.0, 5.0);
+    EXPECT_GT(capture.rms(0, 3.0, 5.5), 0.02) << "the tone is recorded at about -25 dBFS";
+
+    EXPECT_EQ(Stop(host.id), Ok);
+    EXPECT_EQ(GetState(host.id), Stopped);
+    window.pump(300);
+    const Screenshot stopped = Screenshot::Capture("e2e-live-stopped.png");
+    const orvo_test::Rgb mean = stopped.clientMean(window.hwnd(), {0, 0, 640, 360});
+    EXPECT_LT(mean.r + mean.g + mean.b, 30) << "Stop shows a black picture";
+  }
+  // Close ended every thread the library started.
+  window.pump(500);
+  EXPECT_LE(e2e::ProcessThreadCount(), threadsBefore);
+}
+
+TEST_F(LiveFeed, LowLatencyTrimsQueuesThatGrowAndSmoothDoesNot) {
+  TestWindow window(320, 180);
+  {
+    LiveHost host(window.hwnd(), false, Burst());
+    ASSERT_EQ(host.open(L"orvo://live?renderingStrategy=lowlatency"), Ok);
+    ASSERT_EQ(Play(host.id), Ok);
+    window.pump(3000);
+  }
+  const std::string lowLatency = log();
+  EXPECT_GE(e2e::CountOccurrences(lowLatency, "DxPlayer::flush: flushing..."), 1);
+  EXPECT_NE(lowLatency.find("DxPlayer::StreamInt::renderingRoutine: stream 0 flushed "), std::string::npos);
+  EXPECT_EQ(lowLatency.find("stream 0 flushed 0 buffers"), std::string::npos) << "a trim releases frames";
+
+  m_logStart = e2e::LogSize();
+  {
+    LiveHost host(window.hwnd(), false, Burst());
+    ASSERT_EQ(host.open(L"orvo://live?renderingStrategy=Smooth"), Ok);
+    ASSERT_EQ(Play(host.id), Ok);
+    window.pump(2500);
+  }
+  EXPECT_EQ(log().find("DxPlayer::flush: flushing..."), std::string::npos);
+}
+
+TEST_F(LiveFeed, SmoothShiftsTheStartOnLateFramesLowLatencyPresentsThemAtOnce) {
+  TestWindow window(320, 180);
+  for (const wchar_t* strategy : {L"smooth", L"lowlatency"}) {
+    ResetVariants();
+    g_stallAtCall = 40;
+    m_logStart = e2e::LogSize();
+    {
+      LiveHost host(window.hwnd(), false, Live(), &VariantCallback);
+      ASSERT_EQ(host.open(std::wstring(L"orvo://live?renderingStrategy=") + strategy), Ok);
+      ASSERT_EQ(Play(host.id), Ok);
+      window.pump(2500);
+    }
+    const std::string text = log();
+    const bool smooth = strategy[0] == L's';
+    EXPECT_EQ(text.find("stream 0 big playback jitter") != std::string::npos, smooth) << strategy;
+    EXPECT_EQ(text.find("stream 0 playback start time resync") != std::string::npos, smooth) << strategy;
+  }
+  ResetVariants();
+}
+
+TEST_F(LiveFeed, TimestampGapOfASecondOrMoreResynchronises) {
+  TestWindow window(640, 360);
+  ResetVariants();
+  g_gapFromCall = 120;  // after the renderer's slow first frame, in steady playback
+  {
+    // Smooth never trims, so no trim can hide the jump from the gap rule.
+    LiveHost host(window.hwnd(), false, Live(), &VariantCallback);
+    ASSERT_EQ(host.open(L"orvo://live?renderingStrategy=smooth"), Ok);
+    ASSERT_EQ(Play(host.id), Ok);
+    window.pump(5500);
+    const Screenshot shot = Screenshot::Capture();
+    EXPECT_TRUE(e2e::QuadrantsMatch(shot, window.hwnd(), 640, 360)) << "playback goes on after the jump";
+    EXPECT_GE(e2e::ReadFrameNumber(shot, window.hwnd(), 640), 120);
+  }
+  const std::string text = log();
+  EXPECT_NE(text.find("stream 0 too big timestamp gap"), std::string::npos);
+  EXPECT_GE(e2e::CountOccurrences(text, "stream 0 received base timestamp"), 2);
+  ResetVariants();
+}
+
+TEST_F(LiveFeed, SilentStreamHoldsTheOtherForTheGraceOnlyAndABlockedHostCannotHangStop) {
+  TestWindow window(640, 360);
+  ResetVariants();
+  g_audioNeverDelivers = true;
+  LiveHost host(window.hwnd(), true, Live(), &VariantCallback);
+  ASSERT_EQ(host.open(), Ok);
+  const DWORD opened = GetTickCount();
+  ASSERT_EQ(Play(host.id), Ok);
+  window.pump(1500);
+  EXPECT_EQ(log().find("all instances ready"), std::string::npos) << "held back by the silent stream";
+  EXPECT_FALSE(e2e::QuadrantsMatch(Screenshot::Capture(), window.hwnd(), 640, 360)) << "held back by the silent stream";
+  window.pump(3500);
+  const DWORD beforeShot = GetTickCount();
+  const Screenshot released = Screenshot::Capture("e2e-grace.png");
+  EXPECT_TRUE(e2e::QuadrantsMatch(released, window.hwnd(), 640, 360)) << "released after the grace";
+  // Released playback starts from the sample in hand when the grace ends (about 3 s into the
+  // feed), not from the first sample that was dropped long ago.
+  const std::string text = log();
+  const size_t ready = text.find("all instances ready, start timestamp ");
+  ASSERT_NE(ready, std::string::npos);
+  EXPECT_GE(std::stoll(text.substr(ready + 37)), 20000000LL);
+  (void)beforeShot;
+  (void)opened;
+  EXPECT_NE(log().find("all instances ready"), std::string::npos);
+
+  // The audio callback is blocked right now; Stop waits for that one call at most.
+  const DWORD stopStart = GetTickCount();
+  EXPECT_EQ(Stop(host.id), Ok);
+  const DWORD stopTook = GetTickCount() - stopStart;
+  EXPECT_LT(stopTook, 8000u);
+  EXPECT_EQ(GetState(host.id), Stopped);
+  g_releaseBlockedHost = true;
+  ResetVariants();
+}
+
+TEST_F(LiveFeed, TwoPlayersInTwoWindowsShowTheirOwnPictures) {
+  TestWindow left(320, 180, L"left");
+  // A second top-level window of the same class, created where it stays, beside the first.
+  HWND rightWindow = CreateWindowExW(0, L"OrvoTestWindow", L"right", WS_POPUP | WS_VISIBLE, 660, 40, 320, 180,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(rightWindow, nullptr);
+  struct WindowCloser {
+    HWND hwnd;
+    ~WindowCloser() { DestroyWindow(hwnd); }
+  } closer{rightWindow};
+  left.pump(300);
+  LiveHost a(left.hwnd(), false, Live());
+  // The other feed loops the 3 s clip: from 3 s on the two counters part.
+  LiveHost b(rightWindow, false, Live(), &HostFeeder::Callback, L"clip-640x360-30fps.h264");
+  ASSERT_EQ(a.open(), Ok);
+  ASSERT_EQ(b.open(), Ok);
+  ASSERT_EQ(Play(a.id), Ok);
+  ASSERT_EQ(Play(b.id), Ok);
+  left.pump(6000);
+  const Screenshot shot = Screenshot::Capture("e2e-two-players.png");
+  const int frameA = e2e::ReadFrameNumber(shot, left.hwnd(), 320);
+  const int frameB = e2e::ReadFrameNumber(shot, rightWindow, 320);
+  EXPECT_TRUE(e2e::QuadrantsMatch(shot, left.hwnd(), 320, 180));
+  EXPECT_TRUE(e2e::QuadrantsMatch(shot, rightWindow, 320, 180));
+  EXPECT_GE(frameA, 100) << "about 6 s into the 10 s demo clip";
+  EXPECT_GE(frameB, 0);
+  EXPECT_LT(frameB, 90) << "the 3 s clip has 90 frames";
+  EXPECT_GE(frameA - frameB, 60) << "each window shows its own feed";
+}
+
+TEST_F(LiveFeed, PlayTwiceAndRefusedOpens) {
+  TestWindow window(320, 180);
+  {
+    LiveHost host(window.hwnd(), false, Live());
+    ASSERT_EQ(host.open(), Ok);
+    ASSERT_EQ(Play(host.id), Ok);
+    window.pump(300);
+    const int threads = e2e::ProcessThreadCount();
+    EXPECT_EQ(Play(host.id), InvalidState);
+    EXPECT_EQ(e2e::ProcessThreadCount(), threads);
+    EXPECT_EQ(Pause(host.id), Failed);
+  }
+  {
+    LiveHost noCallback(window.hwnd(), false, Live(), nullptr);
+    EXPECT_EQ(noCallback.open(), Failed);
+  }
+  {
+    LiveHost noWindow(nullptr, false, Live());
+    EXPECT_EQ(noWindow.open(), Failed);
+    EXPECT_EQ(IsStreamActive(noWindow.id, 0), Failed);
+  }
+  {
+    // A video type with an absurd frame size, and an audio type no decoder handles.
+    int id = 0;
+    Create(&id);
+    SetCallback(id, &HostFeeder::Callback);
+    SetPreviewWindow(id, window.hwnd());
+    IMFMediaType* type = nullptr;
+    CreateMediaType(id, &type);
+    orvo_hostkit::DescribeH264(type, 0x7FFFFFF0, 0x7FFFFFF0, 30, 1);
+    AddMediaType(id, type);
+    type->Release();
+    EXPECT_EQ(Open(id, L"orvo://live"), Failed);
+    EXPECT_EQ(Play(id), Failed);
+    Close(id);
+  }
+}
+
+TEST_F(LiveFeed, AudioTheDecoderCannotHandleLeavesVideoPlaying) {
+  TestWindow window(640, 360);
+  LiveHost host(window.hwnd(), false, Live());
+  IMFMediaType* type = nullptr;
+  CreateMediaType(host.id, &type);
+  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+  type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_DRM);
+  type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 16000);
+  AddMediaType(host.id, type);
+  type->Release();
+  ASSERT_EQ(host.open(), Ok);
+  EXPECT_EQ(IsStreamActive(host.id, 0), Ok);
+  EXPECT_EQ(IsStreamActive(host.id, 1), Failed);
+  EXPECT_EQ(SetVolume(host.id, 0.5), Ok);
+  EXPECT_EQ(GetVolume(host.id), 1.0) << "no active audio stream takes the volume";
+  ASSERT_EQ(Play(host.id), Ok);
+  window.pump(2000);
+  EXPECT_TRUE(e2e::QuadrantsMatch(Screenshot::Capture(), window.hwnd(), 640, 360));
+}
