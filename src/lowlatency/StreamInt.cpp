@@ -9,6 +9,7 @@
 
 #include "api/Uri.h"
 #include "common/Clock.h"
+#include "common/ComAdopt.h"
 #include "common/ComInit.h"
 #include "common/Guids.h"
 #include "common/Module.h"
@@ -859,7 +860,7 @@ HRESULT DxPlayer::StreamInt::convertSample(IMFSample* sample, IMFSample** output
     DWORD status = 0;
     hr = m_pMFColorConverter->ProcessOutput(0, 1, &outputBuffer, &status);
     if (outputBuffer.pEvents) outputBuffer.pEvents->Release();
-    if (m_outputStreamFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES) outSample.Attach(outputBuffer.pSample);
+    if (m_outputStreamFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES) outSample = AdoptRef(outputBuffer.pSample);
     if (SUCCEEDED(hr) && outSample) {
       *output = outSample.Detach();
       return S_OK;
@@ -955,8 +956,8 @@ void DxPlayer::StreamInt::renderingRoutine() {
       Sleep(1);
       continue;
     }
-    ComPtr<IMFSample> holder;
-    holder.Attach(sample);
+    // The queue's reference moves into the holder.
+    ComPtr<IMFSample> holder = AdoptRef(sample);
 
     LONGLONG sampleTime = 0;
     if (FAILED(sample->GetSampleTime(&sampleTime))) sampleTime = 0;

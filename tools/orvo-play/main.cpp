@@ -5,6 +5,10 @@
 //   orvo-play --video clip.h264 [--audio tone.aac|tone.wav] [--size 640x360] [--fps 30]
 //             [--strategy lowlatency|smooth] [--duration 10] [--loop] [--log]
 //             [--screenshot shot.png --screenshot-at 3]
+//   orvo-play --uri file.m4a|http://... [--duration 10] [--pause-at 2] [--seek-at 3 --seek-to 1]
+//             [--rate 2] [--volume 0.5] [--balance 0.5] [--log]
+// The first form is a live feed through the low-latency engine; the second plays any file or URL
+// through the Media Session engine (keys: space, arrows, 1, 2).
 #include <windows.h>
 #include <mfapi.h>
 
@@ -18,6 +22,7 @@
 #include "HostFeeder.h"
 #include "HostMediaTypes.h"
 #include "OrvoMedia.h"
+#include "UriPlayback.h"
 #include "WavReader.h"
 
 using namespace orvo_hostkit;
@@ -29,6 +34,7 @@ struct Settings {
   unsigned width = 640, height = 360, fps = 30;
   double duration = 0, screenshotAt = 3;
   bool loop = false, log = false;
+  UriPlaybackOptions uri;  // used when --uri is given
 };
 
 bool EndsWith(const std::wstring& text, const wchar_t* suffix) {
@@ -50,11 +56,18 @@ bool Parse(int argc, wchar_t** argv, Settings* s) {
     else if (arg == L"--fps") s->fps = static_cast<unsigned>(_wtoi(argv[++i]));
     else if (arg == L"--screenshot") s->screenshot = argv[++i];
     else if (arg == L"--screenshot-at") s->screenshotAt = _wtof(argv[++i]);
+    else if (arg == L"--uri") s->uri.uri = argv[++i];
+    else if (arg == L"--pause-at") s->uri.pauseAt = _wtof(argv[++i]);
+    else if (arg == L"--seek-at") s->uri.seekAt = _wtof(argv[++i]);
+    else if (arg == L"--seek-to") s->uri.seekTo = _wtof(argv[++i]);
+    else if (arg == L"--rate") s->uri.rate = _wtof(argv[++i]);
+    else if (arg == L"--volume") s->uri.volume = _wtof(argv[++i]);
+    else if (arg == L"--balance") s->uri.balance = _wtof(argv[++i]);
     else if (arg == L"--size") {
       if (swscanf(argv[++i], L"%ux%u", &s->width, &s->height) != 2) return false;
     } else return false;
   }
-  return !s->video.empty() && s->fps > 0 && s->width > 0 && s->height > 0;
+  return (!s->video.empty() || !s->uri.uri.empty()) && s->fps > 0 && s->width > 0 && s->height > 0;
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -113,12 +126,21 @@ int wmain(int argc, wchar_t** argv) {
   if (!Parse(argc, argv, &s)) {
     std::fwprintf(stderr, L"usage: orvo-play --video clip.h264|clip.hevc [--audio tone.aac|tone.wav] [--size 640x360]\n"
                           L"  [--fps 30] [--strategy lowlatency|smooth] [--duration seconds] [--loop] [--log]\n"
-                          L"  [--screenshot shot.png --screenshot-at seconds]\n");
+                          L"  [--screenshot shot.png --screenshot-at seconds]\n"
+                          L"       orvo-play --uri file-or-url [--duration s] [--pause-at s] [--seek-at s --seek-to s]\n"
+                          L"  [--rate r] [--volume 0..1] [--balance 0..1] [--log]\n");
     return 2;
   }
   if (s.log) SetLog(true);
 
   HWND window = CreatePlayerWindow(s.width, s.height);
+  if (!s.uri.uri.empty()) {
+    s.uri.duration = s.duration;
+    s.uri.log = s.log;
+    const int result = RunUriPlayback(window, s.uri);
+    if (IsWindow(window)) DestroyWindow(window);
+    return result;
+  }
   int player = 0;
   Create(&player);
   HostFeeder::Options options;

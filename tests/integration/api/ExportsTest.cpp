@@ -165,8 +165,9 @@ TEST(Exports, LowLatencyPlayerAfterOpen) {
   EXPECT_EQ(SetVolume(id, 0.3), Ok);  // no audio stream: accepted, nothing to apply
   EXPECT_EQ(GetVolume(id), 1.0);
   EXPECT_EQ(GetBalance(id), 0.5);
+  EXPECT_EQ(GetState(id), Closed);  // the low-latency engine is Closed until Play
   EXPECT_EQ(Stop(id), Ok);
-  EXPECT_EQ(GetState(id), Closed);
+  EXPECT_EQ(GetState(id), Stopped);
   EXPECT_EQ(Close(id), Ok);
 }
 
