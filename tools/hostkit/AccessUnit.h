@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace orvo_hostkit {
@@ -26,5 +27,9 @@ class AccessUnitReader {
   virtual int64_t Duration() const = 0;
   virtual size_t Count() const = 0;
 };
+
+// Reads a whole file into memory (readers parse their input in one piece); false if it cannot be
+// opened.
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>* bytes);
 
 }  // namespace orvo_hostkit

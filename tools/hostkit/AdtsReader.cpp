@@ -15,14 +15,8 @@ uint32_t AdtsReader::SampleRateFromIndex(uint32_t index) {
 }
 
 bool AdtsReader::Open(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return false;
   std::vector<uint8_t> bytes;
-  uint8_t chunk[65536];
-  size_t got = 0;
-  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  fclose(file);
-  return Parse(bytes);
+  return ReadWholeFile(path, &bytes) && Parse(bytes);
 }
 
 bool AdtsReader::Parse(const std::vector<uint8_t>& bytes) {

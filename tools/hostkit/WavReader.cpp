@@ -13,14 +13,8 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 }  // namespace
 
 bool WavReader::Open(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return false;
   std::vector<uint8_t> bytes;
-  uint8_t chunk[65536];
-  size_t got = 0;
-  while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  fclose(file);
-  return Parse(bytes);
+  return ReadWholeFile(path, &bytes) && Parse(bytes);
 }
 
 bool WavReader::Parse(const std::vector<uint8_t>& bytes) {
