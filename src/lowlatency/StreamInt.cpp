@@ -704,12 +704,14 @@ void DxPlayer::StreamInt::stop() {
     m_pullingThread->join();
     m_pullingThread.reset();
   }
-  if (m_active && !m_isAudio && m_pDx11Renderer) presentBlackFrame();
-  releaseReader();
+  // The rendering thread may be presenting its last frame right now: join it before the black
+  // frame, or that frame lands on top of it.
   if (m_renderingThread) {
     m_renderingThread->join();
     m_renderingThread.reset();
   }
+  if (m_active && !m_isAudio && m_pDx11Renderer) presentBlackFrame();
+  releaseReader();
   CriticalSectionGuard guard(&m_lock);
   for (IMFSample* sample : m_queue) sample->Release();
   m_queue.clear();
