@@ -400,22 +400,31 @@ HRESULT WasapiRenderer::Render(IMFSample* sample) {
     hr = resample(sample);
     if (FAILED(hr)) return hr;
   } else {
-    ComPtr<IMFMediaBuffer> pBuffer;
-    hr = sample->ConvertToContiguousBuffer(&pBuffer);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: video ConvertToContiguousBuffer failed 0x%X", this, (unsigned)hr);
-      return hr;
-    }
-    BufferReadLock lock(pBuffer.Get());
-    hr = lock.lock();
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: pBuffer->Lock() failed 0x%X", this, (unsigned)hr);
-      return hr;
-    }
-    hr = stage(lock.data(), lock.length());
+    size_t staged = 0;
+    hr = stageSample(sample, &staged);
     if (FAILED(hr)) return hr;
   }
   return writeStaged();
+}
+
+HRESULT WasapiRenderer::stageSample(IMFSample* sample, size_t* staged) {
+  *staged = 0;
+  ComPtr<IMFMediaBuffer> pBuffer;
+  HRESULT hr = sample->ConvertToContiguousBuffer(&pBuffer);
+  if (FAILED(hr)) {
+    ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: video ConvertToContiguousBuffer failed 0x%X", this, (unsigned)hr);
+    return hr;
+  }
+  BufferReadLock lock(pBuffer.Get());
+  hr = lock.lock();
+  if (FAILED(hr)) {
+    ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: pBuffer->Lock() failed 0x%X", this, (unsigned)hr);
+    return hr;
+  }
+  if (lock.length() == 0) return S_OK;
+  hr = stage(lock.data(), lock.length());
+  if (SUCCEEDED(hr)) *staged = lock.length();
+  return hr;
 }
 
 HRESULT WasapiRenderer::resample(IMFSample* sample) {
@@ -476,21 +485,9 @@ HRESULT WasapiRenderer::resample(IMFSample* sample) {
     }
     IMFSample* produced = transformProvidesSamples ? pProvided.Get() : m_pResamplerOutput.Get();
     if (!produced) return S_OK;
-    ComPtr<IMFMediaBuffer> pBuffer;
-    hr = produced->ConvertToContiguousBuffer(&pBuffer);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: video ConvertToContiguousBuffer failed 0x%X", this, (unsigned)hr);
-      return hr;
-    }
-    BufferReadLock lock(pBuffer.Get());
-    hr = lock.lock();
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: pBuffer->Lock() failed 0x%X", this, (unsigned)hr);
-      return hr;
-    }
-    if (lock.length() == 0) return S_OK;
-    hr = stage(lock.data(), lock.length());
-    if (FAILED(hr)) return hr;
+    size_t staged = 0;
+    hr = stageSample(produced, &staged);
+    if (FAILED(hr) || staged == 0) return hr;
   }
   ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: resampler still has output after %d buffers", this, kMaxOutputsPerInput);
   return S_OK;

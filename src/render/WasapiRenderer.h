@@ -82,6 +82,9 @@ class WasapiRenderer {
   // Feeds one sample through the resampler and stages everything it produces.
   HRESULT resample(IMFSample* sample);
   // Appends data in mix format to the staging buffer, scaled by volume and balance.
+  // Copies a sample's audio into the staging buffer; staged receives the bytes taken (0 for an
+  // empty buffer).
+  HRESULT stageSample(IMFSample* sample, size_t* staged);
   HRESULT stage(const BYTE* data, size_t length);
   // Writes as much staged audio as the endpoint has room for.
   HRESULT writeStaged();
