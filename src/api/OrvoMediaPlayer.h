@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/PlayerTypes.h"
+#include "common/PlayerTypes.h"
 
 namespace ORVO {
 namespace MediaFoundation {

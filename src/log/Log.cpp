@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/CriticalSectionGuard.h"
+
 namespace ORVO {
 
 namespace {
@@ -30,6 +32,36 @@ void LogWrite(int level, const char* format, ...) {
   va_end(args);
 }
 
+namespace {
+
+bool LogFailure(int level, HRESULT hr, const char* what, va_list args) {
+  if (SUCCEEDED(hr)) return false;
+  Log* log = g_log;
+  if (!log || level > log->level()) return true;
+  char text[Log::kLineCapacity];
+  vsnprintf(text, sizeof(text), what, args);
+  log->Write(level, "%s failed 0x%X", text, static_cast<unsigned>(hr));
+  return true;
+}
+
+}  // namespace
+
+bool LogIfFailed(HRESULT hr, const char* what, ...) {
+  va_list args;
+  va_start(args, what);
+  const bool failed = LogFailure(kLogDebug, hr, what, args);
+  va_end(args);
+  return failed;
+}
+
+bool LogErrorIfFailed(HRESULT hr, const char* what, ...) {
+  va_list args;
+  va_start(args, what);
+  const bool failed = LogFailure(kLogError, hr, what, args);
+  va_end(args);
+  return failed;
+}
+
 Log::Log() : Log(Options()) {}
 
 Log::Log(const Options& options) : m_options(options) {
@@ -39,9 +71,10 @@ Log::Log(const Options& options) : m_options(options) {
 }
 
 Log::~Log() {
-  EnterCriticalSection(&m_lock);
-  closeFile();
-  LeaveCriticalSection(&m_lock);
+  {
+    CriticalSectionGuard guard(&m_lock);
+    closeFile();
+  }
   DeleteCriticalSection(&m_lock);
 }
 
@@ -63,14 +96,12 @@ std::wstring Log::BackupPath(const std::wstring& base, const std::wstring& exten
 }
 
 std::wstring Log::path() const {
-  EnterCriticalSection(const_cast<CRITICAL_SECTION*>(&m_lock));
-  std::wstring copy = m_path;
-  LeaveCriticalSection(const_cast<CRITICAL_SECTION*>(&m_lock));
-  return copy;
+  CriticalSectionGuard guard(&m_lock);
+  return m_path;
 }
 
 void Log::Reconfigure(int level, const wchar_t* path) {
-  EnterCriticalSection(&m_lock);
+  CriticalSectionGuard guard(&m_lock);
   closeFile();
   m_level = level;
   if (path && *path) {
@@ -92,7 +123,6 @@ void Log::Reconfigure(int level, const wchar_t* path) {
   // The next line is always written, even if it repeats the last one before the change.
   m_previous[0] = '\0';
   m_compareOffset = 0;
-  LeaveCriticalSection(&m_lock);
 }
 
 void Log::openFile() {
@@ -143,7 +173,7 @@ void Log::Write(int level, const char* format, ...) {
 
 void Log::WriteV(int level, const char* format, va_list args) {
   if (level > m_level) return;
-  EnterCriticalSection(&m_lock);
+  CriticalSectionGuard guard(&m_lock);
 
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -162,7 +192,6 @@ void Log::WriteV(int level, const char* format, va_list args) {
 
   if (m_compareOffset > 0 && strcmp(m_line + kTimestampLength, m_previous + m_compareOffset) == 0) {
     ++m_repeatCount;
-    LeaveCriticalSection(&m_lock);
     return;
   }
 
@@ -190,7 +219,6 @@ void Log::WriteV(int level, const char* format, va_list args) {
   m_previousLevel = level;
 
   checkRotation();
-  LeaveCriticalSection(&m_lock);
 }
 
 void Log::checkRotation() {

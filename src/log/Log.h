@@ -55,7 +55,7 @@ class Log {
   void writeToFile(const char* text, size_t length);
   void checkRotation();
 
-  CRITICAL_SECTION m_lock;
+  mutable CRITICAL_SECTION m_lock;
   volatile int m_level = 0;
   Options m_options;
   char m_line[kLineCapacity];
@@ -77,9 +77,22 @@ void SetGlobalLog(Log* log);
 // The single entry every component logs through. A no-op while no global log exists.
 void LogWrite(int level, const char* format, ...);
 
+// When hr is a failure, writes "<what> failed 0x<hr>" once and answers true; otherwise writes nothing
+// and answers false. `what` is a printf format ("Class::method: call"), so every message keeps its
+// exact text while the caller's failure branch shrinks to one line.
+bool LogIfFailed(HRESULT hr, const char* what, ...);
+bool LogErrorIfFailed(HRESULT hr, const char* what, ...);
+
 }  // namespace ORVO
 
 // Messages start with "Class::method" and end failed calls with "failed 0x%X".
 #define ORVO_LOG_DEBUG(...) ::ORVO::LogWrite(::ORVO::kLogDebug, __VA_ARGS__)
 #define ORVO_LOG_ERROR(...) ::ORVO::LogWrite(::ORVO::kLogError, __VA_ARGS__)
 #define ORVO_LOG_INFO(...) ::ORVO::LogWrite(::ORVO::kLogInfo, __VA_ARGS__)
+
+// Evaluates a call once; on failure logs "<what> failed 0x%X" at DEBUG and returns its HRESULT.
+#define ORVO_RETURN_IF_FAILED(call, ...)                                       \
+  do {                                                                         \
+    const HRESULT orvo_hr_ = (call);                                           \
+    if (::ORVO::LogIfFailed(orvo_hr_, __VA_ARGS__)) return orvo_hr_;           \
+  } while (0)

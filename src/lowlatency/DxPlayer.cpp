@@ -3,7 +3,7 @@
 #include "common/Clock.h"
 #include "common/ComInit.h"
 #include "log/Log.h"
-#include "lowlatency/CriticalSectionGuard.h"
+#include "common/CriticalSectionGuard.h"
 #include "lowlatency/PacingRules.h"
 #include "lowlatency/StreamInt.h"
 #include "lowlatency/TimestampSynchronizer.h"

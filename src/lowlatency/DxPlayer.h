@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/PlayerTypes.h"
+#include "common/PlayerTypes.h"
 
 namespace ORVO {
 namespace Media {

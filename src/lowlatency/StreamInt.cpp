@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "api/Uri.h"
+#include "common/Uri.h"
 #include "common/Clock.h"
 #include "common/ComAdopt.h"
 #include "common/ComInit.h"
@@ -15,7 +15,7 @@
 #include "common/Module.h"
 #include "decoder/VideoDecoderClassFactory.h"
 #include "log/Log.h"
-#include "lowlatency/CriticalSectionGuard.h"
+#include "common/CriticalSectionGuard.h"
 #include "lowlatency/MediaTypeDescription.h"
 #include "lowlatency/RenderPacer.h"
 #include "lowlatency/TimestampSynchronizer.h"

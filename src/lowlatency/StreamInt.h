@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/PlayerTypes.h"
+#include "common/PlayerTypes.h"
 #include "lowlatency/DxPlayer.h"
 #include "lowlatency/PacingRules.h"
 

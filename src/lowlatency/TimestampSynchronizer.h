@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "lowlatency/CriticalSectionGuard.h"
+#include "common/CriticalSectionGuard.h"
 
 namespace ORVO {
 namespace Media {

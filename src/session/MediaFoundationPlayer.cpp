@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "api/Uri.h"
+#include "common/Uri.h"
 #include "common/ComAdopt.h"
 #include "common/ComInit.h"
 #include "common/Guids.h"

@@ -16,7 +16,7 @@
 #include <map>
 #include <vector>
 
-#include "api/PlayerTypes.h"
+#include "common/PlayerTypes.h"
 
 namespace ORVO {
 namespace MediaFoundation {

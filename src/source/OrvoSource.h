@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/PlayerTypes.h"
-#include "api/Uri.h"
+#include "common/PlayerTypes.h"
+#include "common/Uri.h"
 #include "source/BaseObject.h"
 #include "source/GrowableArray.h"
 #include "source/OpQueue.h"

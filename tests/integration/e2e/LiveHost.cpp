@@ -18,13 +18,6 @@ using orvo_hostkit::AdtsReader;
 using orvo_hostkit::AnnexBReader;
 using orvo_hostkit::HostFeeder;
 
-std::wstring MediaPath(const wchar_t* name) {
-  std::wstring path;
-  for (const char* c = ORVO_SOURCE_DIR; *c; ++c) path += static_cast<wchar_t>(*c == '/' ? '\\' : *c);
-  // ORVO_SOURCE_DIR is a Unix path; Wine maps it through drive Z:.
-  return L"Z:" + path + L"\\tests\\media\\" + name;
-}
-
 LiveHost::LiveHost(HWND window, bool withAudio, const HostFeeder::Options& options, RequestDataCallback callback,
                    const wchar_t* videoFile) {
   Create(&id);
@@ -97,35 +90,6 @@ double MedianFrequency(const orvo_test::AudioCapture& capture, int channel, doub
   if (pitches.empty()) return 0.0;
   std::sort(pitches.begin(), pitches.end());
   return pitches[pitches.size() / 2];
-}
-
-int ProcessThreadCount() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  int count = 0;
-  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  CloseHandle(snapshot);
-  return count;
-}
-
-std::string ReadLog(size_t from) {
-  std::ifstream file("ORVO.Media.log", std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string all = text.str();
-  return from < all.size() ? all.substr(from) : std::string();
-}
-
-size_t LogSize() { return ReadLog(0).size(); }
-
-int CountOccurrences(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
-  return count;
 }
 
 }  // namespace e2e

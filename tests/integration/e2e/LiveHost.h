@@ -9,7 +9,10 @@
 #include "HostFeeder.h"
 #include "AudioCapture.h"
 #include "OrvoMedia.h"
+#include "LogFile.h"
+#include "MediaFiles.h"
 #include "Screenshot.h"
+#include "Waiting.h"
 
 namespace e2e {
 
@@ -28,18 +31,18 @@ struct LiveHost {
   int open(const std::wstring& uri = L"orvo://live");
 };
 
-std::wstring MediaPath(const wchar_t* name);
+using orvo_test::CountOccurrences;
+using orvo_test::LogSize;
+using orvo_test::MediaPath;
+using orvo_test::ProcessThreadCount;
+using orvo_test::ReadLog;
+
 // Test clip frame number from the 16 black/white blocks of its top row; -1 when the row is not
 // black and white (no picture, or a wrong one). clientWidth: the window's client width.
 int ReadFrameNumber(const orvo_test::Screenshot& shot, HWND window, int clientWidth);
 // True when the four quadrants show red, green, blue and yellow at that client size.
 bool QuadrantsMatch(const orvo_test::Screenshot& shot, HWND window, int clientWidth, int clientHeight);
-int ProcessThreadCount();
 // The median pitch over 100 ms windows of a recording: robust to the odd cut in the audio.
 double MedianFrequency(const orvo_test::AudioCapture& capture, int channel, double from, double to);
-// The library's log beside this program, read from byte offset `from`.
-std::string ReadLog(size_t from = 0);
-size_t LogSize();
-int CountOccurrences(const std::string& text, const std::string& what);
 
 }  // namespace e2e

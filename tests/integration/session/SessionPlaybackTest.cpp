@@ -23,15 +23,13 @@
 #include "TestWindow.h"
 #include "ToneWav.h"
 #include "WavReader.h"
+#include "MediaFiles.h"
+
+using orvo_test::MediaPath;
 
 namespace {
 
 constexpr LONGLONG kSecond = 10000000;
-
-std::wstring MediaPath(const char* name) {
-  const std::string unixPath = std::string(ORVO_SOURCE_DIR) + "/tests/media/" + name;
-  return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
-}
 
 const char* StateName(int state) {
   static const char* names[] = {"Closed", "Ready", "OpenPending", "Started", "Paused", "Stopped", "Closing", "Error"};

@@ -12,6 +12,7 @@
 #include "log/Log.h"
 #include "lowlatency/DxPlayer.h"
 #include "lowlatency/StreamInt.h"
+#include "Waiting.h"
 
 using Microsoft::WRL::ComPtr;
 using ORVO::Media::DxPlayer;
@@ -43,19 +44,6 @@ ComPtr<IMFMediaType> PcmType(const GUID& subtype = MFAudioFormat_PCM) {
   type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, 4);
   type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 192000);
   return type;
-}
-
-int ThreadCount() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  int count = 0;
-  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  CloseHandle(snapshot);
-  return count;
 }
 
 class DxPlayerTest : public ::testing::Test {
@@ -147,15 +135,15 @@ TEST_F(DxPlayerTest, PlayTwiceStartsNoThreadsAndStopEndsThem) {
                      L"orvo://host?renderingStrategy=SMOOTH");
   ASSERT_EQ(player->Open(), Ok);
   EXPECT_EQ(player->streamAt(0)->renderingStrategy(), RenderingStrategy::Smooth);
-  const int before = ThreadCount();
+  const int before = orvo_test::ProcessThreadCount();
   ASSERT_EQ(player->Play(), Ok);
   EXPECT_EQ(player->GetState(), Started);
   EXPECT_TRUE(player->streamAt(0)->running());
   Sleep(200);
-  const int playing = ThreadCount();
+  const int playing = orvo_test::ProcessThreadCount();
   EXPECT_GE(playing, before + 1);  // the rendering thread at least (pulling may have ended already)
   EXPECT_EQ(player->Play(), InvalidState);
-  EXPECT_EQ(ThreadCount(), playing);
+  EXPECT_EQ(orvo_test::ProcessThreadCount(), playing);
   EXPECT_EQ(player->Stop(), S_OK);
   EXPECT_EQ(player->GetState(), Stopped);
   EXPECT_FALSE(player->streamAt(0)->running());

@@ -8,16 +8,14 @@
 #include "HostMediaTypes.h"
 #include "SourceTestSupport.h"
 #include "WavReader.h"
+#include "MediaFiles.h"
 
 using namespace orvo_hostkit;
 using source_test::ComPtr;
 
-namespace {
+using orvo_test::MediaPath;
 
-std::wstring MediaPath(const char* name) {
-  std::string unixPath = std::string(ORVO_SOURCE_DIR) + "/tests/media/" + name;
-  return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
-}
+namespace {
 
 // Appends one NAL unit with a four-byte start code.
 void Nal(std::vector<uint8_t>* out, std::initializer_list<uint8_t> bytes) {

@@ -6,17 +6,15 @@
 #include "HostMediaTypes.h"
 #include "SourceTestSupport.h"
 #include "WavReader.h"
+#include "MediaFiles.h"
 
 using namespace source_test;
 using orvo_hostkit::HostFeeder;
 using orvo_hostkit::WavReader;
 
-namespace {
+using orvo_test::MediaPath;
 
-std::wstring MediaPath(const char* name) {
-  std::string unixPath = std::string(ORVO_SOURCE_DIR) + "/tests/media/" + name;
-  return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
-}
+namespace {
 
 // Waits for a session event of the given type; fails on MEError or a failed status.
 ComPtr<IMFMediaEvent> WaitForSessionEvent(IMFMediaSession* session, MediaEventType type, DWORD milliseconds,

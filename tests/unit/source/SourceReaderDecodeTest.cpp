@@ -16,17 +16,15 @@
 #include "HostFeeder.h"
 #include "HostMediaTypes.h"
 #include "SourceTestSupport.h"
+#include "MediaFiles.h"
 
 using namespace source_test;
 using orvo_hostkit::AnnexBReader;
 using orvo_hostkit::HostFeeder;
 
-namespace {
+using orvo_test::MediaPath;
 
-std::wstring MediaPath(const char* name) {
-  std::string unixPath = std::string(ORVO_SOURCE_DIR) + "/tests/media/" + name;
-  return L"Z:" + std::wstring(unixPath.begin(), unixPath.end());
-}
+namespace {
 
 // The per-frame MD5s of ffmpeg's framemd5 output, in frame order.
 std::vector<std::string> ReadFrameMd5(const std::wstring& path) {

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "api/Uri.h"
+#include "common/Uri.h"
 
 using ORVO::Common::Uri;
 

@@ -1,4 +1,4 @@
-#include "api/Uri.h"
+#include "common/Uri.h"
 
 #include <windows.h>
 

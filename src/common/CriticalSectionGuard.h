@@ -3,9 +3,9 @@
 #include <windows.h>
 
 namespace ORVO {
-namespace Media {
 
-// Holds a critical section for the lifetime of a named variable.
+// The one scoped hold of a critical section in the library. Give it a name: an unnamed temporary
+// guard would leave the section again at the end of its own statement.
 class CriticalSectionGuard {
  public:
   explicit CriticalSectionGuard(CRITICAL_SECTION* section) : m_section(section) { EnterCriticalSection(m_section); }
@@ -17,5 +17,4 @@ class CriticalSectionGuard {
   CRITICAL_SECTION* m_section;
 };
 
-}  // namespace Media
 }  // namespace ORVO

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+namespace orvo_test {
+
+// Polls `condition` until it holds or `timeoutMs` has passed; answers the last result. Tests wait on
+// what they need to see instead of sleeping for a guessed time.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 5);
+
+// The number of threads of this process right now.
+int ProcessThreadCount();
+
+}  // namespace orvo_test
