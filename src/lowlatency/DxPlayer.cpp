@@ -1,6 +1,7 @@
 #include "lowlatency/DxPlayer.h"
 
 #include "common/Clock.h"
+#include "common/ComAdopt.h"
 #include "common/ComInit.h"
 #include "log/Log.h"
 #include "common/CriticalSectionGuard.h"
@@ -19,9 +20,9 @@ DxPlayer::DxPlayer(int playerId, HWND window, const std::vector<Microsoft::WRL::
   InitializeComForThread();
   for (size_t index = 0; index < mediaTypes.size(); ++index) {
     // An inactive stream shares its synchronizer index with the next stream; it never asks.
-    StreamInt* stream = new StreamInt(this, m_playerId, static_cast<int>(index), m_activeCount,
-                                      mediaTypes[index].Get(), m_window, m_callback, uri, audioDeviceValue,
-                                      audioDeviceId);
+    Microsoft::WRL::ComPtr<StreamInt> stream =
+        AdoptRef(new StreamInt(this, m_playerId, static_cast<int>(index), m_activeCount, mediaTypes[index].Get(),
+                               m_window, m_callback, uri, audioDeviceValue, audioDeviceId));
     m_streams.push_back(stream);
     if (stream->active()) ++m_activeCount;
   }
@@ -31,15 +32,10 @@ DxPlayer::~DxPlayer() {
   Stop();
   {
     CriticalSectionGuard guard(&m_lock);
-    releaseStreams();
+    m_streams.clear();
     m_pSynchronizer.reset();
   }
   DeleteCriticalSection(&m_lock);
-}
-
-void DxPlayer::releaseStreams() {
-  for (StreamInt* stream : m_streams) stream->Release();
-  m_streams.clear();
 }
 
 int DxPlayer::Open() {
@@ -60,7 +56,7 @@ int DxPlayer::Play() {
   // Without a successful Open there is no synchronizer to pace against.
   if (!m_pSynchronizer) return Failed;
   m_state.store(Started);
-  for (StreamInt* stream : m_streams) {
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
     if (stream->active()) stream->start();
   }
   return Ok;
@@ -69,7 +65,7 @@ int DxPlayer::Play() {
 HRESULT DxPlayer::Stop() {
   CriticalSectionGuard guard(&m_lock);
   if (m_state.load() <= Stopped) m_state.store(Stopped);
-  for (StreamInt* stream : m_streams) stream->stop();
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) stream->stop();
   return S_OK;
 }
 
@@ -85,8 +81,8 @@ int DxPlayer::IsStreamActive(int index) {
 }
 
 DxPlayer::StreamInt* DxPlayer::firstAudioStream() {
-  for (StreamInt* stream : m_streams) {
-    if (stream->isAudio()) return stream;
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
+    if (stream->isAudio()) return stream.Get();
   }
   return nullptr;
 }
@@ -120,12 +116,12 @@ void DxPlayer::flush() {
     Sleep(1);
   }
   std::vector<size_t> lengths;
-  for (StreamInt* stream : m_streams) {
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
     if (stream->active()) lengths.push_back(stream->queueLength());
   }
   if (Pacing::ShouldTrimQueues(lengths)) {
     ORVO_LOG_DEBUG("DxPlayer::flush: flushing...");
-    for (StreamInt* stream : m_streams) {
+    for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
       const int released = stream->trimQueueToNewest();
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d flushed %d buffers", stream->streamIndex(),
                      released);

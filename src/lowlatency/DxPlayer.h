@@ -66,17 +66,16 @@ class DxPlayer {
 
   // Read-only views for tests.
   size_t streamCount() const { return m_streams.size(); }
-  StreamInt* streamAt(size_t index) const { return index < m_streams.size() ? m_streams[index] : nullptr; }
+  StreamInt* streamAt(size_t index) const { return index < m_streams.size() ? m_streams[index].Get() : nullptr; }
 
  private:
   StreamInt* firstAudioStream();
-  void releaseStreams();
 
   int m_playerId;
   CRITICAL_SECTION m_lock;
   HWND m_window;
   // Guarded by m_lock.
-  std::vector<StreamInt*> m_streams;  // one reference each, in AddMediaType order
+  std::vector<Microsoft::WRL::ComPtr<StreamInt>> m_streams;  // in AddMediaType order
   RequestDataCallback m_callback;
   std::atomic<int> m_state;  // written under m_lock, read by the stream threads without it
   std::unique_ptr<TimestampSynchronizer> m_pSynchronizer;

@@ -1,5 +1,7 @@
 #include "lowlatency/MediaTypeDescription.h"
 
+#include "log/Log.h"
+
 #include "common/Guids.h"
 
 #include <mfapi.h>
@@ -274,6 +276,12 @@ std::wstring DescribeMediaType(IMFAttributes* pAttributes) {
     PropVariantClear(&value);
   }
   return out.str();
+}
+
+void LogMediaType(const char* format, IMFAttributes* type) {
+  if (!GlobalLog() || GlobalLog()->level() < kLogDebug) return;
+  const std::wstring text = DescribeMediaType(type);
+  ORVO_LOG_DEBUG(format, text.c_str());
 }
 
 }  // namespace Media

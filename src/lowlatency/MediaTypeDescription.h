@@ -16,5 +16,9 @@ std::wstring GuidName(const GUID& guid);
 // attribute count cannot be read. Used for the engine's log lines about negotiated types.
 std::wstring DescribeMediaType(IMFAttributes* pAttributes);
 
+// Writes DescribeMediaType's text at DEBUG through `format` (one %S); describes nothing while the
+// log would drop the line anyway.
+void LogMediaType(const char* format, IMFAttributes* type);
+
 }  // namespace Media
 }  // namespace ORVO

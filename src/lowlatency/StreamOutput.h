@@ -1,0 +1,56 @@
+#pragma once
+
+#include <windows.h>
+#include <mfidl.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace ORVO {
+namespace Media {
+
+// The rendering end of one low-latency stream: what turns the reader's decoded samples into
+// pictures (VideoOutput) or sound (AudioOutput). The stream pipeline (StreamInt) owns the source,
+// reader, threads and queue and calls these hooks, so it never asks which kind of stream it runs.
+//
+// Threads: describe, open and the first onDecodedType run on the set-up thread (DxPlayer's host
+// thread); later onDecodedType/resetConversion and prepare on the pulling thread; process and
+// present on the rendering thread; stopped on the host thread after both threads were joined.
+class StreamOutput {
+ public:
+  virtual ~StreamOutput() = default;
+
+  // Fills in the decoded type the reader will be asked for (all but its subtype) from the host's
+  // type and brings up the renderer. A failure leaves the stream inactive.
+  virtual HRESULT describe(IMFMediaType* inputType, IMFMediaType* decodedType) = 0;
+  // Decoded subtypes to ask the decoder for, best first.
+  virtual std::vector<GUID> decodedSubtypes(IMFMediaType* inputType) const = 0;
+  // Adds this output's wishes to the source reader's attributes (the reader is about to be made).
+  virtual void configureReader(IMFAttributes* attributes) = 0;
+  // The reader settled on `decoded`: set up whatever turns it into presentable samples.
+  virtual HRESULT onDecodedType(IMFMediaType* decoded) = 0;
+  // Drops that conversion before the reader is made again.
+  virtual void resetConversion() {}
+  // Once, after the first reader: makes the renderer ready for the presentation type.
+  virtual HRESULT open() = 0;
+
+  // Pulling thread: the sample to queue for a decoded one, as a new reference in *output.
+  virtual HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) = 0;
+  // Rendering thread, before waiting for the sample's time: the work that may run early. False
+  // when there is nothing to present for it.
+  virtual bool process(IMFSample* sample) = 0;
+  // How long before its presentation time a sample is handed to present (100-ns).
+  virtual int64_t lead() const = 0;
+  // Rendering thread, when the sample is due.
+  virtual void present(IMFSample* sample, int64_t sampleTime) = 0;
+  // Host thread, after Stop joined both threads. baseLocalTime: the pacer's base, or kUnsetTime.
+  virtual void stopped(int64_t baseLocalTime) { (void)baseLocalTime; }
+
+  // Bytes of one decoded frame or audio buffer: what a sample of this stream holds.
+  virtual uint32_t frameBytes() const = 0;
+  virtual Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const = 0;
+};
+
+}  // namespace Media
+}  // namespace ORVO

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <windows.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "lowlatency/StreamOutput.h"
+
+namespace ORVO {
+namespace MediaFoundation {
+class Dx11Renderer;
+}
+namespace Media {
+
+// Pictures for a low-latency video stream: the Direct3D 11 renderer in the host's window, the
+// colour converter that brings the decoder's output to RGB32 when the decoder cannot give RGB32
+// itself, and the renderer's sample allocator when it hands one out.
+//
+// The presentation type is replaced on the pulling thread when the reader is made again and read
+// on the rendering thread; m_typeLock guards it and nothing else is taken while it is held.
+class VideoOutput : public StreamOutput {
+ public:
+  // Measurement seam for benchmarks: called on the rendering thread after PresentFrame returned
+  // (stream index, sample time, clock at return, 100-ns). Null (the default) costs one load.
+  using PresentObserver = void (*)(int streamIndex, int64_t sampleTime, int64_t presentedAt);
+  static PresentObserver SetPresentObserver(PresentObserver observer);
+
+  VideoOutput(int streamIndex, HWND window);
+  ~VideoOutput() override;
+  VideoOutput(const VideoOutput&) = delete;
+  VideoOutput& operator=(const VideoOutput&) = delete;
+
+  HRESULT describe(IMFMediaType* inputType, IMFMediaType* decodedType) override;
+  std::vector<GUID> decodedSubtypes(IMFMediaType* inputType) const override;
+  void configureReader(IMFAttributes* attributes) override;
+  HRESULT onDecodedType(IMFMediaType* decoded) override;
+  void resetConversion() override;
+  HRESULT open() override;
+  HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
+  bool process(IMFSample* sample) override;
+  int64_t lead() const override { return 0; }
+  void present(IMFSample* sample, int64_t sampleTime) override;
+  void stopped(int64_t baseLocalTime) override;
+  uint32_t frameBytes() const override { return m_frameBytes; }
+  Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const override;
+
+  bool hasColourConverter() const { return m_pColorConverter != nullptr; }
+
+ private:
+  HRESULT createColourConverter(IMFMediaType* decoded);
+  void requestAllocator();
+  void setPresentationType(IMFMediaType* type);
+  HRESULT convertSample(IMFSample* sample, IMFSample** output);
+  HRESULT copyToAllocatorSample(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp, IMFSample** output);
+  void presentBlackFrame(int64_t baseLocalTime);
+
+  const int m_streamIndex;
+  const HWND m_window;
+  GUID m_inputSubtype = GUID_NULL;
+  Microsoft::WRL::ComPtr<MediaFoundation::Dx11Renderer> m_pRenderer;
+  Microsoft::WRL::ComPtr<IMFTransform> m_pColorConverter;
+  DWORD m_outputStreamFlags = 0;
+  Microsoft::WRL::ComPtr<IMFAttributes> m_pAllocatorAttributes;
+  Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pAllocator;
+  uint32_t m_frameBytes = 102400;
+  bool m_frameReady = false;  // rendering thread: process() left a frame for present()
+
+  mutable CRITICAL_SECTION m_typeLock;
+  Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // guarded by m_typeLock
+};
+
+}  // namespace Media
+}  // namespace ORVO
