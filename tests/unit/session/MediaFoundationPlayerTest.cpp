@@ -20,6 +20,7 @@
 using Microsoft::WRL::ComPtr;
 using ORVO::MediaFoundation::MediaFoundationPlayer;
 using ORVO::MediaFoundation::PostedSessionEvents;
+using ORVO::MediaFoundation::SessionCommandQueue;
 using session_test::FakeDisplayControl;
 using session_test::FakeMediaSession;
 using session_test::FakeMixerBitmap;
@@ -161,7 +162,7 @@ TEST_F(SessionEngineTest, OpenBuildsASourceToRendererTopologyAndWaitsForTheSessi
   EXPECT_EQ(player->GetState(), Closed);
   open();
   EXPECT_EQ(player->GetState(), OpenPending);
-  EXPECT_EQ(inFlight(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandOpen);
+  EXPECT_EQ(inFlight(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandOpen);
   EXPECT_EQ(fake->callList(), "SetTopology");
   // One audio stream: one source node connected straight to one audio renderer node.
   ASSERT_TRUE(fake->lastTopology);
@@ -225,7 +226,7 @@ TEST_F(SessionEngineTest, PlayDuringOpenWaitsAndStartsWhenTheTopologyIsReady) {
   open();
   EXPECT_EQ(player->RequestStart(), S_OK);
   EXPECT_EQ(player->GetState(), OpenPending);
-  EXPECT_EQ(queued(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandStart);
+  EXPECT_EQ(queued(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandStart);
   EXPECT_EQ(fake->callList(), "SetTopology");
 
   const int before = g_handled;
@@ -233,7 +234,7 @@ TEST_F(SessionEngineTest, PlayDuringOpenWaitsAndStartsWhenTheTopologyIsReady) {
   ASSERT_TRUE(pumpUntil([&] { return g_handled > before; }));
   EXPECT_EQ(player->GetState(), Stopped);
   EXPECT_EQ(fake->callList(), "SetTopology Start(empty)");
-  EXPECT_EQ(inFlight(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandStart);
+  EXPECT_EQ(inFlight(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandStart);
   EXPECT_TRUE(player->queuedCommands().empty());
 
   deliver(MESessionStarted);
@@ -247,15 +248,15 @@ TEST_F(SessionEngineTest, LaterRequestsReplaceWaitingOnesInTheirSlot) {
   EXPECT_EQ(player->RequestStart(), S_OK);
   EXPECT_EQ(player->queuedCommands().size(), 1u);
   EXPECT_EQ(player->RequestStop(), S_OK);
-  EXPECT_EQ(queued(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandStop);
+  EXPECT_EQ(queued(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandStop);
   EXPECT_EQ(player->RequestSeek(3 * kSecond), S_OK);
   EXPECT_EQ(player->RequestSeek(4 * kSecond), S_OK);
   EXPECT_EQ(player->RequestRate(1.5), S_OK);
   EXPECT_EQ(player->RequestRate(0.5), S_OK);
   const auto map = player->queuedCommands();
   ASSERT_EQ(map.size(), 3u);
-  EXPECT_EQ(map.at(MediaFoundationPlayer::SlotSeek).position, 4 * kSecond);
-  EXPECT_DOUBLE_EQ(map.at(MediaFoundationPlayer::SlotRate).rate, 0.5);
+  EXPECT_EQ(map.at(SessionCommandQueue::SlotSeek).position, 4 * kSecond);
+  EXPECT_DOUBLE_EQ(map.at(SessionCommandQueue::SlotRate).rate, 0.5);
   // Queries report what is waiting.
   EXPECT_EQ(player->GetPosition(), 4 * kSecond);
   EXPECT_DOUBLE_EQ(player->GetPlaybackRate(), 0.5);
@@ -275,7 +276,7 @@ TEST_F(SessionEngineTest, PauseThenSeekWaitBehindStartAndRunInSlotOrder) {
   deliver(MESessionStarted);  // transport slot before seek slot
   EXPECT_EQ(player->GetState(), Started);
   EXPECT_EQ(fake->callList(), "SetTopology Start(empty) Pause");
-  EXPECT_EQ(queued(MediaFoundationPlayer::SlotSeek), MediaFoundationPlayer::CommandSeek);
+  EXPECT_EQ(queued(SessionCommandQueue::SlotSeek), SessionCommandQueue::CommandSeek);
 
   deliver(MESessionPaused);
   EXPECT_EQ(player->GetState(), Paused);
@@ -305,7 +306,7 @@ TEST_F(SessionEngineTest, RunQueuedIssuesTransportThenSeekThenRate) {
   EXPECT_EQ(fake->rate->setCalls, 1);
   EXPECT_FLOAT_EQ(fake->rate->rate, 2.0f);
   EXPECT_FALSE(fake->rate->thinned);
-  EXPECT_EQ(inFlight(MediaFoundationPlayer::SlotRate), MediaFoundationPlayer::CommandRate);
+  EXPECT_EQ(inFlight(SessionCommandQueue::SlotRate), SessionCommandQueue::CommandRate);
   fake->rate->rate = 1.75f;  // the session's own answer is only read once the change is confirmed
   EXPECT_DOUBLE_EQ(player->GetPlaybackRate(), 2.0);
   deliver(MESessionRateChanged);
@@ -390,7 +391,7 @@ TEST_F(SessionEngineTest, FailedStartWithAPauseWaitingKeepsEverythingWaiting) {
   EXPECT_EQ(player->RequestPause(), S_OK);
   deliver(MESessionStarted, E_FAIL);
   EXPECT_EQ(player->GetState(), Error);
-  EXPECT_EQ(queued(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandPause);
+  EXPECT_EQ(queued(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandPause);
   EXPECT_EQ(player->RequestSeek(kSecond), S_OK);  // waits behind the pause
   EXPECT_EQ(player->queuedCommands().size(), 2u);
   EXPECT_EQ(player->GetState(), Error);
@@ -405,9 +406,9 @@ TEST_F(SessionEngineTest, FailedTopologyEventsSwitchToErrorAndKeepTheOpenInFligh
     open();
     deliver(type, MF_E_TOPO_CODEC_NOT_FOUND);
     EXPECT_EQ(player->GetState(), Error);
-    EXPECT_EQ(inFlight(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandOpen);
+    EXPECT_EQ(inFlight(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandOpen);
     EXPECT_EQ(player->RequestStart(), S_OK);  // waits behind the open
-    EXPECT_EQ(queued(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandStart);
+    EXPECT_EQ(queued(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandStart);
   }
 }
 
@@ -433,7 +434,7 @@ TEST_F(SessionEngineTest, SuccessfulTopologySetAndInformationalEventsChangeNothi
   deliver(MEExtendedType);
   deliver(MESessionCapabilitiesChanged);
   EXPECT_EQ(player->GetState(), OpenPending);
-  EXPECT_EQ(inFlight(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandOpen);
+  EXPECT_EQ(inFlight(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandOpen);
 }
 
 TEST_F(SessionEngineTest, EndOfPresentationStopsAndIssuesWhatWaits) {
@@ -471,7 +472,7 @@ TEST_F(SessionEngineTest, NewPresentationBuildsAndSetsANewTopology) {
   EXPECT_EQ(player->GetState(), OpenPending);
   EXPECT_EQ(player->GetDuration(), 3 * kSecond);
   EXPECT_EQ(fake->calls.back(), "SetTopology");
-  EXPECT_EQ(inFlight(MediaFoundationPlayer::SlotTransport), MediaFoundationPlayer::CommandOpen);
+  EXPECT_EQ(inFlight(SessionCommandQueue::SlotTransport), SessionCommandQueue::CommandOpen);
   source->Shutdown();
 }
 
@@ -545,7 +546,7 @@ TEST_F(SessionEngineTest, OpeningAgainTearsTheFirstSessionDown) {
   // Only the new open is in flight: the old pause does not carry over.
   const auto map = player->inFlightCommands();
   ASSERT_EQ(map.size(), 1u);
-  EXPECT_EQ(map.begin()->second.command, MediaFoundationPlayer::CommandOpen);
+  EXPECT_EQ(map.begin()->second.command, SessionCommandQueue::CommandOpen);
 }
 
 // ---- Volume and balance ----------------------------------------------------------------------
