@@ -218,7 +218,9 @@ HRESULT MediaFoundationPlayer::RequestPause() {
   return request(SessionCommandQueue::Make(SessionCommandQueue::CommandPause));
 }
 
-HRESULT MediaFoundationPlayer::RequestStop() { return request(SessionCommandQueue::Make(SessionCommandQueue::CommandStop)); }
+HRESULT MediaFoundationPlayer::RequestStop() {
+  return request(SessionCommandQueue::Make(SessionCommandQueue::CommandStop));
+}
 
 HRESULT MediaFoundationPlayer::RequestSeek(LONGLONG position) {
   return request(SessionCommandQueue::Make(SessionCommandQueue::CommandSeek, 1.0, position));
