@@ -35,7 +35,7 @@ namespace MediaFoundation {
 // Threads:
 // - host threads: OpenURL, the requests, getters and setters (the facade holds its player lock);
 // - the notification window's thread: HandleEvent / HandlePostedEvent, OnSize, OnPaint;
-// - Media Foundation work-queue threads: Invoke, which reads m_state and signals m_closeEvent only.
+// - Media Foundation work-queue threads: Invoke, which reads m_state and signals the pump's close event only.
 // Locks: facade player lock -> m_lock -> (inside the platform) the source's lock. m_lock is a
 // recursive critical section held by every operation below (handlers re-enter public operations on
 // the same thread); TearDownSession waits for the session's close event while holding it, which
