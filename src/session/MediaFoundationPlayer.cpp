@@ -2,18 +2,10 @@
 
 #include <mfapi.h>
 #include <mferror.h>
-#include <mmdeviceapi.h>
 
-#include <string>
-
-#include "common/Uri.h"
 #include "common/ComAdopt.h"
-#include "common/ComInit.h"
-#include "common/Guids.h"
+#include "common/CriticalSectionGuard.h"
 #include "log/Log.h"
-#include "session/PostedSessionEvents.h"
-#include "source/OrvoSource.h"
-#include "session/SessionAudioMath.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -24,32 +16,7 @@ namespace {
 
 MediaFoundationPlayer::CreateSessionFunction g_createSession = &MFCreateMediaSession;
 
-// MFGetService may succeed without an interface (Wine's MR_VIDEO_MIXER_SERVICE does): a null
-// result counts as absent, so callers can rely on "succeeded" meaning "usable".
-template <typename T>
-HRESULT getService(IUnknown* object, REFGUID service, ComPtr<T>& out) {
-  out.Reset();
-  if (!object) return E_POINTER;
-  HRESULT hr = MFGetService(object, service, __uuidof(T), reinterpret_cast<void**>(out.ReleaseAndGetAddressOf()));
-  if (SUCCEEDED(hr) && !out) hr = E_NOINTERFACE;
-  if (FAILED(hr)) out.Reset();
-  return hr;
-}
-
 }  // namespace
-
-// The RAII guard of m_lock. The critical section is recursive: handlers that re-enter public
-// operations (SetVolume from MESessionStarted) take it again on the same thread.
-class MediaFoundationPlayer::Guard {
- public:
-  explicit Guard(MediaFoundationPlayer* player) : m_lock(&player->m_lock) { EnterCriticalSection(m_lock); }
-  ~Guard() { LeaveCriticalSection(m_lock); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CRITICAL_SECTION* m_lock;
-};
 
 MediaFoundationPlayer::CreateSessionFunction MediaFoundationPlayer::SetCreateSessionFunction(
     CreateSessionFunction function) {
@@ -61,31 +28,26 @@ MediaFoundationPlayer::CreateSessionFunction MediaFoundationPlayer::SetCreateSes
 HRESULT MediaFoundationPlayer::CreateInstance(HWND videoWindow, HWND notifyWindow, MediaFoundationPlayer** player) {
   if (!player) return E_POINTER;
   *player = nullptr;
-  MediaFoundationPlayer* created = new MediaFoundationPlayer(videoWindow, notifyWindow);
-  ORVO_LOG_DEBUG("MediaFoundationPlayer::MediaFoundationPlayer: allocated player object %p", created);
-  created->m_closeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!created->m_closeEvent) {
-    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::CreateInstance: CreateEventW failed 0x%X", static_cast<unsigned>(hr));
-    created->Release();
-    return hr;
-  }
-  *player = created;
+  ComPtr<MediaFoundationPlayer> created = AdoptRef(new MediaFoundationPlayer(videoWindow, notifyWindow));
+  ORVO_LOG_DEBUG("MediaFoundationPlayer::MediaFoundationPlayer: allocated player object %p", created.Get());
+  const HRESULT hr = created->m_eventPump.CreateCloseEvent();
+  if (FAILED(hr)) return hr;
+  *player = created.Detach();
   return S_OK;
 }
 
 MediaFoundationPlayer::MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow)
-    : m_eventOwner(PostedSessionEvents::Instance().Register()),
-      m_videoWindow(videoWindow),
-      m_notifyWindow(notifyWindow) {
+    : m_sourceResolver(this),
+      m_topologyBuilder(videoWindow, this),
+      m_eventPump(notifyWindow, this),
+      m_clock(this),
+      m_display(videoWindow, this),
+      m_audioVolume(this) {
   InitializeCriticalSection(&m_lock);
 }
 
 MediaFoundationPlayer::~MediaFoundationPlayer() {
   Dispose();
-  // Closed here rather than in Dispose: a session that answers Close after the 3 s limit may still
-  // signal the handle from Invoke, and Invoke can only run while the session holds a reference.
-  if (m_closeEvent) CloseHandle(m_closeEvent);
   DeleteCriticalSection(&m_lock);
 }
 
@@ -110,50 +72,20 @@ STDMETHODIMP_(ULONG) MediaFoundationPlayer::Release() {
 
 STDMETHODIMP MediaFoundationPlayer::GetParameters(DWORD*, DWORD*) { return E_NOTIMPL; }
 
-// The event pump, on a work-queue thread and without m_lock. The session travels as the state
-// object of BeginGetEvent, so the pump never reads m_session while a host thread replaces it.
+// The event pump, on a work-queue thread and without m_lock.
 STDMETHODIMP MediaFoundationPlayer::Invoke(IMFAsyncResult* result) {
   if (!result) return E_POINTER;
-  ComPtr<IUnknown> state;
-  ComPtr<IMFMediaEventGenerator> session;
-  HRESULT hr = result->GetState(&state);
-  if (SUCCEEDED(hr)) hr = state.As(&session);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::Invoke[%p]: no session 0x%X", this, static_cast<unsigned>(hr));
-    return S_OK;
-  }
   ComPtr<IMFMediaEvent> event;
-  hr = session->EndGetEvent(result, &event);
-  if (FAILED(hr) || !event) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::Invoke[%p]: EndGetEvent failed 0x%X", this, static_cast<unsigned>(hr));
-    return S_OK;
-  }
   MediaEventType type = MEUnknown;
-  hr = event->GetType(&type);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::Invoke[%p]: GetType failed 0x%X", this, static_cast<unsigned>(hr));
-    return S_OK;
-  }
-  if (type == MESessionClosed) {
-    SetEvent(m_closeEvent);
-    return S_OK;
-  }
-  hr = session->BeginGetEvent(this, session.Get());
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::Invoke[%p]: BeginGetEvent failed 0x%X", this, static_cast<unsigned>(hr));
-    return S_OK;
-  }
-  if (m_state.load() != Closing) {
-    PostedSessionEvents::Instance().Post(m_eventOwner, m_notifyWindow, kSessionEventMessage, event.Get(),
-                                         static_cast<LPARAM>(type));
-  }
+  if (!m_eventPump.Receive(result, this, &event, &type)) return S_OK;
+  if (m_state.load() != Closing) m_eventPump.Post(event.Get(), type);
   return S_OK;
 }
 
 HRESULT MediaFoundationPlayer::OpenURL(int playerId, const wchar_t* uri,
                                        const std::vector<ComPtr<IMFStreamDescriptor>>& streamDescriptors,
                                        RequestDataCallback callback) {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   if (m_disposed) return MF_E_SHUTDOWN;
   if (!uri) return E_POINTER;
   HRESULT hr = TearDownSession();
@@ -163,111 +95,38 @@ HRESULT MediaFoundationPlayer::OpenURL(int playerId, const wchar_t* uri,
   ComPtr<IMFTopology> topology;
   hr = g_createSession(nullptr, m_session.ReleaseAndGetAddressOf());
   if (SUCCEEDED(hr) && !m_session) hr = E_UNEXPECTED;
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::OpenURL[%p]: MFCreateMediaSession failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    m_state = Closed;
-    return hr;
+  if (SUCCEEDED(hr)) {
+    hr = m_eventPump.Arm(m_session.Get(), this);
+    LogIfFailed(hr, "MediaFoundationPlayer::OpenURL[%p]: BeginGetEvent", this);
+  } else {
+    LogIfFailed(hr, "MediaFoundationPlayer::OpenURL[%p]: MFCreateMediaSession", this);
   }
-  hr = m_session->BeginGetEvent(this, m_session.Get());
   if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::OpenURL[%p]: BeginGetEvent failed 0x%X", this, static_cast<unsigned>(hr));
     m_state = Closed;
     return hr;
   }
   m_state = Ready;
 
-  hr = resolveSource(playerId, uri, streamDescriptors, callback, m_mediaSource.ReleaseAndGetAddressOf());
+  hr = m_sourceResolver.Resolve(playerId, uri, streamDescriptors, callback, m_mediaSource.ReleaseAndGetAddressOf());
   if (SUCCEEDED(hr)) {
     hr = m_mediaSource->CreatePresentationDescriptor(&descriptor);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::OpenURL[%p]: CreatePresentationDescriptor failed 0x%X", this,
-                     static_cast<unsigned>(hr));
-    }
+    LogIfFailed(hr, "MediaFoundationPlayer::OpenURL[%p]: CreatePresentationDescriptor", this);
   }
   if (SUCCEEDED(hr)) {
     readDuration(descriptor.Get());
-    hr = buildTopology(m_mediaSource.Get(), descriptor.Get(), &topology);
+    hr = m_topologyBuilder.Build(m_mediaSource.Get(), descriptor.Get(), &topology);
   }
   if (SUCCEEDED(hr)) {
     hr = m_session->SetTopology(0, topology.Get());
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::OpenURL[%p]: SetTopology failed 0x%X", this, static_cast<unsigned>(hr));
-    }
+    LogIfFailed(hr, "MediaFoundationPlayer::OpenURL[%p]: SetTopology", this);
   }
   if (FAILED(hr)) {
     m_state = Closed;
     return hr;
   }
-  Command open;
-  open.command = CommandOpen;
-  m_inFlight[SlotTransport] = open;
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandOpen));
   m_state = OpenPending;
   return S_OK;
-}
-
-HRESULT MediaFoundationPlayer::resolveSource(int playerId, const wchar_t* uri,
-                                             const std::vector<ComPtr<IMFStreamDescriptor>>& streamDescriptors,
-                                             RequestDataCallback callback, IMFMediaSource** source) {
-  *source = nullptr;
-  const Common::Uri parsed(Common::Uri::ToUtf8(uri));
-  // Only the exact lower-case scheme is host-fed; "ORVO://" goes to the platform like any other URI.
-  if (parsed.scheme() == "orvo") {
-    return openHostSource(playerId, uri, streamDescriptors, callback, source);
-  }
-
-  ComPtr<IMFSourceResolver> resolver;
-  ComPtr<IUnknown> object;
-  MF_OBJECT_TYPE objectType = MF_OBJECT_INVALID;
-  HRESULT hr = MFCreateSourceResolver(&resolver);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: MFCreateSourceResolver failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    return hr;
-  }
-  hr = resolver->CreateObjectFromURL(uri, MF_RESOLUTION_MEDIASOURCE, nullptr, &objectType, &object);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: CreateObjectFromURL failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    return hr;
-  }
-  if (!object) return E_UNEXPECTED;
-  hr = object->QueryInterface(IID_PPV_ARGS(source));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: QueryInterface(IMFMediaSource) failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-  }
-  return hr;
-}
-
-HRESULT MediaFoundationPlayer::openHostSource(int playerId, const wchar_t* uri,
-                                              const std::vector<ComPtr<IMFStreamDescriptor>>& streamDescriptors,
-                                              RequestDataCallback callback, IMFMediaSource** source) {
-  *source = nullptr;
-  HRESULT hr = OrvoSource::CreateInstance(m_hostSource.ReleaseAndGetAddressOf());
-  if (SUCCEEDED(hr) && !m_hostSource) hr = E_UNEXPECTED;
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: OrvoSource::CreateInstance failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    return hr;
-  }
-  hr = m_hostSource->Open(playerId, uri, streamDescriptors, callback);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: OrvoSource::Open failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    // The streams hold the source until it is shut down.
-    m_hostSource->Shutdown();
-    m_hostSource.Reset();
-    return hr;
-  }
-  hr = m_hostSource->QueryInterface(IID_PPV_ARGS(source));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ResolveSource[%p]: QueryInterface(IMFMediaSource) failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    m_hostSource->Shutdown();
-    m_hostSource.Reset();
-  }
-  return hr;
 }
 
 void MediaFoundationPlayer::readDuration(IMFPresentationDescriptor* descriptor) {
@@ -275,99 +134,24 @@ void MediaFoundationPlayer::readDuration(IMFPresentationDescriptor* descriptor) 
   if (descriptor && SUCCEEDED(descriptor->GetUINT64(MF_PD_DURATION, &duration))) m_duration = duration;
 }
 
-HRESULT MediaFoundationPlayer::buildTopology(IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
-                                             IMFTopology** topology) {
-  *topology = nullptr;
-  ComPtr<IMFTopology> created;
-  HRESULT hr = MFCreateTopology(&created);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::BuildTopology[%p]: MFCreateTopology failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    return hr;
-  }
-  DWORD count = 0;
-  hr = descriptor->GetStreamDescriptorCount(&count);
-  if (FAILED(hr)) return hr;
-  for (DWORD i = 0; i < count; ++i) {
-    hr = addStreamBranch(created.Get(), source, descriptor, i);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::BuildTopology[%p]: stream %u failed 0x%X", this, static_cast<unsigned>(i),
-                     static_cast<unsigned>(hr));
-      return hr;
-    }
-  }
-  *topology = created.Detach();
-  return S_OK;
-}
-
-// A stream whose branch cannot be built is left out of the topology rather than failing the
-// whole presentation: a third kind of stream must not keep audio and video from playing.
-HRESULT MediaFoundationPlayer::addStreamBranch(IMFTopology* topology, IMFMediaSource* source,
-                                               IMFPresentationDescriptor* descriptor, DWORD index) {
-  BOOL selected = FALSE;
-  ComPtr<IMFStreamDescriptor> stream;
-  const HRESULT result = descriptor->GetStreamDescriptorByIndex(index, &selected, &stream);
-  if (FAILED(result)) return result;
-  if (!selected || !stream) return result;
-
-  ComPtr<IMFMediaTypeHandler> handler;
-  ComPtr<IMFMediaType> type;
-  ComPtr<IMFActivate> renderer;
-  ComPtr<IMFTopologyNode> sourceNode;
-  ComPtr<IMFTopologyNode> outputNode;
-  GUID major = GUID_NULL;
-  HRESULT hr = stream->GetMediaTypeHandler(&handler);
-  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(&type);
-  if (SUCCEEDED(hr)) hr = type->GetMajorType(&major);
-  if (SUCCEEDED(hr)) {
-    if (major == MFMediaType_Audio) {
-      hr = MFCreateAudioRendererActivate(&renderer);
-    } else if (major == MFMediaType_Video) {
-      hr = MFCreateVideoRendererActivate(m_videoWindow, &renderer);
-    } else {
-      hr = MF_E_INVALIDMEDIATYPE;
-    }
-  }
-  if (SUCCEEDED(hr)) hr = MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, &sourceNode);
-  if (SUCCEEDED(hr)) hr = sourceNode->SetUnknown(MF_TOPONODE_SOURCE, source);
-  if (SUCCEEDED(hr)) hr = sourceNode->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, descriptor);
-  if (SUCCEEDED(hr)) hr = sourceNode->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.Get());
-  if (SUCCEEDED(hr)) hr = topology->AddNode(sourceNode.Get());
-  if (SUCCEEDED(hr)) hr = MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, &outputNode);
-  if (SUCCEEDED(hr)) hr = outputNode->SetObject(renderer.Get());
-  if (SUCCEEDED(hr)) hr = outputNode->SetUINT32(MF_TOPONODE_STREAMID, 0);
-  if (SUCCEEDED(hr)) hr = outputNode->SetUINT32(MF_TOPONODE_NOSHUTDOWN_ON_REMOVE, FALSE);
-  if (SUCCEEDED(hr)) hr = topology->AddNode(outputNode.Get());
-  if (SUCCEEDED(hr)) hr = sourceNode->ConnectOutput(0, outputNode.Get(), 0);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::AddStreamBranch[%p]: stream %u left out 0x%X", this,
-                   static_cast<unsigned>(index), static_cast<unsigned>(hr));
-  }
-  return result;
-}
-
 HRESULT MediaFoundationPlayer::TearDownSession() {
-  Guard guard(this);
-  m_displayControl.Reset();
-  m_mixerBitmap.Reset();
-  m_rateControl.Reset();
-  m_rateSupport.Reset();
-  m_presentationClock.Reset();
+  CriticalSectionGuard guard(&m_lock);
+  m_display.Detach();
+  m_clock.Detach();
 
   HRESULT hr = S_OK;
   if (m_session) {
     m_state = Closing;
-    // A confirmation that came too late for an earlier teardown must not end this wait early.
-    ResetEvent(m_closeEvent);
+    m_eventPump.PrepareClose();
     hr = m_session->Close();
     if (SUCCEEDED(hr)) {
       // A session can stop delivering events (Wine does after a rate change): the wait is bounded
       // and a timeout is not an error, the session is shut down all the same.
-      if (WaitForSingleObject(m_closeEvent, kCloseTimeoutMs) != WAIT_OBJECT_0) {
+      if (!m_eventPump.WaitForClose(kCloseTimeoutMs)) {
         ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: session did not confirm Close", this);
       }
     } else {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: Close failed 0x%X", this, static_cast<unsigned>(hr));
+      LogIfFailed(hr, "MediaFoundationPlayer::TearDownSession[%p]: Close", this);
     }
   }
   // Shut down also when Close was refused: only Shutdown makes the session let go of its event
@@ -376,30 +160,21 @@ HRESULT MediaFoundationPlayer::TearDownSession() {
   if (m_session) m_session->Shutdown();
 
   m_mediaSource.Reset();
-  m_hostSource.Reset();
   m_session.Reset();
-  // The volume controls belong to the renderer of the session just ended.
-  m_streamVolume.Reset();
-  m_simpleVolume.Reset();
-  m_channelCount = 0;
-  m_channelVolumes.clear();
+  m_audioVolume.ReleaseControls();
   // Commands of the ended session must not run on the next one.
-  m_queued.clear();
-  m_inFlight.clear();
-  if (m_alphaBitmap) {
-    DeleteObject(m_alphaBitmap);
-    m_alphaBitmap = nullptr;
-  }
+  m_commands.Clear();
+  m_display.DeleteBitmap();
   m_state = Closed;
   return hr;
 }
 
 HRESULT MediaFoundationPlayer::Dispose() {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   if (m_disposed) return S_OK;
   const HRESULT hr = TearDownSession();
   m_disposed = true;
-  const size_t dropped = PostedSessionEvents::Instance().Retire(m_eventOwner);
+  const size_t dropped = m_eventPump.Retire();
   if (dropped) {
     ORVO_LOG_DEBUG("MediaFoundationPlayer::Dispose[%p]: released %u undelivered events", this,
                    static_cast<unsigned>(dropped));
@@ -409,22 +184,26 @@ HRESULT MediaFoundationPlayer::Dispose() {
 
 // ---- Transport -------------------------------------------------------------------------------
 
-HRESULT MediaFoundationPlayer::request(CommandSlot slot, const Command& command) {
-  Guard guard(this);
-  if (!m_queued.empty() || !m_inFlight.empty()) {
-    m_queued[slot] = command;  // a later request of the same kind replaces a waiting one
+HRESULT MediaFoundationPlayer::request(const Command& command) {
+  CriticalSectionGuard guard(&m_lock);
+  if (m_commands.Busy()) {
+    m_commands.Wait(command);  // a later request of the same kind replaces a waiting one
     return S_OK;
   }
+  return issue(command);
+}
+
+HRESULT MediaFoundationPlayer::issue(const Command& command) {
   switch (command.command) {
-    case CommandStart:
+    case SessionCommandQueue::CommandStart:
       return IssueStart();
-    case CommandPause:
+    case SessionCommandQueue::CommandPause:
       return IssuePause();
-    case CommandStop:
+    case SessionCommandQueue::CommandStop:
       return IssueStop();
-    case CommandSeek:
+    case SessionCommandQueue::CommandSeek:
       return IssueSeek(command.position);
-    case CommandRate:
+    case SessionCommandQueue::CommandRate:
       return IssueRate(command.rate);
     default:
       return E_INVALIDARG;
@@ -432,28 +211,19 @@ HRESULT MediaFoundationPlayer::request(CommandSlot slot, const Command& command)
 }
 
 HRESULT MediaFoundationPlayer::RequestStart() {
-  Command command;
-  command.command = CommandStart;
-  return request(SlotTransport, command);
+  return request(SessionCommandQueue::Make(SessionCommandQueue::CommandStart));
 }
 
 HRESULT MediaFoundationPlayer::RequestPause() {
-  Command command;
-  command.command = CommandPause;
-  return request(SlotTransport, command);
+  return request(SessionCommandQueue::Make(SessionCommandQueue::CommandPause));
 }
 
 HRESULT MediaFoundationPlayer::RequestStop() {
-  Command command;
-  command.command = CommandStop;
-  return request(SlotTransport, command);
+  return request(SessionCommandQueue::Make(SessionCommandQueue::CommandStop));
 }
 
 HRESULT MediaFoundationPlayer::RequestSeek(LONGLONG position) {
-  Command command;
-  command.command = CommandSeek;
-  command.position = position;
-  return request(SlotSeek, command);
+  return request(SessionCommandQueue::Make(SessionCommandQueue::CommandSeek, 1.0, position));
 }
 
 HRESULT MediaFoundationPlayer::RequestRate(double rate) {
@@ -462,233 +232,202 @@ HRESULT MediaFoundationPlayer::RequestRate(double rate) {
     ORVO_LOG_DEBUG("MediaFoundationPlayer::RequestRate[%p]: invalid rate", this);
     return E_INVALIDARG;
   }
-  Command command;
-  command.command = CommandRate;
-  command.rate = rate;
-  return request(SlotRate, command);
+  return request(SessionCommandQueue::Make(SessionCommandQueue::CommandRate, rate));
 }
 
 HRESULT MediaFoundationPlayer::IssueStart() {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   const int state = m_state.load();
   if (state != Paused && state != Stopped) return MF_E_INVALIDREQUEST;
   if (!m_session || !m_mediaSource) return E_UNEXPECTED;
   PROPVARIANT position;
   PropVariantInit(&position);  // VT_EMPTY: continue from the current position
-  const HRESULT hr = m_session->Start(&GUID_NULL, &position);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::IssueStart[%p]: Start failed 0x%X", this, static_cast<unsigned>(hr));
-    return hr;
-  }
-  Command command;
-  command.command = CommandStart;
-  m_inFlight[SlotTransport] = command;
+  ORVO_RETURN_IF_FAILED(m_session->Start(&GUID_NULL, &position), "MediaFoundationPlayer::IssueStart[%p]: Start", this);
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandStart));
   return S_OK;
 }
 
 HRESULT MediaFoundationPlayer::IssuePause() {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   if (m_state.load() != Started) return MF_E_INVALIDREQUEST;
   if (!m_session || !m_mediaSource) return E_UNEXPECTED;
-  const HRESULT hr = m_session->Pause();
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::IssuePause[%p]: Pause failed 0x%X", this, static_cast<unsigned>(hr));
-    return hr;
-  }
-  Command command;
-  command.command = CommandPause;
-  m_inFlight[SlotTransport] = command;
+  ORVO_RETURN_IF_FAILED(m_session->Pause(), "MediaFoundationPlayer::IssuePause[%p]: Pause", this);
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandPause));
   return S_OK;
 }
 
 HRESULT MediaFoundationPlayer::IssueStop() {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   const int state = m_state.load();
   if (state != Started && state != Paused) return MF_E_INVALIDREQUEST;
   if (!m_session) return E_UNEXPECTED;
-  const HRESULT hr = m_session->Stop();
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::IssueStop[%p]: Stop failed 0x%X", this, static_cast<unsigned>(hr));
-    return hr;
-  }
-  Command command;
-  command.command = CommandStop;
-  m_inFlight[SlotTransport] = command;
+  ORVO_RETURN_IF_FAILED(m_session->Stop(), "MediaFoundationPlayer::IssueStop[%p]: Stop", this);
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandStop));
   return S_OK;
 }
 
 HRESULT MediaFoundationPlayer::IssueSeek(LONGLONG position) {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   if (!m_session || !m_mediaSource) return E_UNEXPECTED;
-  if (!m_presentationClock) return MF_E_NO_CLOCK;
+  if (!m_clock.hasClock()) return MF_E_NO_CLOCK;
   PROPVARIANT start;
   PropVariantInit(&start);
   start.vt = VT_I8;
   start.hVal.QuadPart = position;
-  const HRESULT hr = m_session->Start(&GUID_NULL, &start);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::IssueSeek[%p]: Start failed 0x%X", this, static_cast<unsigned>(hr));
-    return hr;
-  }
-  Command command;
-  command.command = CommandSeek;
-  command.position = position;
-  m_inFlight[SlotSeek] = command;
+  ORVO_RETURN_IF_FAILED(m_session->Start(&GUID_NULL, &start), "MediaFoundationPlayer::IssueSeek[%p]: Start", this);
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandSeek, 1.0, position));
   return S_OK;
 }
 
 HRESULT MediaFoundationPlayer::IssueRate(double rate) {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   if (!m_session || !m_mediaSource) return E_UNEXPECTED;
-  if (!m_rateControl) return MF_E_INVALIDREQUEST;
-  const float platformRate = static_cast<float>(rate);
-  bool thin = false;
-  if (m_rateSupport) {
-    const HRESULT plain = m_rateSupport->IsRateSupported(FALSE, platformRate, nullptr);
-    const HRESULT thinned = SUCCEEDED(plain) ? plain : m_rateSupport->IsRateSupported(TRUE, platformRate, nullptr);
-    const HRESULT hr = ChooseRateThinning(plain, thinned, &thin);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::IssueRate[%p]: rate %f not supported 0x%X", this, rate,
-                     static_cast<unsigned>(hr));
-      return hr;
-    }
-  }
-  const HRESULT hr = m_rateControl->SetRate(thin ? TRUE : FALSE, platformRate);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::IssueRate[%p]: SetRate failed 0x%X", this, static_cast<unsigned>(hr));
-    return hr;
-  }
-  Command command;
-  command.command = CommandRate;
-  command.rate = rate;
-  m_inFlight[SlotRate] = command;
+  const HRESULT hr = m_clock.SetRate(rate);
+  if (FAILED(hr)) return hr;
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandRate, rate));
   return S_OK;
 }
 
 // Issues waiting commands in slot order (transport, seek, rate) until one is accepted: a refused
 // command is dropped in favour of the next.
 void MediaFoundationPlayer::runQueued() {
-  Guard guard(this);
-  while (!m_queued.empty()) {
-    const auto first = m_queued.begin();
-    const Command command = first->second;
-    m_queued.erase(first);
-    HRESULT hr = E_INVALIDARG;
-    switch (command.command) {
-      case CommandStop:
-        hr = IssueStop();
-        break;
-      case CommandStart:
-        hr = IssueStart();
-        break;
-      case CommandPause:
-        hr = IssuePause();
-        break;
-      case CommandSeek:
-        hr = IssueSeek(command.position);
-        break;
-      case CommandRate:
-        hr = IssueRate(command.rate);
-        break;
-      default:
-        break;
-    }
+  CriticalSectionGuard guard(&m_lock);
+  Command command;
+  while (m_commands.TakeNext(&command)) {
+    const HRESULT hr = issue(command);
     if (SUCCEEDED(hr)) return;
     ORVO_LOG_DEBUG("MediaFoundationPlayer::RunQueued[%p]: command %d refused 0x%X", this, command.command,
                    static_cast<unsigned>(hr));
   }
 }
 
-void MediaFoundationPlayer::confirm(std::initializer_list<int32_t> commands) {
-  if (m_inFlight.empty()) return;
-  const int32_t first = m_inFlight.begin()->second.command;
-  for (int32_t command : commands) {
-    if (command == first) {
-      m_inFlight.clear();
-      return;
-    }
-  }
-}
-
-// ---- Queries ---------------------------------------------------------------------------------
+// ---- Queries and settings --------------------------------------------------------------------
 
 PlayerState MediaFoundationPlayer::GetState() {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   return static_cast<PlayerState>(m_state.load());
 }
 
 LONGLONG MediaFoundationPlayer::GetDuration() {
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   return static_cast<LONGLONG>(m_duration);
 }
 
 LONGLONG MediaFoundationPlayer::GetPosition() {
-  Guard guard(this);
-  auto seek = m_inFlight.find(SlotSeek);
-  if (seek != m_inFlight.end()) return seek->second.position;
-  seek = m_queued.find(SlotSeek);
-  if (seek != m_queued.end()) return seek->second.position;
-  if (m_session && m_mediaSource && m_presentationClock) {
-    MFTIME time = 0;
-    if (SUCCEEDED(m_presentationClock->GetTime(&time))) return time;
-  }
+  CriticalSectionGuard guard(&m_lock);
+  LONGLONG position = 0;
+  if (m_commands.PendingPosition(&position)) return position;
+  MFTIME time = 0;
+  if (m_session && m_mediaSource && m_clock.ReadTime(&time)) return time;
   return 0;
 }
 
 double MediaFoundationPlayer::GetPlaybackRate() {
-  Guard guard(this);
-  auto rate = m_inFlight.find(SlotRate);
-  if (rate != m_inFlight.end()) return rate->second.rate;
-  rate = m_queued.find(SlotRate);
-  if (rate != m_queued.end()) return rate->second.rate;
-  if (m_session && m_mediaSource && m_rateControl) {
-    BOOL thin = FALSE;
-    float current = 0.0f;
-    if (FAILED(m_rateControl->GetRate(&thin, &current))) return 0.0;
-    return current;
-  }
+  CriticalSectionGuard guard(&m_lock);
+  double rate = 1.0;
+  if (m_commands.PendingRate(&rate)) return rate;
+  if (m_session && m_mediaSource && m_clock.hasRateControl()) return m_clock.ReadRate();
   return 1.0;
 }
 
+IMFMediaSession* MediaFoundationPlayer::startedSession() const {
+  return m_state.load() == Started ? m_session.Get() : nullptr;
+}
+
+double MediaFoundationPlayer::GetVolume() {
+  CriticalSectionGuard guard(&m_lock);
+  return m_audioVolume.GetVolume(startedSession());
+}
+
+HRESULT MediaFoundationPlayer::SetVolume(double volume) {
+  CriticalSectionGuard guard(&m_lock);
+  return m_audioVolume.SetVolume(startedSession(), volume);
+}
+
+double MediaFoundationPlayer::GetBalance() {
+  CriticalSectionGuard guard(&m_lock);
+  return m_audioVolume.GetBalance(startedSession());
+}
+
+HRESULT MediaFoundationPlayer::SetBalance(double balance) {
+  CriticalSectionGuard guard(&m_lock);
+  return m_audioVolume.SetBalance(startedSession(), balance);
+}
+
+HRESULT MediaFoundationPlayer::SetAlphaBitmap(HBITMAP bitmap) {
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.SetAlphaBitmap(bitmap, m_state.load() == Started);
+}
+
+HRESULT MediaFoundationPlayer::SetFullScreen(BOOL fullScreen) {
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.SetFullScreen(fullScreen);
+}
+
+HRESULT MediaFoundationPlayer::SetStretch(BOOL stretch) {
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.SetStretch(stretch);
+}
+
+void MediaFoundationPlayer::OnSize(int width, int height) {
+  CriticalSectionGuard guard(&m_lock);
+  m_display.OnSize(width, height);
+}
+
+bool MediaFoundationPlayer::OnPaint() {
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.Repaint();
+}
+
 MediaFoundationPlayer::CommandMap MediaFoundationPlayer::queuedCommands() {
-  Guard guard(this);
-  return m_queued;
+  CriticalSectionGuard guard(&m_lock);
+  return m_commands.queued();
 }
 
 MediaFoundationPlayer::CommandMap MediaFoundationPlayer::inFlightCommands() {
-  Guard guard(this);
-  return m_inFlight;
+  CriticalSectionGuard guard(&m_lock);
+  return m_commands.inFlight();
 }
 
 bool MediaFoundationPlayer::hasDisplayControl() {
-  Guard guard(this);
-  return m_displayControl != nullptr;
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.hasDisplayControl();
 }
 
 bool MediaFoundationPlayer::hasMixerBitmap() {
-  Guard guard(this);
-  return m_mixerBitmap != nullptr;
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.hasMixerBitmap();
 }
 
 bool MediaFoundationPlayer::hasPresentationClock() {
-  Guard guard(this);
-  return m_presentationClock != nullptr;
+  CriticalSectionGuard guard(&m_lock);
+  return m_clock.hasClock();
 }
 
 // ---- Events ----------------------------------------------------------------------------------
 
 HRESULT MediaFoundationPlayer::HandlePostedEvent(WPARAM wParam) {
-  ComPtr<IMFMediaEvent> event = PostedSessionEvents::Instance().Claim(m_eventOwner, wParam);
+  ComPtr<IMFMediaEvent> event = m_eventPump.Claim(wParam);
   if (!event) return S_FALSE;  // not ours, or released when its engine was disposed
   return HandleEvent(event.Detach());
 }
 
-void MediaFoundationPlayer::DiscardPostedEvent(WPARAM wParam) { PostedSessionEvents::Instance().Discard(wParam); }
+void MediaFoundationPlayer::DiscardPostedEvent(WPARAM wParam) { SessionEventPump::Discard(wParam); }
 
 void MediaFoundationPlayer::switchToError(const char* eventName, HRESULT status) {
   ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event %s, hrStatus 0x%X, switch to error state", this,
                  eventName, static_cast<unsigned>(status));
   m_state = Error;
+}
+
+HRESULT MediaFoundationPlayer::settle(std::initializer_list<int32_t> commands, HRESULT status, PlayerState reached) {
+  m_commands.Confirm(commands);
+  if (FAILED(status)) {
+    m_state = Error;  // what waits keeps waiting until a confirming event runs the queue
+    return status;
+  }
+  m_state = reached;
+  return S_OK;
 }
 
 HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
@@ -697,21 +436,13 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
     return E_POINTER;
   }
   const ComPtr<IMFMediaEvent> owned = AdoptRef(event);
-  Guard guard(this);
+  CriticalSectionGuard guard(&m_lock);
   if (m_disposed) return S_FALSE;
 
   MediaEventType type = MEUnknown;
-  HRESULT hr = event->GetType(&type);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: pEvent->GetType() failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    return hr;
-  }
+  ORVO_RETURN_IF_FAILED(event->GetType(&type), "MediaFoundationPlayer::HandleEvent[%p]: pEvent->GetType()", this);
   HRESULT status = S_OK;
-  hr = event->GetStatus(&status);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: pEvent->GetStatus() failed 0x%X", this,
-                   static_cast<unsigned>(hr));
+  if (LogIfFailed(event->GetStatus(&status), "MediaFoundationPlayer::HandleEvent[%p]: pEvent->GetStatus()", this)) {
     status = S_OK;
   }
 
@@ -720,7 +451,6 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
     case MEExtendedType:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MEExtendedType, hrStatus 0x%X", this,
                      static_cast<unsigned>(status));
-      result = OnSessionEvent(event, type);
       break;
     case MESessionTopologySet:
       if (FAILED(status)) {
@@ -728,51 +458,29 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
         result = status;
       } else {
         ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionTopologySet", this);
-        result = OnSessionEvent(event, type);
       }
       break;
     case MESessionStarted:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionStarted, hrStatus 0x%X", this,
                      static_cast<unsigned>(status));
-      confirm({CommandStart, CommandSeek});
-      if (FAILED(status)) {
-        m_state = Error;
-        result = status;
-        break;
-      }
-      m_state = Started;
-      if (m_displayControl) m_displayControl->RepaintVideo();
+      result = settle({SessionCommandQueue::CommandStart, SessionCommandQueue::CommandSeek}, status, Started);
+      if (FAILED(result)) break;
+      m_display.Repaint();
       // Settings given before playback are applied now that the renderer exists.
-      if (m_volume >= 0.0) {
-        SetVolume(m_volume);
-      } else if (m_balance >= 0.0) {
-        SetBalance(m_balance);
-      }
+      m_audioVolume.ApplyStored(startedSession());
       runQueued();
       break;
     case MESessionPaused:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionPaused, hrStatus 0x%X", this,
                      static_cast<unsigned>(status));
-      confirm({CommandPause});
-      if (FAILED(status)) {
-        m_state = Error;
-        result = status;
-        break;
-      }
-      m_state = Paused;
-      runQueued();
+      result = settle({SessionCommandQueue::CommandPause}, status, Paused);
+      if (SUCCEEDED(result)) runQueued();
       break;
     case MESessionStopped:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionStopped, hrStatus 0x%X", this,
                      static_cast<unsigned>(status));
-      confirm({CommandStop});
-      if (FAILED(status)) {
-        m_state = Error;
-        result = status;
-        break;
-      }
-      m_state = Stopped;
-      runQueued();
+      result = settle({SessionCommandQueue::CommandStop}, status, Stopped);
+      if (SUCCEEDED(result)) runQueued();
       break;
     case MESessionEnded:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionEnded, hrStatus 0x%X", this,
@@ -783,7 +491,7 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
     case MESessionRateChanged:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionRateChanged, hrStatus 0x%X", this,
                      static_cast<unsigned>(status));
-      confirm({CommandRate});
+      m_commands.Confirm({SessionCommandQueue::CommandRate});
       runQueued();
       break;
     case MESessionTopologyStatus:
@@ -791,76 +499,57 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
         switchToError("MESessionTopologyStatus", status);
         result = status;
       } else {
-        result = OnTopologyStatus(event);
+        result = onTopologyStatus(event);
       }
       break;
     case MESessionNotifyPresentationTime:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionNotifyPresentationTime, hrStatus 0x%X",
                      this, static_cast<unsigned>(status));
-      result = OnSessionEvent(event, type);
       break;
     case MENewPresentation:
       if (FAILED(status)) {
         switchToError("MENewPresentation", status);
         result = status;
       } else {
-        result = OnNewPresentation(event);
+        result = onNewPresentation(event);
       }
       break;
     case MESessionStreamSinkFormatChanged:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MESessionStreamSinkFormatChanged, hrStatus 0x%X",
                      this, static_cast<unsigned>(status));
-      result = OnSessionEvent(event, type);
       break;
     case MEEndOfPresentation:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event MEEndOfPresentation, hrStatus 0x%X", this,
                      static_cast<unsigned>(status));
-      result = OnPresentationEnded(event);
+      result = onPresentationEnded();
       break;
     default:
       ORVO_LOG_DEBUG("MediaFoundationPlayer::HandleEvent[%p]: event %d, hrStatus 0x%X", this, static_cast<int>(type),
                      static_cast<unsigned>(status));
-      result = OnSessionEvent(event, type);
       break;
   }
   return result;
 }
 
-HRESULT MediaFoundationPlayer::OnSessionEvent(IMFMediaEvent*, MediaEventType) { return S_OK; }
+// The handlers below run from HandleEvent, under m_lock.
 
-HRESULT MediaFoundationPlayer::OnTopologyStatus(IMFMediaEvent* event) {
+HRESULT MediaFoundationPlayer::onTopologyStatus(IMFMediaEvent* event) {
   UINT32 status = 0;
   const HRESULT hr = event->GetUINT32(MF_EVENT_TOPOLOGY_STATUS, &status);
   ORVO_LOG_DEBUG("MediaFoundationPlayer::OnTopologyStatus[%p]: hr 0x%X, status %d", this, static_cast<unsigned>(hr),
                  static_cast<int>(status));
-  if (FAILED(hr) || status != MF_TOPOSTATUS_READY) return hr;
+  if (FAILED(hr) || status != MF_TOPOSTATUS_READY || !m_session) return hr;
 
-  Guard guard(this);
-  if (!m_session) return hr;
-  // Display settings survive topology changes: applied again each time a topology is ready.
-  if (SUCCEEDED(getService(m_session.Get(), kMR_VIDEO_RENDER_SERVICE, m_displayControl))) {
-    m_displayControl->SetFullscreen(m_fullScreen);
-    m_displayControl->SetAspectRatioMode(m_aspectRatioMode);
-  }
-  if (SUCCEEDED(getService(m_session.Get(), kMR_VIDEO_MIXER_SERVICE, m_mixerBitmap))) applyAlphaBitmap();
-  if (SUCCEEDED(getService(m_session.Get(), MF_RATE_CONTROL_SERVICE, m_rateControl))) {
-    getService(m_session.Get(), MF_RATE_CONTROL_SERVICE, m_rateSupport);
-  } else {
-    m_rateSupport.Reset();
-  }
-  ComPtr<IMFClock> clock;
-  m_presentationClock.Reset();
-  if (SUCCEEDED(m_session->GetClock(&clock)) && clock) clock.As(&m_presentationClock);
-
-  confirm({CommandOpen});
+  m_display.Attach(m_session.Get(), m_state.load() == Started);
+  m_clock.Attach(m_session.Get());
+  m_commands.Confirm({SessionCommandQueue::CommandOpen});
   m_state = Stopped;
   runQueued();
   return hr;
 }
 
-HRESULT MediaFoundationPlayer::OnNewPresentation(IMFMediaEvent* event) {
+HRESULT MediaFoundationPlayer::onNewPresentation(IMFMediaEvent* event) {
   ORVO_LOG_DEBUG("MediaFoundationPlayer::OnNewPresentation[%p]: new presentation", this);
-  Guard guard(this);
   PROPVARIANT value;
   PropVariantInit(&value);
   if (SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN && value.punkVal && m_session && m_mediaSource) {
@@ -868,11 +557,9 @@ HRESULT MediaFoundationPlayer::OnNewPresentation(IMFMediaEvent* event) {
     ComPtr<IMFTopology> topology;
     if (SUCCEEDED(value.punkVal->QueryInterface(IID_PPV_ARGS(&descriptor)))) {
       readDuration(descriptor.Get());
-      if (SUCCEEDED(buildTopology(m_mediaSource.Get(), descriptor.Get(), &topology)) &&
+      if (SUCCEEDED(m_topologyBuilder.Build(m_mediaSource.Get(), descriptor.Get(), &topology)) &&
           SUCCEEDED(m_session->SetTopology(0, topology.Get()))) {
-        Command open;
-        open.command = CommandOpen;
-        m_inFlight[SlotTransport] = open;
+        m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandOpen));
         m_state = OpenPending;
       }
     }
@@ -881,243 +568,11 @@ HRESULT MediaFoundationPlayer::OnNewPresentation(IMFMediaEvent* event) {
   return S_OK;
 }
 
-HRESULT MediaFoundationPlayer::OnPresentationEnded(IMFMediaEvent*) {
-  Guard guard(this);
+HRESULT MediaFoundationPlayer::onPresentationEnded() {
   ORVO_LOG_DEBUG("MediaFoundationPlayer::OnPresentationEnded[%p]: presentation ended", this);
   m_state = Stopped;
   runQueued();
   return S_OK;
-}
-
-void MediaFoundationPlayer::OnSize(int width, int height) {
-  Guard guard(this);
-  if (!m_displayControl) return;
-  RECT destination = {0, 0, width, height};
-  m_displayControl->SetVideoPosition(nullptr, &destination);
-}
-
-bool MediaFoundationPlayer::OnPaint() {
-  Guard guard(this);
-  if (!m_displayControl) return false;
-  m_displayControl->RepaintVideo();
-  return true;
-}
-
-// ---- Volume, balance and display -------------------------------------------------------------
-
-void MediaFoundationPlayer::createVolumeControl() {
-  if (!m_session || m_state.load() != Started || m_streamVolume || m_simpleVolume) return;
-  HRESULT hr = getService(m_session.Get(), MR_STREAM_VOLUME_SERVICE, m_streamVolume);
-  if (SUCCEEDED(hr)) {
-    UINT32 count = 0;
-    hr = m_streamVolume->GetChannelCount(&count);
-    if (SUCCEEDED(hr) && count > 0) {
-      m_channelCount = count;
-      m_channelVolumes.assign(count, 0.0f);
-    } else {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::createVolumeControl[%p]: failed to get channel count 0x%x", this,
-                     static_cast<unsigned>(hr));
-      if (SUCCEEDED(hr)) hr = E_UNEXPECTED;
-      m_streamVolume.Reset();
-    }
-  }
-  if (m_streamVolume) return;
-  ORVO_LOG_DEBUG("MediaFoundationPlayer::createVolumeControl[%p]: failed to get stream volume service 0x%x", this,
-                 static_cast<unsigned>(hr));
-  findProcessAudioSession();
-}
-
-// Falls back to the volume of this process's own audio session on the default console endpoint.
-void MediaFoundationPlayer::findProcessAudioSession() {
-  InitializeComForThread();
-  ComPtr<IMMDeviceEnumerator> enumerator;
-  ComPtr<IMMDevice> device;
-  ComPtr<IAudioSessionManager2> manager;
-  ComPtr<IAudioSessionEnumerator> sessions;
-  int count = 0;
-  HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&enumerator));
-  if (SUCCEEDED(hr)) hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
-  if (SUCCEEDED(hr)) {
-    hr = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
-                          reinterpret_cast<void**>(manager.GetAddressOf()));
-  }
-  if (SUCCEEDED(hr) && !manager) hr = E_NOINTERFACE;
-  if (SUCCEEDED(hr)) hr = manager->GetSessionEnumerator(&sessions);
-  if (SUCCEEDED(hr) && !sessions) hr = E_NOINTERFACE;
-  if (SUCCEEDED(hr)) hr = sessions->GetCount(&count);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::createVolumeControl[%p]: audio session manager failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-    return;
-  }
-  const DWORD self = GetCurrentProcessId();
-  for (int i = 0; i < count; ++i) {
-    ComPtr<IAudioSessionControl> control;
-    ComPtr<IAudioSessionControl2> control2;
-    AudioSessionState state = AudioSessionStateInactive;
-    DWORD processId = 0;
-    hr = sessions->GetSession(i, &control);
-    if (SUCCEEDED(hr) && !control) hr = E_NOINTERFACE;
-    if (SUCCEEDED(hr)) hr = control->GetState(&state);
-    if (SUCCEEDED(hr)) hr = control.As(&control2);
-    if (SUCCEEDED(hr)) hr = control2->GetProcessId(&processId);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::createVolumeControl[%p]: audio session %d failed 0x%X", this, i,
-                     static_cast<unsigned>(hr));
-      return;
-    }
-    if (processId == self) {
-      if (FAILED(control.As(&m_simpleVolume))) m_simpleVolume.Reset();
-      return;
-    }
-  }
-}
-
-double MediaFoundationPlayer::GetVolume() {
-  Guard guard(this);
-  if (!m_simpleVolume && !m_streamVolume) {
-    createVolumeControl();
-    if (!m_simpleVolume && !m_streamVolume) return 1.0;
-  }
-  if (m_simpleVolume) {
-    float volume = 1.0f;
-    if (FAILED(m_simpleVolume->GetMasterVolume(&volume))) volume = 1.0f;
-    m_volume = volume;
-    return m_volume;
-  }
-  double volume = 1.0;
-  if (SUCCEEDED(m_streamVolume->GetAllVolumes(m_channelCount, m_channelVolumes.data()))) {
-    volume = VolumeFromChannels(m_channelVolumes.data(), m_channelCount);
-  }
-  m_volume = volume;
-  return m_volume;
-}
-
-HRESULT MediaFoundationPlayer::SetVolume(double volume) {
-  Guard guard(this);
-  if (!IsUnitRange(volume)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::SetVolume[%p]: volume %f out of range", this, volume);
-    return E_INVALIDARG;
-  }
-  m_volume = volume;
-  if (!m_simpleVolume && !m_streamVolume) {
-    createVolumeControl();
-    if (!m_simpleVolume && !m_streamVolume) return S_OK;  // applied at the next start
-  }
-  if (m_simpleVolume) {
-    const HRESULT hr = m_simpleVolume->SetMasterVolume(static_cast<float>(volume), &GUID_NULL);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::SetVolume[%p]: SetMasterVolume failed 0x%X", this,
-                     static_cast<unsigned>(hr));
-    }
-    return hr;
-  }
-  if (m_balance < 0.0) GetBalance();
-  const std::vector<float> volumes = ChannelVolumes(m_channelCount, m_volume, m_balance);
-  const HRESULT hr = m_streamVolume->SetAllVolumes(m_channelCount, volumes.data());
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::SetVolume[%p]: SetAllVolumes failed 0x%X", this, static_cast<unsigned>(hr));
-  }
-  return hr;
-}
-
-double MediaFoundationPlayer::GetBalance() {
-  Guard guard(this);
-  if (!m_streamVolume) createVolumeControl();
-  double balance = 0.5;
-  if (m_streamVolume && m_channelCount > 1 &&
-      SUCCEEDED(m_streamVolume->GetAllVolumes(m_channelCount, m_channelVolumes.data()))) {
-    balance = BalanceFromChannels(m_channelVolumes.data(), m_channelCount);
-  }
-  if (!m_streamVolume) return balance;
-  m_balance = balance;
-  return m_balance;
-}
-
-HRESULT MediaFoundationPlayer::SetBalance(double balance) {
-  Guard guard(this);
-  if (!IsUnitRange(balance)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::SetBalance[%p]: balance %f out of range", this, balance);
-    return E_INVALIDARG;
-  }
-  m_balance = balance;
-  if (!m_streamVolume) createVolumeControl();
-  if (!m_streamVolume) return S_OK;  // remembered; the process session's volume has no balance
-  if (m_volume < 0.0) GetVolume();
-  return SetVolume(m_volume);
-}
-
-HRESULT MediaFoundationPlayer::SetFullScreen(BOOL fullScreen) {
-  Guard guard(this);
-  m_fullScreen = fullScreen;
-  if (!m_displayControl) return S_OK;
-  const HRESULT hr = m_displayControl->SetFullscreen(fullScreen);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::SetFullScreen[%p]: SetFullscreen failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-  }
-  return hr;
-}
-
-HRESULT MediaFoundationPlayer::SetStretch(BOOL stretch) {
-  Guard guard(this);
-  m_aspectRatioMode = stretch ? MFVideoARMode_None : MFVideoARMode_PreservePicture;
-  if (!m_displayControl) return S_OK;
-  const HRESULT hr = m_displayControl->SetAspectRatioMode(m_aspectRatioMode);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::SetStretch[%p]: SetAspectRatioMode failed 0x%X", this,
-                   static_cast<unsigned>(hr));
-  }
-  return hr;
-}
-
-HRESULT MediaFoundationPlayer::SetAlphaBitmap(HBITMAP bitmap) {
-  Guard guard(this);
-  // The same handle given twice must not be deleted while it stays in use.
-  if (m_alphaBitmap && m_alphaBitmap != bitmap) DeleteObject(m_alphaBitmap);
-  m_alphaBitmap = bitmap;
-  if (!m_mixerBitmap) return S_OK;
-  return applyAlphaBitmap();
-}
-
-HRESULT MediaFoundationPlayer::applyAlphaBitmap() {
-  if (!m_mixerBitmap) return MF_E_INVALIDREQUEST;
-  HRESULT hr = S_OK;
-  if (m_alphaBitmap) {
-    HDC windowDc = GetDC(m_videoWindow);
-    HDC memoryDc = windowDc ? CreateCompatibleDC(windowDc) : nullptr;
-    if (!memoryDc) {
-      if (windowDc) ReleaseDC(m_videoWindow, windowDc);
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::ApplyAlphaBitmap[%p]: no device context", this);
-      return E_FAIL;
-    }
-    HGDIOBJ previous = SelectObject(memoryDc, m_alphaBitmap);
-    BITMAP info = {};
-    if (GetObjectW(m_alphaBitmap, sizeof(info), &info) == 0) {
-      hr = E_INVALIDARG;
-    } else {
-      MFVideoAlphaBitmap alpha = {};
-      alpha.GetBitmapFromDC = TRUE;
-      alpha.bitmap.hdc = memoryDc;
-      alpha.params.dwFlags = MFVideoAlphaBitmap_SrcColorKey | MFVideoAlphaBitmap_DestRect;
-      alpha.params.clrSrcKey = RGB(0, 0, 0);  // black pixels are transparent
-      alpha.params.rcSrc = {0, 0, info.bmWidth, info.bmHeight};
-      alpha.params.nrcDest = {0.0f, 0.0f, 1.0f, 1.0f};
-      alpha.params.fAlpha = 0.0f;
-      alpha.params.dwFilterMode = 0;
-      hr = m_mixerBitmap->SetAlphaBitmap(&alpha);
-    }
-    SelectObject(memoryDc, previous);
-    DeleteDC(memoryDc);
-    ReleaseDC(m_videoWindow, windowDc);
-  } else {
-    hr = m_mixerBitmap->ClearAlphaBitmap();
-  }
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("MediaFoundationPlayer::ApplyAlphaBitmap[%p]: failed 0x%X", this, static_cast<unsigned>(hr));
-  }
-  if (m_state.load() != Started && m_displayControl) m_displayControl->RepaintVideo();
-  return hr;
 }
 
 }  // namespace MediaFoundation

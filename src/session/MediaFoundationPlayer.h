@@ -7,21 +7,24 @@
 #include <evr.h>
 #include <evr9.h>
 #include <mfidl.h>
-#include <audiopolicy.h>
 #include <wrl/client.h>
 
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <vector>
 
 #include "common/PlayerTypes.h"
+#include "session/SessionAudioVolume.h"
+#include "session/SessionCommandQueue.h"
+#include "session/SessionEventPump.h"
+#include "session/SessionPlaybackClock.h"
+#include "session/SessionSourceResolver.h"
+#include "session/SessionTopologyBuilder.h"
+#include "session/SessionVideoDisplay.h"
 
 namespace ORVO {
 namespace MediaFoundation {
-
-class OrvoSource;
 
 // The Media Session engine: a topology from the media source to the system's audio and video
 // renderers, played by the platform's Media Session. The session works asynchronously; its events
@@ -32,39 +35,24 @@ class OrvoSource;
 // Threads:
 // - host threads: OpenURL, the requests, getters and setters (the facade holds its player lock);
 // - the notification window's thread: HandleEvent / HandlePostedEvent, OnSize, OnPaint;
-// - Media Foundation work-queue threads: Invoke, which reads m_state and signals m_closeEvent only.
+// - Media Foundation work-queue threads: Invoke, which reads m_state and signals the pump's close event only.
 // Locks: facade player lock -> m_lock -> (inside the platform) the source's lock. m_lock is a
-// recursive critical section held by every operation below; TearDownSession waits for
-// m_closeEvent while holding it, which works because Invoke never takes it.
-class MediaFoundationPlayer : public IMFAsyncCallback {
+// recursive critical section held by every operation below (handlers re-enter public operations on
+// the same thread); TearDownSession waits for the session's close event while holding it, which
+// works because Invoke never takes it.
+//
+// The parts it delegates to, all guarded by m_lock: SessionSourceResolver and
+// SessionTopologyBuilder (open), SessionEventPump (events to the window), SessionVideoDisplay
+// (display settings, overlay, preview window) and SessionAudioVolume (volume and balance).
+class MediaFoundationPlayer final : public IMFAsyncCallback {
  public:
   // The message posted to the notification window for each session event: wParam is the event,
   // lParam its type. Only HandlePostedEvent / DiscardPostedEvent may interpret wParam.
-  static constexpr UINT kSessionEventMessage = WM_APP + 1;
+  static constexpr UINT kSessionEventMessage = SessionEventPump::kMessage;
   // How long TearDownSession waits for the session to confirm Close.
   static constexpr DWORD kCloseTimeoutMs = 3000;
 
-  enum CommandCode : int32_t {
-    CommandNone = 0,
-    CommandOpen = 1,
-    CommandStop = 2,
-    CommandStart = 3,
-    CommandPause = 4,
-    CommandSeek = 5,
-    CommandRate = 6,
-  };
-  // Slots order the queue: RunQueued issues the lowest slot first.
-  enum CommandSlot : int32_t {
-    SlotTransport = 1,
-    SlotSeek = 2,
-    SlotRate = 4,
-  };
-  struct Command {
-    int32_t command = CommandNone;
-    double rate = 1.0;
-    LONGLONG position = 0;
-  };
-  using CommandMap = std::map<int32_t, Command>;
+  using CommandMap = SessionCommandQueue::CommandMap;
 
   // Seam for tests: how the session is created. Defaults to MFCreateMediaSession. Returns the
   // previous function so that an override can be undone.
@@ -88,7 +76,7 @@ class MediaFoundationPlayer : public IMFAsyncCallback {
   HRESULT Dispose();
   HRESULT TearDownSession();
 
-  // Transport requests: stored in m_queued while a command is queued or in flight, else issued.
+  // Transport requests: they wait in m_commands while a command is queued or in flight, else are issued.
   HRESULT RequestStart();
   HRESULT RequestPause();
   HRESULT RequestStop();
@@ -133,68 +121,44 @@ class MediaFoundationPlayer : public IMFAsyncCallback {
   bool hasMixerBitmap();
   bool hasPresentationClock();
 
- protected:
-  MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow);
-  virtual ~MediaFoundationPlayer();
-
-  virtual HRESULT OnTopologyStatus(IMFMediaEvent* event);
-  virtual HRESULT OnPresentationEnded(IMFMediaEvent* event);
-  virtual HRESULT OnNewPresentation(IMFMediaEvent* event);
-  virtual HRESULT OnSessionEvent(IMFMediaEvent* event, MediaEventType type);
-
  private:
-  class Guard;
+  MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow);
+  ~MediaFoundationPlayer();
 
-  HRESULT resolveSource(int playerId, const wchar_t* uri,
-                        const std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>>& streamDescriptors,
-                        RequestDataCallback callback, IMFMediaSource** source);
-  // The host-fed source for the scheme "orvo".
-  HRESULT openHostSource(int playerId, const wchar_t* uri,
-                         const std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>>& streamDescriptors,
-                         RequestDataCallback callback, IMFMediaSource** source);
-  HRESULT buildTopology(IMFMediaSource* source, IMFPresentationDescriptor* descriptor, IMFTopology** topology);
-  HRESULT addStreamBranch(IMFTopology* topology, IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
-                          DWORD index);
-  HRESULT request(CommandSlot slot, const Command& command);
+  // The handlers of HandleEvent, under m_lock.
+  HRESULT onTopologyStatus(IMFMediaEvent* event);
+  HRESULT onPresentationEnded();
+  HRESULT onNewPresentation(IMFMediaEvent* event);
+  using Command = SessionCommandQueue::Command;
+
+  HRESULT request(const Command& command);
+  HRESULT issue(const Command& command);
   void runQueued();
-  void confirm(std::initializer_list<int32_t> commands);
+  // A transport event arrived: confirms its command and moves to Error on a failure status, else to
+  // the state reached. Answers the failure, or S_OK.
+  HRESULT settle(std::initializer_list<int32_t> commands, HRESULT status, PlayerState reached);
   void switchToError(const char* eventName, HRESULT status);
-  void createVolumeControl();
-  void findProcessAudioSession();
-  HRESULT applyAlphaBitmap();
   void readDuration(IMFPresentationDescriptor* descriptor);
+  // The session while it plays, else null: volume controls are only looked for then.
+  IMFMediaSession* startedSession() const;
 
   std::atomic<ULONG> m_refCount{1};
   CRITICAL_SECTION m_lock;
-  uint64_t m_eventOwner;
 
   // Guarded by m_lock.
   Microsoft::WRL::ComPtr<IMFMediaSession> m_session;
   Microsoft::WRL::ComPtr<IMFMediaSource> m_mediaSource;
-  Microsoft::WRL::ComPtr<OrvoSource> m_hostSource;  // the same object as m_mediaSource for "orvo"
-  Microsoft::WRL::ComPtr<IMFVideoDisplayControl> m_displayControl;
-  Microsoft::WRL::ComPtr<IMFVideoMixerBitmap> m_mixerBitmap;
-  Microsoft::WRL::ComPtr<IMFRateControl> m_rateControl;
-  Microsoft::WRL::ComPtr<IMFRateSupport> m_rateSupport;
-  Microsoft::WRL::ComPtr<IMFPresentationClock> m_presentationClock;
-  HWND m_videoWindow;
-  HWND m_notifyWindow;
   // Written under m_lock; Invoke reads it without the lock to stop forwarding while closing.
   std::atomic<int> m_state{Closed};
-  HANDLE m_closeEvent = nullptr;
   ULONGLONG m_duration = 0;
-  HBITMAP m_alphaBitmap = nullptr;
-  CommandMap m_queued;
-  CommandMap m_inFlight;
-  Microsoft::WRL::ComPtr<ISimpleAudioVolume> m_simpleVolume;
-  Microsoft::WRL::ComPtr<IMFAudioStreamVolume> m_streamVolume;
-  double m_volume = -1.0;
-  double m_balance = -1.0;
-  BOOL m_fullScreen = FALSE;
-  DWORD m_aspectRatioMode = MFVideoARMode_PreservePicture;
-  UINT32 m_channelCount = 0;
-  std::vector<float> m_channelVolumes;
+  SessionCommandQueue m_commands;
   bool m_disposed = false;
+  SessionSourceResolver m_sourceResolver;
+  SessionTopologyBuilder m_topologyBuilder;
+  SessionEventPump m_eventPump;
+  SessionPlaybackClock m_clock;
+  SessionVideoDisplay m_display;
+  SessionAudioVolume m_audioVolume;
 };
 
 }  // namespace MediaFoundation

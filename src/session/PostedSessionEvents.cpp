@@ -3,27 +3,13 @@
 #include <vector>
 
 #include "common/ComAdopt.h"
+#include "common/CriticalSectionGuard.h"
 #include "log/Log.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace ORVO {
 namespace MediaFoundation {
-
-namespace {
-
-class TableLock {
- public:
-  explicit TableLock(CRITICAL_SECTION* lock) : m_lock(lock) { EnterCriticalSection(m_lock); }
-  ~TableLock() { LeaveCriticalSection(m_lock); }
-  TableLock(const TableLock&) = delete;
-  TableLock& operator=(const TableLock&) = delete;
-
- private:
-  CRITICAL_SECTION* m_lock;
-};
-
-}  // namespace
 
 PostedSessionEvents& PostedSessionEvents::Instance() {
   // Never destroyed: work-queue threads may still post while the process exits.
@@ -35,13 +21,13 @@ PostedSessionEvents::PostedSessionEvents() { InitializeCriticalSection(&m_lock);
 PostedSessionEvents::~PostedSessionEvents() { DeleteCriticalSection(&m_lock); }
 
 uint64_t PostedSessionEvents::Register() {
-  TableLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_nextOwner++;
 }
 
 bool PostedSessionEvents::Post(uint64_t owner, HWND window, UINT message, IMFMediaEvent* event, LPARAM lParam) {
   if (!event) return false;
-  TableLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_retired.count(owner)) return false;
   // Recorded before posting: the window thread may claim it before PostMessageW returns.
   event->AddRef();
@@ -60,7 +46,7 @@ ComPtr<IMFMediaEvent> PostedSessionEvents::Claim(uint64_t owner, WPARAM wParam) 
   ComPtr<IMFMediaEvent> claimed;
   uint64_t postedBy = 0;
   {
-    TableLock lock(&m_lock);
+    CriticalSectionGuard lock(&m_lock);
     auto it = m_events.find(event);
     if (it == m_events.end()) return nullptr;
     postedBy = it->second;
@@ -74,7 +60,7 @@ ComPtr<IMFMediaEvent> PostedSessionEvents::Claim(uint64_t owner, WPARAM wParam) 
 void PostedSessionEvents::Discard(WPARAM wParam) {
   IMFMediaEvent* event = reinterpret_cast<IMFMediaEvent*>(wParam);
   ComPtr<IMFMediaEvent> released;
-  TableLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   auto it = m_events.find(event);
   if (it == m_events.end()) return;
   released = AdoptRef(event);
@@ -84,7 +70,7 @@ void PostedSessionEvents::Discard(WPARAM wParam) {
 size_t PostedSessionEvents::Retire(uint64_t owner) {
   std::vector<ComPtr<IMFMediaEvent>> released;
   {
-    TableLock lock(&m_lock);
+    CriticalSectionGuard lock(&m_lock);
     m_retired.insert(owner);
     for (auto it = m_events.begin(); it != m_events.end();) {
       if (it->second == owner) {
@@ -99,7 +85,7 @@ size_t PostedSessionEvents::Retire(uint64_t owner) {
 }
 
 size_t PostedSessionEvents::InFlight() {
-  TableLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_events.size();
 }
 

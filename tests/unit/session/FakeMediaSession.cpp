@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "common/ComAdopt.h"
 #include "session/MediaFoundationPlayer.h"
 
 using Microsoft::WRL::ComPtr;
@@ -205,16 +206,12 @@ STDMETHODIMP FakeMixerBitmap::ClearAlphaBitmap() {
 
 FakeMediaSession::FakeMediaSession() {
   MFCreateEventQueue(&m_queue);
-  rate = new FakeRate();
+  rate = ORVO::AdoptRef(new FakeRate());
   MFCreatePresentationClock(&clock);
 }
 
 FakeMediaSession::~FakeMediaSession() {
   if (m_queue) m_queue->Shutdown();
-  if (streamVolume) streamVolume->Release();
-  if (rate) rate->Release();
-  if (display) display->Release();
-  if (mixer) mixer->Release();
 }
 
 STDMETHODIMP FakeMediaSession::QueryInterface(REFIID riid, void** object) {
@@ -301,10 +298,10 @@ STDMETHODIMP FakeMediaSession::GetSessionCapabilities(DWORD* caps) {
 
 STDMETHODIMP FakeMediaSession::GetService(REFGUID service, REFIID riid, void** object) {
   if (!object) return E_POINTER;
-  if (service == MR_STREAM_VOLUME_SERVICE) return answer(streamVolumeMode, streamVolume, riid, object);
-  if (service == MF_RATE_CONTROL_SERVICE) return answer(rateMode, rate, riid, object);
-  if (service == kRenderService) return answer(displayMode, display, riid, object);
-  if (service == kMixerService) return answer(mixerMode, mixer, riid, object);
+  if (service == MR_STREAM_VOLUME_SERVICE) return answer(streamVolumeMode, streamVolume.Get(), riid, object);
+  if (service == MF_RATE_CONTROL_SERVICE) return answer(rateMode, rate.Get(), riid, object);
+  if (service == kRenderService) return answer(displayMode, display.Get(), riid, object);
+  if (service == kMixerService) return answer(mixerMode, mixer.Get(), riid, object);
   *object = nullptr;
   return MF_E_UNSUPPORTED_SERVICE;
 }

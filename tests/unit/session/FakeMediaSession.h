@@ -159,10 +159,11 @@ class FakeMediaSession : public FakeComObject<IMFMediaSession, IMFGetService> {
   ServiceMode rateMode = ServiceMode::Present;
   ServiceMode displayMode = ServiceMode::Absent;
   ServiceMode mixerMode = ServiceMode::Absent;
-  FakeStreamVolume* streamVolume = nullptr;  // owned reference when set
-  FakeRate* rate = nullptr;
-  FakeDisplayControl* display = nullptr;
-  FakeMixerBitmap* mixer = nullptr;
+  // Set them with ORVO::AdoptRef(new ...): a fresh fake already holds its first reference.
+  Microsoft::WRL::ComPtr<FakeStreamVolume> streamVolume;
+  Microsoft::WRL::ComPtr<FakeRate> rate;
+  Microsoft::WRL::ComPtr<FakeDisplayControl> display;
+  Microsoft::WRL::ComPtr<FakeMixerBitmap> mixer;
   Microsoft::WRL::ComPtr<IMFPresentationClock> clock;
   std::atomic<int> shutdownCalls{0};
 

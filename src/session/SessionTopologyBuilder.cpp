@@ -1,0 +1,78 @@
+#include "session/SessionTopologyBuilder.h"
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <wrl/client.h>
+
+#include "log/Log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ORVO {
+namespace MediaFoundation {
+
+HRESULT SessionTopologyBuilder::Build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
+                                      IMFTopology** topology) const {
+  *topology = nullptr;
+  ComPtr<IMFTopology> created;
+  ORVO_RETURN_IF_FAILED(MFCreateTopology(&created), "MediaFoundationPlayer::BuildTopology[%p]: MFCreateTopology",
+                        m_logOwner);
+  DWORD count = 0;
+  HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
+  if (FAILED(hr)) return hr;
+  for (DWORD i = 0; i < count; ++i) {
+    ORVO_RETURN_IF_FAILED(addStreamBranch(created.Get(), source, descriptor, i),
+                          "MediaFoundationPlayer::BuildTopology[%p]: stream %u", m_logOwner, static_cast<unsigned>(i));
+  }
+  *topology = created.Detach();
+  return S_OK;
+}
+
+// A stream whose branch cannot be built is left out of the topology rather than failing the
+// whole presentation: a third kind of stream must not keep audio and video from playing.
+HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaSource* source,
+                                                IMFPresentationDescriptor* descriptor, DWORD index) const {
+  BOOL selected = FALSE;
+  ComPtr<IMFStreamDescriptor> stream;
+  const HRESULT result = descriptor->GetStreamDescriptorByIndex(index, &selected, &stream);
+  if (FAILED(result)) return result;
+  if (!selected || !stream) return result;
+
+  ComPtr<IMFMediaTypeHandler> handler;
+  ComPtr<IMFMediaType> type;
+  ComPtr<IMFActivate> renderer;
+  ComPtr<IMFTopologyNode> sourceNode;
+  ComPtr<IMFTopologyNode> outputNode;
+  GUID major = GUID_NULL;
+  HRESULT hr = stream->GetMediaTypeHandler(&handler);
+  if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(&type);
+  if (SUCCEEDED(hr)) hr = type->GetMajorType(&major);
+  if (SUCCEEDED(hr)) {
+    if (major == MFMediaType_Audio) {
+      hr = MFCreateAudioRendererActivate(&renderer);
+    } else if (major == MFMediaType_Video) {
+      hr = MFCreateVideoRendererActivate(m_videoWindow, &renderer);
+    } else {
+      hr = MF_E_INVALIDMEDIATYPE;
+    }
+  }
+  if (SUCCEEDED(hr)) hr = MFCreateTopologyNode(MF_TOPOLOGY_SOURCESTREAM_NODE, &sourceNode);
+  if (SUCCEEDED(hr)) hr = sourceNode->SetUnknown(MF_TOPONODE_SOURCE, source);
+  if (SUCCEEDED(hr)) hr = sourceNode->SetUnknown(MF_TOPONODE_PRESENTATION_DESCRIPTOR, descriptor);
+  if (SUCCEEDED(hr)) hr = sourceNode->SetUnknown(MF_TOPONODE_STREAM_DESCRIPTOR, stream.Get());
+  if (SUCCEEDED(hr)) hr = topology->AddNode(sourceNode.Get());
+  if (SUCCEEDED(hr)) hr = MFCreateTopologyNode(MF_TOPOLOGY_OUTPUT_NODE, &outputNode);
+  if (SUCCEEDED(hr)) hr = outputNode->SetObject(renderer.Get());
+  if (SUCCEEDED(hr)) hr = outputNode->SetUINT32(MF_TOPONODE_STREAMID, 0);
+  if (SUCCEEDED(hr)) hr = outputNode->SetUINT32(MF_TOPONODE_NOSHUTDOWN_ON_REMOVE, FALSE);
+  if (SUCCEEDED(hr)) hr = topology->AddNode(outputNode.Get());
+  if (SUCCEEDED(hr)) hr = sourceNode->ConnectOutput(0, outputNode.Get(), 0);
+  if (FAILED(hr)) {
+    ORVO_LOG_DEBUG("MediaFoundationPlayer::AddStreamBranch[%p]: stream %u left out 0x%X", m_logOwner,
+                   static_cast<unsigned>(index), static_cast<unsigned>(hr));
+  }
+  return result;
+}
+
+}  // namespace MediaFoundation
+}  // namespace ORVO
