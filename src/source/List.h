@@ -34,8 +34,7 @@ class List {
     m_anchor.next = &m_anchor;
     m_anchor.prev = &m_anchor;
   }
-  // The operations below are virtual so that ComPtrList can take and drop a reference on every
-  // insertion and removal; the helpers after them go through these.
+  // Virtual so that ComPtrList can count references on every insertion and removal below.
   virtual ~List() { List<T>::Clear(); }
   List(const List&) = delete;
   List& operator=(const List&) = delete;

@@ -188,9 +188,8 @@ STDMETHODIMP OrvoSource::Start(IMFPresentationDescriptor* descriptor, const GUID
   if (!anySelected) return E_INVALIDARG;
 
   ComPtr<OrvoStartOp> op;
-  ORVO_RETURN_IF_FAILED(OrvoStartOp::CreateStartOp(descriptor, position, op.GetAddressOf()),
-                        "OrvoSource::Start: CreateStartOp");
-  return PostOperation(op.Get());
+  hr = OrvoStartOp::CreateStartOp(descriptor, position, op.GetAddressOf());
+  return SUCCEEDED(hr) ? PostOperation(op.Get()) : hr;
 }
 
 STDMETHODIMP OrvoSource::Stop() {
@@ -198,9 +197,8 @@ STDMETHODIMP OrvoSource::Stop() {
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   if (m_state == SourceInvalid || m_state == SourceOpening) return MF_E_NOT_INITIALIZED;
   ComPtr<OrvoSourceOp> op;
-  ORVO_RETURN_IF_FAILED(OrvoSourceOp::CreateOp(OrvoSourceOp::SourceOpStop, op.GetAddressOf()),
-                        "OrvoSource::Stop: CreateOp");
-  return PostOperation(op.Get());
+  const HRESULT hr = OrvoSourceOp::CreateOp(OrvoSourceOp::SourceOpStop, op.GetAddressOf());
+  return SUCCEEDED(hr) ? PostOperation(op.Get()) : hr;
 }
 
 STDMETHODIMP OrvoSource::Pause() { return E_NOTIMPL; }
