@@ -6,6 +6,10 @@ using namespace source_test;
 
 namespace {
 
+// Registered here once for the whole program: every source test needs Media Foundation.
+::testing::Environment* const g_mediaFoundation =
+    ::testing::AddGlobalTestEnvironment(new MediaFoundationEnvironment);
+
 const wchar_t kUri[] = L"orvo://low_latency_renderer";
 constexpr int kPlayerId = 17;
 
