@@ -7,12 +7,12 @@
 #include "api/OrvoMediaPlayer.h"
 #include "api/PlayerRegistry.h"
 #include "common/ComInit.h"
+#include "common/CriticalSectionGuard.h"
 #include "common/Module.h"
 #include "log/Log.h"
 
 using ORVO::Media::OrvoMediaPlayer;
 using ORVO::Media::PlayerRegistry;
-using ORVO::Media::RegistryLock;
 
 namespace {
 
@@ -22,7 +22,7 @@ constexpr size_t kLogPathCapacity = 2048;
 // Runs fn(player) under the registry lock, or returns fallback for an unknown id.
 template <typename T, typename Fn>
 T withPlayer(int playerId, T fallback, Fn fn) {
-  RegistryLock lock;
+  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
   std::shared_ptr<OrvoMediaPlayer> player = PlayerRegistry::Instance().find(playerId);
   if (!player) return fallback;
   return fn(*player);
@@ -33,7 +33,7 @@ T withPlayer(int playerId, T fallback, Fn fn) {
 extern "C" {
 
 int SetLog(bool enable) {
-  RegistryLock lock;
+  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
   ORVO::Log* log = ORVO::GlobalLog();
   if (!log) return 0;
   if (enable) {
@@ -52,7 +52,7 @@ int SetLog(bool enable) {
 }
 
 int Create(int* playerId) {
-  RegistryLock lock;
+  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
   ORVO::InitializeComForThread();
   const int id = PlayerRegistry::Instance().add();
   if (playerId) *playerId = id;
@@ -60,7 +60,7 @@ int Create(int* playerId) {
 }
 
 int Close(int playerId) {
-  RegistryLock lock;
+  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
   return PlayerRegistry::Instance().close(playerId) ? Ok : UnknownPlayer;
 }
 
@@ -70,7 +70,7 @@ int SetCallback(int playerId, RequestDataCallback callback) {
 }
 
 int SetPreviewWindow(int playerId, HWND window) {
-  RegistryLock lock;
+  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
   std::shared_ptr<OrvoMediaPlayer> player = PlayerRegistry::Instance().find(playerId);
   if (!player) return UnknownPlayer;
   return player->SetPreviewWindow(window, player);

@@ -4,6 +4,7 @@
 
 #include "api/WindowRegistry.h"
 #include "common/ComInit.h"
+#include "common/CriticalSectionGuard.h"
 #include "log/Log.h"
 #include "lowlatency/DxPlayer.h"
 #include "session/MediaFoundationPlayer.h"
@@ -18,17 +19,6 @@ namespace {
 // The message a Media Session engine posts to the preview window for each session event.
 constexpr UINT kSessionEventMessage = MediaFoundation::MediaFoundationPlayer::kSessionEventMessage;
 
-class PlayerLock {
- public:
-  explicit PlayerLock(CRITICAL_SECTION* lock) : m_lock(lock) { EnterCriticalSection(m_lock); }
-  ~PlayerLock() { LeaveCriticalSection(m_lock); }
-  PlayerLock(const PlayerLock&) = delete;
-  PlayerLock& operator=(const PlayerLock&) = delete;
-
- private:
-  CRITICAL_SECTION* m_lock;
-};
-
 }  // namespace
 
 OrvoMediaPlayer::OrvoMediaPlayer(int playerId) : m_playerId(playerId) { InitializeCriticalSection(&m_lock); }
@@ -41,7 +31,7 @@ OrvoMediaPlayer::~OrvoMediaPlayer() {
 int OrvoMediaPlayer::SetPreviewWindow(HWND window, std::shared_ptr<OrvoMediaPlayer> self) {
   if (!window) return InvalidArgument;
   {
-    PlayerLock lock(&m_lock);
+    CriticalSectionGuard lock(&m_lock);
     if (hasEngine()) return InvalidState;
     m_window = window;
     if (m_useLowLatencyRenderer) return Ok;  // the low-latency engine draws into the window itself
@@ -49,7 +39,7 @@ int OrvoMediaPlayer::SetPreviewWindow(HWND window, std::shared_ptr<OrvoMediaPlay
 
   WindowRegistry::Instance().Add(window, self);
 
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   // Subclassing twice would save our own procedure as the one to chain to; the host's procedure
   // stays the one that is chained to and restored.
   if (m_oldWndProc != 0) return Ok;
@@ -65,14 +55,14 @@ int OrvoMediaPlayer::SetPreviewWindow(HWND window, std::shared_ptr<OrvoMediaPlay
 }
 
 int OrvoMediaPlayer::SetCallback(RequestDataCallback callback) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (hasEngine()) return InvalidState;
   m_callback = callback;
   return Ok;
 }
 
 int OrvoMediaPlayer::SetAudioOutputDevice(int value, const wchar_t* deviceId) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (hasEngine()) return InvalidState;
   m_audioDeviceValue = value;
   m_audioDeviceId = deviceId ? deviceId : L"";
@@ -80,13 +70,13 @@ int OrvoMediaPlayer::SetAudioOutputDevice(int value, const wchar_t* deviceId) {
 }
 
 int OrvoMediaPlayer::UseLowLatencyRenderer(bool enable) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   m_useLowLatencyRenderer = enable;
   return Ok;
 }
 
 int OrvoMediaPlayer::CreateMediaType(IMFMediaType** mediaType) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (!mediaType) return InvalidArgument;
   *mediaType = nullptr;
   if (hasEngine()) return Failed;
@@ -99,7 +89,7 @@ int OrvoMediaPlayer::CreateMediaType(IMFMediaType** mediaType) {
 }
 
 int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (hasEngine()) return InvalidState;
   if (!mediaType) return InvalidArgument;
   InitializeComForThread();
@@ -114,24 +104,20 @@ int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
     hr = descriptor->GetMediaTypeHandler(&handler);
     if (SUCCEEDED(hr)) hr = handler->SetCurrentMediaType(mediaType);
   }
-  if (SUCCEEDED(hr)) {
-    m_streamDescriptors.push_back(descriptor);
-  } else {
-    ORVO_LOG_DEBUG("OrvoMediaPlayer::AddMediaType: stream descriptor failed 0x%X", static_cast<unsigned>(hr));
-  }
+  if (!LogIfFailed(hr, "OrvoMediaPlayer::AddMediaType: stream descriptor")) m_streamDescriptors.push_back(descriptor);
   m_mediaTypes.emplace_back(mediaType);
   return Ok;
 }
 
 int OrvoMediaPlayer::Open(const wchar_t* uri) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (hasEngine()) return InvalidState;
   m_uri = uri ? uri : L"";
   InitializeComForThread();
 
   if (m_useLowLatencyRenderer) {
-    m_pDxPlayer.reset(new DxPlayer(m_playerId, m_window, m_mediaTypes, m_callback, m_uri, m_audioDeviceValue,
-                                   m_audioDeviceId));
+    m_pDxPlayer = std::make_unique<DxPlayer>(m_playerId, m_window, m_mediaTypes, m_callback, m_uri,
+                                             m_audioDeviceValue, m_audioDeviceId);
     ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
     const int result = m_pDxPlayer->Open();
     if (result != 0) {
@@ -141,33 +127,28 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
     return Ok;
   }
 
-  MediaFoundation::MediaFoundationPlayer* engine = nullptr;
-  HRESULT hr = MediaFoundation::MediaFoundationPlayer::CreateInstance(m_window, m_window, &engine);
+  ComPtr<MediaFoundation::MediaFoundationPlayer> engine;
+  HRESULT hr = MediaFoundation::MediaFoundationPlayer::CreateInstance(m_window, m_window, engine.GetAddressOf());
   if (FAILED(hr) || !engine) {
-    if (engine) engine->Release();
     ORVO_LOG_ERROR("OrvoMediaPlayer::Open: MediaFoundationPlayer creation failed 0x%X", static_cast<unsigned>(hr));
     return Failed;
   }
   m_pMediaFoundationPlayer = engine;
   ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
   hr = engine->OpenURL(m_playerId, m_uri.c_str(), m_streamDescriptors, m_callback);
-  if (FAILED(hr)) {
-    ORVO_LOG_ERROR("OrvoMediaPlayer::Open: OpenURL failed 0x%X", static_cast<unsigned>(hr));
-    return OpenFailed;
-  }
-  return Ok;
+  return LogErrorIfFailed(hr, "OrvoMediaPlayer::Open: OpenURL") ? OpenFailed : Ok;
 }
 
 void OrvoMediaPlayer::Close() {
   HWND window = nullptr;
   {
-    PlayerLock lock(&m_lock);
+    CriticalSectionGuard lock(&m_lock);
     window = m_window;
   }
   // The window lock is never taken under the player lock.
   if (window) WindowRegistry::Instance().Remove(window);
 
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) {
     m_pDxPlayer->Stop();
     m_pDxPlayer.reset();
@@ -175,8 +156,7 @@ void OrvoMediaPlayer::Close() {
   if (m_pMediaFoundationPlayer) {
     m_pMediaFoundationPlayer->RequestStop();
     m_pMediaFoundationPlayer->Shutdown();
-    m_pMediaFoundationPlayer->Release();
-    m_pMediaFoundationPlayer = nullptr;
+    m_pMediaFoundationPlayer.Reset();
   }
   if (m_window) {
     if (m_oldWndProc != 0) {
@@ -198,21 +178,21 @@ void OrvoMediaPlayer::Close() {
 }
 
 int OrvoMediaPlayer::Play() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return m_pDxPlayer->Play();
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStart());
   return InvalidState;
 }
 
 int OrvoMediaPlayer::Pause() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestPause());
   return InvalidState;
 }
 
 int OrvoMediaPlayer::Stop() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) {
     m_pDxPlayer->Stop();
     return Ok;
@@ -222,63 +202,63 @@ int OrvoMediaPlayer::Stop() {
 }
 
 int OrvoMediaPlayer::SetPosition(LONGLONG position) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestSeek(position));
   return InvalidState;
 }
 
 int OrvoMediaPlayer::SetPlaybackRate(double rate) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestRate(rate));
   return InvalidState;
 }
 
 int OrvoMediaPlayer::GetState() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return m_pDxPlayer->GetState();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetState();
   return Closed;
 }
 
 LONGLONG OrvoMediaPlayer::GetDuration() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_pMediaFoundationPlayer ? m_pMediaFoundationPlayer->GetDuration() : 0;
 }
 
 LONGLONG OrvoMediaPlayer::GetPosition() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_pMediaFoundationPlayer ? m_pMediaFoundationPlayer->GetPosition() : 0;
 }
 
 double OrvoMediaPlayer::GetPlaybackRate() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_pMediaFoundationPlayer ? m_pMediaFoundationPlayer->GetPlaybackRate() : 1.0;
 }
 
 double OrvoMediaPlayer::GetVolume() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return m_pDxPlayer->GetVolume();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetVolume();
   return 1.0;
 }
 
 double OrvoMediaPlayer::GetBalance() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return m_pDxPlayer->GetBalance();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetBalance();
   return 0.5;
 }
 
 int OrvoMediaPlayer::IsStreamActive(int index) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return m_pDxPlayer->IsStreamActive(index);
   return Ok;
 }
 
 int OrvoMediaPlayer::SetVolume(double volume) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) {
     m_pDxPlayer->SetVolume(volume);
     return Ok;
@@ -288,7 +268,7 @@ int OrvoMediaPlayer::SetVolume(double volume) {
 }
 
 int OrvoMediaPlayer::SetBalance(double balance) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) {
     m_pDxPlayer->SetBalance(balance);
     return Ok;
@@ -298,37 +278,37 @@ int OrvoMediaPlayer::SetBalance(double balance) {
 }
 
 int OrvoMediaPlayer::SetAlphaBitmap(HBITMAP bitmap) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   // Only the session engine takes the bitmap over; otherwise the caller keeps it.
   if (!m_pMediaFoundationPlayer) return InvalidState;
   return ResultFromHr(m_pMediaFoundationPlayer->SetAlphaBitmap(bitmap));
 }
 
 int OrvoMediaPlayer::SetFullScreen(BOOL fullScreen) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_pDxPlayer) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetFullScreen(fullScreen));
   return InvalidState;
 }
 
 int OrvoMediaPlayer::SetStretch(BOOL stretch) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (!m_pMediaFoundationPlayer) return InvalidState;
   return ResultFromHr(m_pMediaFoundationPlayer->SetStretch(stretch));
 }
 
 size_t OrvoMediaPlayer::streamDescriptorCount() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_streamDescriptors.size();
 }
 
 size_t OrvoMediaPlayer::mediaTypeCount() {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_mediaTypes.size();
 }
 
 DWORD OrvoMediaPlayer::streamIdentifierAt(size_t index) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   DWORD id = 0;
   if (index < m_streamDescriptors.size()) m_streamDescriptors[index]->GetStreamIdentifier(&id);
   return id;
@@ -343,7 +323,7 @@ LRESULT CALLBACK OrvoMediaPlayer::WindowProc(HWND window, UINT message, WPARAM w
 }
 
 LRESULT OrvoMediaPlayer::handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  PlayerLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (message == kSessionEventMessage && !m_pMediaFoundationPlayer) {
     // The engine is gone: release the event it posted, if it is still travelling.
     MediaFoundation::MediaFoundationPlayer::DiscardPostedEvent(wParam);

@@ -82,7 +82,7 @@ class OrvoMediaPlayer {
   int m_audioDeviceValue = 6;
   std::wstring m_audioDeviceId;
   HWND m_window = nullptr;
-  MediaFoundation::MediaFoundationPlayer* m_pMediaFoundationPlayer = nullptr;
+  Microsoft::WRL::ComPtr<MediaFoundation::MediaFoundationPlayer> m_pMediaFoundationPlayer;
   std::unique_ptr<DxPlayer> m_pDxPlayer;
   LONG_PTR m_oldWndProc = 0;
   LONG_PTR m_oldUserData = 0;

@@ -3,6 +3,7 @@
 #include <mfapi.h>
 
 #include "api/OrvoMediaPlayer.h"
+#include "common/ComAdopt.h"
 #include "decoder/VideoDecoderClassFactory.h"
 
 namespace ORVO {
@@ -36,7 +37,7 @@ PlayerRegistry::~PlayerRegistry() { DeleteCriticalSection(&m_lock); }
 
 void PlayerRegistry::startPlatform() {
   (void)MFStartup(MF_VERSION, MFSTARTUP_FULL);
-  m_factory = new MediaFoundation::VideoDecoderClassFactory();
+  m_factory = AdoptRef(new MediaFoundation::VideoDecoderClassFactory());
   (void)m_factory->Register();
   // Pin the module while players exist (see the class comment). A failure only loses that guard.
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&PlayerRegistry::Instance),
@@ -46,8 +47,7 @@ void PlayerRegistry::startPlatform() {
 void PlayerRegistry::stopPlatform() {
   if (m_factory) {
     m_factory->Unregister();
-    m_factory->Release();
-    m_factory = nullptr;
+    m_factory.Reset();
   }
   MFShutdown();
   if (m_selfReference) {

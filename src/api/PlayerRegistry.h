@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wrl/client.h>
 
 #include <map>
 #include <memory>
@@ -13,8 +14,9 @@ namespace Media {
 
 class OrvoMediaPlayer;
 
-// Process-wide map from player id to player. Its lock is the outermost lock of the library: every
-// exported function holds it for its whole duration. Ids count up from 1 and are never reused
+// Process-wide map from player id to player. Its lock is the outermost lock of the library (the
+// whole order is written beside CriticalSectionGuard): every exported function holds it for its
+// whole duration. Ids count up from 1 and are never reused
 // while the library stays loaded.
 //
 // While at least one player exists, Media Foundation is started, the local decoder factory is
@@ -24,8 +26,8 @@ class PlayerRegistry {
  public:
   static PlayerRegistry& Instance();
 
-  void lock() { EnterCriticalSection(&m_lock); }
-  void unlock() { LeaveCriticalSection(&m_lock); }
+  // The registry lock, for a CriticalSectionGuard around a whole exported call.
+  CRITICAL_SECTION* criticalSection() { return &m_lock; }
 
   // Under the lock.
   int add();
@@ -48,17 +50,8 @@ class PlayerRegistry {
   CRITICAL_SECTION m_lock;
   int m_nextId = 1;
   std::map<int, std::shared_ptr<OrvoMediaPlayer>> m_players;
-  MediaFoundation::VideoDecoderClassFactory* m_factory = nullptr;
+  Microsoft::WRL::ComPtr<MediaFoundation::VideoDecoderClassFactory> m_factory;
   HMODULE m_selfReference = nullptr;
-};
-
-// Scoped hold of the registry lock.
-class RegistryLock {
- public:
-  RegistryLock() { PlayerRegistry::Instance().lock(); }
-  ~RegistryLock() { PlayerRegistry::Instance().unlock(); }
-  RegistryLock(const RegistryLock&) = delete;
-  RegistryLock& operator=(const RegistryLock&) = delete;
 };
 
 }  // namespace Media

@@ -1,6 +1,7 @@
 #include "api/WindowRegistry.h"
 
 #include "api/OrvoMediaPlayer.h"
+#include "common/CriticalSectionGuard.h"
 
 namespace ORVO {
 namespace Media {
@@ -17,28 +18,25 @@ WindowRegistry::WindowRegistry() { InitializeCriticalSection(&m_lock); }
 WindowRegistry::~WindowRegistry() { DeleteCriticalSection(&m_lock); }
 
 void WindowRegistry::Add(HWND window, const std::shared_ptr<OrvoMediaPlayer>& player) {
-  EnterCriticalSection(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   m_players.emplace(window, player);
-  LeaveCriticalSection(&m_lock);
 }
 
 std::shared_ptr<OrvoMediaPlayer> WindowRegistry::Find(HWND window) {
-  EnterCriticalSection(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   auto it = m_players.find(window);
-  std::shared_ptr<OrvoMediaPlayer> player = (it == m_players.end()) ? nullptr : it->second;
-  LeaveCriticalSection(&m_lock);
-  return player;
+  return it == m_players.end() ? nullptr : it->second;
 }
 
 void WindowRegistry::Remove(HWND window) {
+  // Declared before the guard so that it is dropped after the lock is left: the last reference
+  // destroys the player, whose Close takes the player lock, never to be taken under this one.
   std::shared_ptr<OrvoMediaPlayer> dropped;
-  EnterCriticalSection(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   auto it = m_players.find(window);
-  if (it != m_players.end()) {
-    dropped = std::move(it->second);
-    m_players.erase(it);
-  }
-  LeaveCriticalSection(&m_lock);
+  if (it == m_players.end()) return;
+  dropped = std::move(it->second);
+  m_players.erase(it);
 }
 
 }  // namespace Media

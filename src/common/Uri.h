@@ -12,6 +12,7 @@ class Uri {
  public:
   Uri();
   explicit Uri(const std::string& text);
+  // Virtual though nothing derives from it: the layout (destructor, toString, clear, parse) is fixed.
   virtual ~Uri();
 
   virtual std::string toString(bool withCredentials = false) const;

@@ -6,8 +6,6 @@
 #include <strmif.h>
 #include <wrl/client.h>
 
-#include <mutex>
-
 #include "common/Guids.h"
 #include "log/Log.h"
 
@@ -162,10 +160,7 @@ HRESULT VideoDecoderClassFactory::findDecoderEx(IMFTransform** decoder) {
       return MF_E_TOPO_CODEC_NOT_FOUND;
     }
   }
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("VideoDecoderClassFactory::findDecoderEx: MFTEnumEx failed 0x%X", static_cast<unsigned>(hr));
-    return hr;
-  }
+  if (LogIfFailed(hr, "VideoDecoderClassFactory::findDecoderEx: MFTEnumEx")) return hr;
 
   ComPtr<IMFTransform> chosen;
   for (UINT32 i = 0; i < count; ++i) {
@@ -179,10 +174,7 @@ HRESULT VideoDecoderClassFactory::findDecoderEx(IMFTransform** decoder) {
     }
     if (!chosen) {
       hr = activates[i]->ActivateObject(IID_PPV_ARGS(&chosen));
-      if (FAILED(hr)) {
-        ORVO_LOG_DEBUG("VideoDecoderClassFactory::findDecoderEx: decoder %d creation failed 0x%X", static_cast<int>(i),
-                       static_cast<unsigned>(hr));
-      } else {
+      if (!LogIfFailed(hr, "VideoDecoderClassFactory::findDecoderEx: decoder %d creation", static_cast<int>(i))) {
         ORVO_LOG_DEBUG("VideoDecoderClassFactory::findDecoderEx: using decoder %d", static_cast<int>(i));
       }
     }

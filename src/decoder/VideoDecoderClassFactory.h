@@ -16,7 +16,7 @@ namespace MediaFoundation {
 // low-latency mode and hands it out.
 //
 // Threads: CreateInstance runs on Media Foundation threads, possibly for several players at once.
-class VideoDecoderClassFactory : public IClassFactory {
+class VideoDecoderClassFactory final : public IClassFactory {
  public:
   VideoDecoderClassFactory();
 
@@ -44,7 +44,7 @@ class VideoDecoderClassFactory : public IClassFactory {
   static const MFT_REGISTER_TYPE_INFO* OutputTypes(UINT32* count);
 
  private:
-  virtual ~VideoDecoderClassFactory() = default;
+  ~VideoDecoderClassFactory() = default;  // only Release deletes it
 
   std::atomic<ULONG> m_refCount{1};
 };

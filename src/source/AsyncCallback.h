@@ -16,7 +16,6 @@ class AsyncCallback : public IMFAsyncCallback {
   using InvokeFn = HRESULT (Parent::*)(IMFAsyncResult* result);
 
   AsyncCallback(Parent* parent, InvokeFn fn) : m_pParent(parent), m_pInvokeFn(fn) {}
-  virtual ~AsyncCallback() {}
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;

@@ -34,6 +34,7 @@ class List {
     m_anchor.next = &m_anchor;
     m_anchor.prev = &m_anchor;
   }
+  // Virtual so that ComPtrList can count references on every insertion and removal below.
   virtual ~List() { List<T>::Clear(); }
   List(const List&) = delete;
   List& operator=(const List&) = delete;

@@ -2,11 +2,12 @@
 
 #include <windows.h>
 #include <mfapi.h>
+#include <wrl/client.h>
 
+#include "common/CriticalSectionGuard.h"
 #include "log/Log.h"
 #include "source/AsyncCallback.h"
 #include "source/ComPtrList.h"
-#include "source/SourceLock.h"
 
 namespace ORVO {
 namespace MediaFoundation {
@@ -23,52 +24,47 @@ template <class Op>
 class OpQueue : public IUnknown {
  public:
   HRESULT PostOperation(Op* op) {
-    SourceLock lock(m_pQueueLock);
-    HRESULT hr = m_pendingOps.InsertBack(op);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("OpQueue::PostOperation: InsertBack failed 0x%X", static_cast<unsigned>(hr));
-      return hr;
-    }
+    CriticalSectionGuard lock(m_pQueueLock);
+    ORVO_RETURN_IF_FAILED(m_pendingOps.InsertBack(op), "OpQueue::PostOperation: InsertBack");
     return ScheduleProcessing();
   }
 
   HRESULT ScheduleProcessing() {
-    SourceLock lock(m_pQueueLock);
+    CriticalSectionGuard lock(m_pQueueLock);
     if (m_pendingOps.empty()) return S_OK;
-    HRESULT hr = MFPutWorkItem2(MFASYNC_CALLBACK_QUEUE_STANDARD, 0, &m_onProcessQueue, nullptr);
-    if (FAILED(hr)) ORVO_LOG_DEBUG("OpQueue::ScheduleProcessing: MFPutWorkItem2 failed 0x%X", static_cast<unsigned>(hr));
+    const HRESULT hr = MFPutWorkItem2(MFASYNC_CALLBACK_QUEUE_STANDARD, 0, &m_onProcessQueue, nullptr);
+    LogIfFailed(hr, "OpQueue::ScheduleProcessing: MFPutWorkItem2");
     return hr;
   }
 
   DWORD pendingCount() {
-    SourceLock lock(m_pQueueLock);
+    CriticalSectionGuard lock(m_pQueueLock);
     return m_pendingOps.GetCount();
   }
 
  protected:
   explicit OpQueue(CRITICAL_SECTION& lock)
       : m_pQueueLock(&lock), m_onProcessQueue(this, &OpQueue::ProcessNextOperation) {}
-  virtual ~OpQueue() {}
+  virtual ~OpQueue() = default;
 
   virtual HRESULT ExecuteOperation(Op* op) = 0;
   // Fails while the owner is still busy with an earlier operation.
   virtual HRESULT CheckOperation(Op* op) = 0;
 
   void clearPendingOperations() {
-    SourceLock lock(m_pQueueLock);
+    CriticalSectionGuard lock(m_pQueueLock);
     m_pendingOps.Clear();
   }
 
  private:
   HRESULT ProcessNextOperation(IMFAsyncResult*) {
-    SourceLock lock(m_pQueueLock);
+    CriticalSectionGuard lock(m_pQueueLock);
     if (m_pendingOps.empty()) return S_OK;
-    Op* op = nullptr;
-    HRESULT hr = m_pendingOps.GetFront(&op);
-    if (SUCCEEDED(hr)) hr = CheckOperation(op);
+    Microsoft::WRL::ComPtr<Op> op;
+    HRESULT hr = m_pendingOps.GetFront(op.GetAddressOf());
+    if (SUCCEEDED(hr)) hr = CheckOperation(op.Get());
     if (SUCCEEDED(hr)) hr = m_pendingOps.RemoveFront(nullptr);
-    if (SUCCEEDED(hr)) ExecuteOperation(op);  // the owner reports failures as events
-    if (op) op->Release();
+    if (SUCCEEDED(hr)) ExecuteOperation(op.Get());  // the owner reports failures as events
     return hr;
   }
 

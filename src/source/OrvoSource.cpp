@@ -5,28 +5,16 @@
 
 #include <new>
 #include <string>
-#include <system_error>
 
-#include "common/Clock.h"
-#include "common/Guids.h"
+#include "common/ComAdopt.h"
+#include "common/CriticalSectionGuard.h"
 #include "log/Log.h"
-#include "source/BufferSizing.h"
 #include "source/OrvoStream.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace ORVO {
 namespace MediaFoundation {
-
-namespace {
-
-// The pulling thread re-checks the state this often while the lock is busy or its FIFO is empty.
-constexpr DWORD kPollMilliseconds = 1;
-// A sample comes back empty: the host is asked again after this pause, so a host that keeps
-// answering 0 without data costs a poll, not a spinning core.
-constexpr DWORD kEmptySampleRetryMilliseconds = 1;
-
-}  // namespace
 
 OrvoSource::OrvoSource() : OpQueue<OrvoSourceOp>(m_lock) {
   InitializeCriticalSection(&m_lock);
@@ -36,33 +24,29 @@ OrvoSource::OrvoSource() : OpQueue<OrvoSourceOp>(m_lock) {
 OrvoSource::~OrvoSource() {
   if (m_state != SourceShutdown) Shutdown();
   clearPendingOperations();
-  if (m_events) m_events->Release();
+  m_events.Reset();
   DeleteCriticalSection(&m_lock);
 }
 
 HRESULT OrvoSource::initialize() {
-  HRESULT hr = MFCreateEventQueue(&m_events);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("OrvoSource::CreateInstance: MFCreateEventQueue failed 0x%X", static_cast<unsigned>(hr));
+  const HRESULT hr = MFCreateEventQueue(&m_events);
+  LogIfFailed(hr, "OrvoSource::CreateInstance: MFCreateEventQueue");
   return hr;
 }
 
 HRESULT OrvoSource::CreateInstance(OrvoSource** source) {
   if (!source) return E_POINTER;
   *source = nullptr;
-  OrvoSource* created = new (std::nothrow) OrvoSource();
+  ComPtr<OrvoSource> created = AdoptRef(new (std::nothrow) OrvoSource());
   if (!created) return E_OUTOFMEMORY;
-  HRESULT hr = created->initialize();
-  if (FAILED(hr)) {
-    created->Release();
-    return hr;
-  }
-  *source = created;
-  return S_OK;
+  const HRESULT hr = created->initialize();
+  if (SUCCEEDED(hr)) *source = created.Detach();
+  return hr;
 }
 
 HRESULT OrvoSource::Open(int playerId, const wchar_t* uri,
                          const std::vector<ComPtr<IMFStreamDescriptor>>& descriptors, RequestDataCallback callback) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (!uri || !callback) return E_POINTER;
   if (m_state != SourceInvalid || descriptors.empty()) return MF_E_INVALIDREQUEST;
   m_playerId = playerId;
@@ -76,11 +60,7 @@ HRESULT OrvoSource::Open(int playerId, const wchar_t* uri,
     return MF_E_INVALIDREQUEST;
   }
   m_state = SourceOpening;
-  HRESULT hr = CreateStreams(descriptors);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("OrvoSource::Open: CreateStreams failed 0x%X", static_cast<unsigned>(hr));
-    return hr;
-  }
+  ORVO_RETURN_IF_FAILED(CreateStreams(descriptors), "OrvoSource::Open: CreateStreams");
   m_callback = callback;
   m_state = SourceStopped;
   return S_OK;
@@ -106,27 +86,20 @@ HRESULT OrvoSource::CreateStreams(const std::vector<ComPtr<IMFStreamDescriptor>>
                      static_cast<unsigned>(identifier), static_cast<unsigned>(key));
       continue;
     }
-    DWORD index = m_streamArray.GetCount();
-    OrvoStream* stream = nullptr;
-    hr = OrvoStream::CreateInstance(this, index, key, descriptor.Get(), m_lowLatency != 0, &stream);
+    const DWORD index = m_streamArray.GetCount();
+    ComPtr<OrvoStream> stream;
+    hr = OrvoStream::CreateInstance(this, index, key, descriptor.Get(), m_lowLatency != 0, stream.GetAddressOf());
+    if (SUCCEEDED(hr)) hr = m_streamArray.SetSize(index + 1);
     if (FAILED(hr)) break;
-    hr = m_streamArray.SetSize(index + 1);
-    if (SUCCEEDED(hr)) {
-      m_streamArray[index] = stream;  // the creation reference becomes the array's
-      hr = m_streamIndexById.Insert(key, index);
-    } else {
-      stream->Release();
-    }
+    m_streamArray[index] = std::move(stream);
+    hr = m_streamIndexById.Insert(key, index);
     if (FAILED(hr)) break;
     all.push_back(descriptor.Get());
   }
   if (FAILED(hr)) return hr;
 
-  hr = MFCreatePresentationDescriptor(static_cast<DWORD>(all.size()), all.data(), &m_pDescriptor);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("OrvoSource::CreateStreams: MFCreatePresentationDescriptor failed 0x%X", static_cast<unsigned>(hr));
-    return hr;
-  }
+  ORVO_RETURN_IF_FAILED(MFCreatePresentationDescriptor(static_cast<DWORD>(all.size()), all.data(), &m_pDescriptor),
+                        "OrvoSource::CreateStreams: MFCreatePresentationDescriptor");
   for (DWORD i = 0; i < all.size() && SUCCEEDED(hr); ++i) hr = m_pDescriptor->SelectStream(i);
   return hr;
 }
@@ -146,7 +119,7 @@ STDMETHODIMP OrvoSource::QueryInterface(REFIID iid, void** object) {
 STDMETHODIMP OrvoSource::GetEvent(DWORD flags, IMFMediaEvent** event) {
   ComPtr<IMFMediaEventQueue> queue;
   {
-    SourceLock lock(&m_lock);
+    CriticalSectionGuard lock(&m_lock);
     if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
     queue = m_events;
   }
@@ -154,34 +127,34 @@ STDMETHODIMP OrvoSource::GetEvent(DWORD flags, IMFMediaEvent** event) {
 }
 
 STDMETHODIMP OrvoSource::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   return m_events->BeginGetEvent(callback, state);
 }
 
 STDMETHODIMP OrvoSource::EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   return m_events->EndGetEvent(result, event);
 }
 
 STDMETHODIMP OrvoSource::QueueEvent(MediaEventType type, REFGUID extendedType, HRESULT status,
                                     const PROPVARIANT* value) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   return m_events->QueueEventParamVar(type, extendedType, status, value);
 }
 
 STDMETHODIMP OrvoSource::GetCharacteristics(DWORD* characteristics) {
   if (!characteristics) return E_POINTER;
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   *characteristics = MFMEDIASOURCE_IS_LIVE;
   return S_OK;
 }
 
 STDMETHODIMP OrvoSource::CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   if (m_state == SourceInvalid || m_state == SourceOpening || !m_pDescriptor) return MF_E_NOT_INITIALIZED;
   if (!descriptor) return E_POINTER;
@@ -190,7 +163,7 @@ STDMETHODIMP OrvoSource::CreatePresentationDescriptor(IMFPresentationDescriptor*
 
 STDMETHODIMP OrvoSource::Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
                                const PROPVARIANT* position) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (!descriptor || !position) return E_INVALIDARG;
   if (timeFormat && *timeFormat != GUID_NULL) return MF_E_UNSUPPORTED_TIME_FORMAT;
   if (position->vt == VT_I8) {
@@ -214,30 +187,24 @@ STDMETHODIMP OrvoSource::Start(IMFPresentationDescriptor* descriptor, const GUID
   }
   if (!anySelected) return E_INVALIDARG;
 
-  OrvoStartOp* op = nullptr;
-  hr = OrvoStartOp::CreateStartOp(descriptor, position, &op);
-  if (FAILED(hr)) return hr;
-  hr = PostOperation(op);
-  op->Release();
-  return hr;
+  ComPtr<OrvoStartOp> op;
+  hr = OrvoStartOp::CreateStartOp(descriptor, position, op.GetAddressOf());
+  return SUCCEEDED(hr) ? PostOperation(op.Get()) : hr;
 }
 
 STDMETHODIMP OrvoSource::Stop() {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   if (m_state == SourceInvalid || m_state == SourceOpening) return MF_E_NOT_INITIALIZED;
-  OrvoSourceOp* op = nullptr;
-  HRESULT hr = OrvoSourceOp::CreateOp(OrvoSourceOp::SourceOpStop, &op);
-  if (FAILED(hr)) return hr;
-  hr = PostOperation(op);
-  op->Release();
-  return hr;
+  ComPtr<OrvoSourceOp> op;
+  const HRESULT hr = OrvoSourceOp::CreateOp(OrvoSourceOp::SourceOpStop, op.GetAddressOf());
+  return SUCCEEDED(hr) ? PostOperation(op.Get()) : hr;
 }
 
 STDMETHODIMP OrvoSource::Pause() { return E_NOTIMPL; }
 
 STDMETHODIMP OrvoSource::Shutdown() {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return MF_E_SHUTDOWN;
   if (m_state != SourceStopped) HaltStreams(nullptr);
   // A stop that failed part-way leaves an ended thread behind; never leave it unjoined.
@@ -246,21 +213,12 @@ STDMETHODIMP OrvoSource::Shutdown() {
     if (m_streamArray[i]) m_streamArray[i]->Shutdown();
   }
   if (m_events) m_events->Shutdown();
-  for (DWORD i = 0; i < m_streamArray.GetCount(); ++i) {
-    if (m_streamArray[i]) m_streamArray[i]->Release();
-    m_streamArray[i] = nullptr;
-  }
+  for (DWORD i = 0; i < m_streamArray.GetCount(); ++i) m_streamArray[i].Reset();
   m_streamArray.SetSize(0);
   m_streamIndexById.Clear();
   m_pullQueue.clear();
-  if (m_pDescriptor) {
-    m_pDescriptor->Release();
-    m_pDescriptor = nullptr;
-  }
-  if (m_pRunningOp) {
-    m_pRunningOp->Release();
-    m_pRunningOp = nullptr;
-  }
+  m_pDescriptor.Reset();
+  m_pRunningOp.Reset();
   m_callback = nullptr;
   m_state = SourceShutdown;
   // m_events is kept (shut down) until destruction: stream methods in flight may still read it.
@@ -276,7 +234,7 @@ STDMETHODIMP OrvoSource::GetSourceAttributes(IMFAttributes** attributes) {
 STDMETHODIMP OrvoSource::GetStreamAttributes(DWORD streamIdentifier, IMFAttributes** attributes) {
   if (!attributes) return E_POINTER;
   *attributes = nullptr;
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (!m_pDescriptor) return E_FAIL;
   BOOL selected = FALSE;
   ComPtr<IMFStreamDescriptor> stream;
@@ -295,37 +253,35 @@ STDMETHODIMP OrvoSource::GetStreamAttributes(DWORD streamIdentifier, IMFAttribut
 STDMETHODIMP OrvoSource::SetD3DManager(IUnknown*) { return S_OK; }
 
 DWORD OrvoSource::streamCount() {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_streamArray.GetCount();
 }
 
-OrvoStream* OrvoSource::streamAt(DWORD index) {
-  SourceLock lock(&m_lock);
-  if (index >= m_streamArray.GetCount() || !m_streamArray[index]) return nullptr;
-  m_streamArray[index]->AddRef();
-  return m_streamArray[index];
+ComPtr<OrvoStream> OrvoSource::streamAt(DWORD index) {
+  CriticalSectionGuard lock(&m_lock);
+  return index < m_streamArray.GetCount() ? m_streamArray[index] : nullptr;
 }
 
 OrvoStream* OrvoSource::FindStream(DWORD identifier) {
   unsigned long index = 0;
   if (FAILED(m_streamIndexById.Find(static_cast<unsigned char>(identifier & 0xFF), &index))) return nullptr;
-  return index < m_streamArray.GetCount() ? m_streamArray[index] : nullptr;
+  return index < m_streamArray.GetCount() ? m_streamArray[index].Get() : nullptr;
 }
 
 bool OrvoSource::hasPullingThread() {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_pullingThread != nullptr;
 }
 
 size_t OrvoSource::pullQueueLength() {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   return m_pullQueue.size();
 }
 
 HRESULT OrvoSource::CheckOperation(OrvoSourceOp*) { return m_pRunningOp ? MF_E_NOTACCEPTING : S_OK; }
 
 HRESULT OrvoSource::ExecuteOperation(OrvoSourceOp* op) {
-  SourceLock lock(&m_lock);
+  CriticalSectionGuard lock(&m_lock);
   if (m_state == SourceShutdown) return S_OK;
   HRESULT hr = S_OK;
   switch (op->op()) {
@@ -349,9 +305,8 @@ HRESULT OrvoSource::ExecuteOperation(OrvoSourceOp* op) {
       hr = E_UNEXPECTED;
       break;
   }
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("OrvoSource::ExecuteOperation: operation %d failed 0x%X", op->op(), static_cast<unsigned>(hr));
-    if (m_state != SourceShutdown) m_events->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
+  if (LogIfFailed(hr, "OrvoSource::ExecuteOperation: operation %d", op->op()) && m_state != SourceShutdown) {
+    m_events->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
   }
   return hr;
 }
@@ -359,14 +314,12 @@ HRESULT OrvoSource::ExecuteOperation(OrvoSourceOp* op) {
 HRESULT OrvoSource::MarkRunning(OrvoSourceOp* op) {
   if (m_pRunningOp) return E_FAIL;
   m_pRunningOp = op;
-  op->AddRef();
   return S_OK;
 }
 
 void OrvoSource::CompleteOperation(OrvoSourceOp* op) {
-  if (!op || op != m_pRunningOp) return;
-  m_pRunningOp->Release();
-  m_pRunningOp = nullptr;
+  if (!op || op != m_pRunningOp.Get()) return;
+  m_pRunningOp.Reset();
   ScheduleProcessing();
 }
 
@@ -402,22 +355,9 @@ HRESULT OrvoSource::DoStart(OrvoStartOp* op) {
     hr = m_events->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &op->data());
   }
   if (SUCCEEDED(hr)) {
-    // An ended thread from an earlier start (host error, or a stop that failed part-way) cannot be
-    // reused; replace it so this start has a live one.
-    if (m_pullingThread && m_pullingThreadDone) joinPullingThread();
-    if (!m_pullingThread) {
-      try {
-        m_pullingThreadDone = false;
-        m_pullingThread.reset(new std::thread(&OrvoSource::pullingRoutine, this));
-      } catch (const std::system_error&) {
-        ORVO_LOG_DEBUG("OrvoSource::DoStart: pulling thread creation failed");
-        m_pullingThread.reset();
-        hr = E_OUTOFMEMORY;
-        m_events->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
-      }
-    }
+    hr = startPullingThread();
   } else {
-    ORVO_LOG_DEBUG("OrvoSource::DoStart: failed 0x%X", static_cast<unsigned>(hr));
+    LogIfFailed(hr, "OrvoSource::DoStart:");
     m_events->QueueEventParamVar(MESourceStarted, GUID_NULL, hr, nullptr);
   }
   CompleteOperation(op);
@@ -460,7 +400,7 @@ HRESULT OrvoSource::HaltStreams(OrvoSourceOp* op) {
   if (SUCCEEDED(hr)) {
     m_state = SourceStopping;
     for (DWORD i = 0; i < m_streamArray.GetCount() && SUCCEEDED(hr); ++i) {
-      OrvoStream* stream = m_streamArray[i];
+      OrvoStream* stream = m_streamArray[i].Get();
       if (!stream || !stream->selected()) continue;
       hr = stream->isShutdown() ? MF_E_SHUTDOWN : stream->Stop();
     }
@@ -475,173 +415,8 @@ HRESULT OrvoSource::HaltStreams(OrvoSourceOp* op) {
     m_events->QueueEventParamVar(MESourceStopped, GUID_NULL, hr, nullptr);
     CompleteOperation(op);
   }
-  if (FAILED(hr)) ORVO_LOG_DEBUG("OrvoSource::HaltStreams: failed 0x%X", static_cast<unsigned>(hr));
+  LogIfFailed(hr, "OrvoSource::HaltStreams:");
   return hr;
-}
-
-void OrvoSource::joinPullingThread() {
-  if (!m_pullingThread) return;
-  if (m_pullingThread->get_id() == std::this_thread::get_id()) {
-    // The host stopped or closed the player from inside its callback: a thread cannot join itself.
-    // It leaves by itself once the callback returns (the state is no longer started); until then
-    // it keeps the source alive with a reference of its own.
-    ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
-    AddRef();
-    m_releaseOnExit = true;
-    m_pullingThread->detach();
-  } else if (m_pullingThread->joinable()) {
-    m_pullingThread->join();
-  }
-  m_pullingThread.reset();
-}
-
-bool OrvoSource::pollLock() {
-  while (!TryEnterCriticalSection(&m_lock)) {
-    if (m_state != SourceStarted) return false;
-    Sleep(kPollMilliseconds);
-  }
-  if (m_state != SourceStarted) {
-    LeaveCriticalSection(&m_lock);
-    return false;
-  }
-  return true;
-}
-
-void OrvoSource::pullingRoutine() {
-  ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread started", static_cast<void*>(this));
-  if (!m_callback) {
-    m_pullingThreadDone = true;
-    return;
-  }
-  while (m_state == SourceStarted) {
-    if (!pollLock()) break;
-    bool have = !m_pullQueue.empty();
-    DWORD index = 0;
-    if (have) {
-      index = m_pullQueue.front();
-      m_pullQueue.pop_front();
-      if (index < m_streamArray.GetCount() && m_streamArray[index]) m_streamArray[index]->pullTaken();
-    }
-    LeaveCriticalSection(&m_lock);
-    if (!have) {
-      Sleep(kPollMilliseconds);
-      continue;
-    }
-    if (FAILED(requestData(index))) break;
-  }
-  ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread finished", static_cast<void*>(this));
-  m_pullingThreadDone = true;
-  if (m_releaseOnExit.exchange(false)) Release();  // may destroy the source: nothing may follow
-}
-
-void OrvoSource::endAllStreams() {
-  for (DWORD i = 0; i < m_streamArray.GetCount(); ++i) {
-    OrvoStream* stream = m_streamArray[i];
-    if (stream && stream->selected() && !stream->isShutdown()) stream->End();
-  }
-}
-
-HRESULT OrvoSource::requestData(DWORD index) {
-  if (!pollLock()) return S_FALSE;
-  DWORD count = m_streamArray.GetCount();
-  if (index >= count || !m_streamArray[index]) {
-    ORVO_LOG_DEBUG("OrvoSource::requestData: invalid stream index %d of %d streams", static_cast<int>(index),
-                   static_cast<int>(count));
-    LeaveCriticalSection(&m_lock);
-    return E_FAIL;
-  }
-  int identifier = static_cast<int>(m_streamArray[index]->identifier());
-  UINT32 bufferSize = m_streamArray[index]->bufferSize();
-  LeaveCriticalSection(&m_lock);
-
-  for (;;) {
-    ComPtr<IMFSample> sample;
-    ComPtr<IMFMediaBuffer> buffer;
-    HRESULT hr = MFCreateSample(&sample);
-    if (SUCCEEDED(hr)) hr = MFCreateAlignedMemoryBuffer(bufferSize, MF_16_BYTE_ALIGNMENT, &buffer);
-    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer.Get());
-    if (FAILED(hr)) {
-      // Without a sample the host can never be asked again: end the streams rather than leave the
-      // pipeline waiting for data that will not come.
-      ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d sample of %u bytes failed 0x%X, stopping playback...",
-                     identifier, static_cast<unsigned>(bufferSize), static_cast<unsigned>(hr));
-      if (!pollLock()) return S_OK;
-      endAllStreams();
-      LeaveCriticalSection(&m_lock);
-      return hr;
-    }
-
-    int64_t startTime = elapsedTime(10000000);
-    int result = m_callback(m_playerId, static_cast<unsigned char>(identifier), sample.Get(), 0);
-
-    if (!pollLock()) return S_OK;  // stopping: the filled sample is dropped
-    if (index >= m_streamArray.GetCount() || !m_streamArray[index]) {
-      ORVO_LOG_DEBUG("OrvoSource::requestData: invalid stream index %d of %d streams", static_cast<int>(index),
-                     static_cast<int>(m_streamArray.GetCount()));
-      LeaveCriticalSection(&m_lock);
-      return E_FAIL;
-    }
-    OrvoStream* stream = m_streamArray[index];
-
-    if (result == ORVO_REQUEST_OK) {
-      DWORD length = 0;
-      buffer->GetCurrentLength(&length);
-      if (length == 0) {
-        // Nothing to decode: ask again for the same request instead of handing the pipeline an
-        // empty sample (decoders reject them) or losing the request (the pipeline would wait).
-        ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d returned an empty sample, asking again", identifier);
-        LeaveCriticalSection(&m_lock);
-        Sleep(kEmptySampleRetryMilliseconds);
-        continue;
-      }
-      LONGLONG sampleTime = 0;
-      if (FAILED(sample->GetSampleTime(&sampleTime)) && !stream->untimedSampleReported()) {
-        // Delivered as it is: the pipeline decides what an untimed sample means. Logged once.
-        ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d delivered a sample without a time", identifier);
-        stream->setUntimedSampleReported();
-      }
-      hr = stream->AddSample(sample.Get());
-      if (SUCCEEDED(hr)) {
-        int64_t now = elapsedTime(10000000);
-        m_waitSum += now - startTime;
-        ++m_waitCount;
-        time_t wallClock = time(nullptr);
-        if (wallClock - m_lastWaitReport >= 10) {
-          ORVO_LOG_DEBUG("OrvoSource::requestData[%p]: stream %d average waiting time %lld", static_cast<void*>(this),
-                         identifier, static_cast<long long>(m_waitSum / m_waitCount));
-          m_waitSum = 0;
-          m_waitCount = 0;
-          m_lastWaitReport = wallClock;
-        }
-      }
-      LeaveCriticalSection(&m_lock);
-      return hr;
-    }
-
-    if (result == ORVO_REQUEST_BUFFER_TOO_SMALL) {
-      UINT32 needed = MFGetAttributeUINT32(sample.Get(), kNeededSizeKey, 0);
-      ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d insufficient buffer size %d, need %d, updating stream info",
-                     identifier, static_cast<int>(bufferSize), static_cast<int>(needed));
-      UINT32 grown = 0;
-      if (!BufferSizing::GrownBufferSize(bufferSize, needed, &grown)) {
-        ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d cannot grow its buffer from %u to a need of %u bytes, "
-                       "stopping playback...",
-                       identifier, static_cast<unsigned>(bufferSize), static_cast<unsigned>(needed));
-        endAllStreams();
-        LeaveCriticalSection(&m_lock);
-        return E_FAIL;
-      }
-      stream->setBufferSize(grown);
-      bufferSize = grown;
-      LeaveCriticalSection(&m_lock);
-      continue;
-    }
-
-    ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d received error %d, stopping playback...", identifier, result);
-    endAllStreams();
-    LeaveCriticalSection(&m_lock);
-    return E_FAIL;
-  }
 }
 
 }  // namespace MediaFoundation

@@ -37,10 +37,10 @@ class OrvoStream;
 // bookkeeping, end of stream) on standard work-queue threads through the OpQueue; the host callback
 // on the pulling thread.
 // Locking: m_lock guards everything, including the operation queue and every stream. In the
-// library's lock order it comes after the engine locks and before the log lock. Stop and Shutdown
-// join the pulling thread while holding m_lock, so the pulling thread never waits for m_lock: it
-// polls it with TryEnterCriticalSection and 1 ms sleeps and gives up once the state is no longer
-// SourceStarted. The host callback runs without m_lock.
+// library's lock order (see CriticalSectionGuard) it comes after the engine locks and before the
+// log lock. Stop and Shutdown join the pulling thread while holding m_lock, so the pulling thread
+// never waits for m_lock: it polls it with TryEnterCriticalSection and 1 ms sleeps and gives up
+// once the state is no longer SourceStarted. The host callback runs without m_lock.
 class OrvoSource : public BaseObject,
                    public RefCountedObject,
                    public OpQueue<OrvoSourceOp>,
@@ -93,8 +93,8 @@ class OrvoSource : public BaseObject,
   // Read-only views (tests, diagnostics); take the lock.
   int state() const { return m_state.load(); }
   DWORD streamCount();
-  // With an added reference, or null.
-  OrvoStream* streamAt(DWORD index);
+  // Null when there is no stream at that index.
+  Microsoft::WRL::ComPtr<OrvoStream> streamAt(DWORD index);
   // Null when the identifier's low 8 bits name no stream. No reference added; lock held by caller.
   OrvoStream* FindStream(DWORD identifier);
   bool hasPullingThread();
@@ -119,24 +119,48 @@ class OrvoSource : public BaseObject,
   HRESULT EndOfStream(OrvoSourceOp* op);
   HRESULT MarkRunning(OrvoSourceOp* op);
   void CompleteOperation(OrvoSourceOp* op);
+  // Makes sure a live pulling thread exists after a start. Lock held.
+  HRESULT startPullingThread();
   void joinPullingThread();
 
+  // The pulling thread (OrvoSourcePulling.cpp). Every section of it that needs m_lock enters it by
+  // polling (pollLock) and leaves it by scope.
   void pullingRoutine();
+  enum class PullTake { Taken, NoneWaiting, Stopping };
+  PullTake takePullRequest(DWORD* index);
   HRESULT requestData(DWORD index);
-  // Polls m_lock (try-enter, 1 ms sleeps); false once the state is no longer SourceStarted.
+  // One pull request on its way through the host: the sample offered now and what it was sized by.
+  struct PullCall {
+    DWORD index = 0;
+    int identifier = 0;
+    UINT32 bufferSize = 0;
+    Microsoft::WRL::ComPtr<IMFSample> sample;
+    Microsoft::WRL::ComPtr<IMFMediaBuffer> buffer;
+    int64_t startTime = 0;
+  };
+  // What the pulling thread does after the host answered, decided under m_lock.
+  enum class AfterAnswer { Finish, AskAgain, AskAgainLater };
+  AfterAnswer takeHostAnswer(PullCall& call, int result, HRESULT* status);
+  // The stream behind a pull request, or null after logging that the index is invalid. Lock held.
+  OrvoStream* streamForRequest(DWORD index);
+  void recordWait(int identifier, int64_t startTime);
+  // Enters m_lock by polling (try-enter, 1 ms sleeps) and answers true with it entered; false,
+  // without it, once the state is no longer SourceStarted.
   bool pollLock();
   // Ends every selected stream (end of stream, then end of presentation). Lock held.
   void endAllStreams();
 
+  // Recursive: an operation running under it may post further operations (a stream does so while
+  // it pumps samples), and posting takes it again.
   CRITICAL_SECTION m_lock;
   int m_playerId = 0;
   std::atomic<int> m_state{SourceInvalid};
-  IMFMediaEventQueue* m_events = nullptr;
-  IMFPresentationDescriptor* m_pDescriptor = nullptr;
-  GrowableArray<OrvoStream*> m_streamArray;
+  Microsoft::WRL::ComPtr<IMFMediaEventQueue> m_events;
+  Microsoft::WRL::ComPtr<IMFPresentationDescriptor> m_pDescriptor;
+  GrowableArray<Microsoft::WRL::ComPtr<OrvoStream>> m_streamArray;
   TinyMap<unsigned char, unsigned long> m_streamIndexById;
   long m_streamsToEnd = 0;
-  OrvoSourceOp* m_pRunningOp = nullptr;
+  Microsoft::WRL::ComPtr<OrvoSourceOp> m_pRunningOp;
   Common::Uri m_sourceUri;
   RequestDataCallback m_callback = nullptr;
   std::unique_ptr<std::thread> m_pullingThread;

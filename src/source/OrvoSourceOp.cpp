@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "common/ComAdopt.h"
+
 namespace ORVO {
 namespace MediaFoundation {
 
@@ -40,32 +42,23 @@ HRESULT OrvoSourceOp::SetData(const PROPVARIANT& value) {
 }
 
 OrvoStartOp::OrvoStartOp(IMFPresentationDescriptor* descriptor)
-    : OrvoSourceOp(SourceOpStart), m_pDescriptor(descriptor) {
-  if (m_pDescriptor) m_pDescriptor->AddRef();
-}
-
-OrvoStartOp::~OrvoStartOp() {
-  if (m_pDescriptor) m_pDescriptor->Release();
-}
+    : OrvoSourceOp(SourceOpStart), m_pDescriptor(descriptor) {}
 
 HRESULT OrvoStartOp::CreateStartOp(IMFPresentationDescriptor* descriptor, const PROPVARIANT* position,
                                    OrvoStartOp** op) {
   if (!op || !position) return E_POINTER;
-  *op = new (std::nothrow) OrvoStartOp(descriptor);
-  if (!*op) return E_OUTOFMEMORY;
-  HRESULT hr = (*op)->SetData(*position);
-  if (FAILED(hr)) {
-    (*op)->Release();
-    *op = nullptr;
-  }
+  *op = nullptr;
+  Microsoft::WRL::ComPtr<OrvoStartOp> created = AdoptRef(new (std::nothrow) OrvoStartOp(descriptor));
+  if (!created) return E_OUTOFMEMORY;
+  const HRESULT hr = created->SetData(*position);
+  if (SUCCEEDED(hr)) *op = created.Detach();
   return hr;
 }
 
 HRESULT OrvoStartOp::GetPresentationDescriptor(IMFPresentationDescriptor** descriptor) {
   if (!descriptor) return E_POINTER;
-  *descriptor = m_pDescriptor;
-  if (m_pDescriptor) m_pDescriptor->AddRef();
-  return S_OK;
+  *descriptor = nullptr;
+  return m_pDescriptor ? m_pDescriptor.CopyTo(descriptor) : S_OK;
 }
 
 }  // namespace MediaFoundation

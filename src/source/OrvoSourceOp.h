@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <mfidl.h>
 #include <propidl.h>
+#include <wrl/client.h>
 
 #include "source/RefCountedObject.h"
 
@@ -50,9 +51,8 @@ class OrvoStartOp : public OrvoSourceOp {
 
  private:
   explicit OrvoStartOp(IMFPresentationDescriptor* descriptor);
-  ~OrvoStartOp() override;
 
-  IMFPresentationDescriptor* m_pDescriptor;
+  Microsoft::WRL::ComPtr<IMFPresentationDescriptor> m_pDescriptor;
 };
 
 }  // namespace MediaFoundation

@@ -2,15 +2,15 @@
 
 #include <windows.h>
 #include <mfidl.h>
+#include <wrl/client.h>
 
 #include "source/BaseObject.h"
 #include "source/ComPtrList.h"
+#include "source/OrvoSource.h"
 #include "source/RefCountedObject.h"
 
 namespace ORVO {
 namespace MediaFoundation {
-
-class OrvoSource;
 
 // One elementary stream of an OrvoSource. The pipeline (Media Session or source reader) asks for
 // samples with RequestSample; the stream pairs its request tokens with the samples the host filled,
@@ -22,11 +22,6 @@ class OrvoSource;
 // source holds when it calls the other methods.
 class OrvoStream : public BaseObject, public RefCountedObject, public IMFMediaStream {
  public:
-  // The source's state codes, which the stream shares.
-  static constexpr int SourceStopped = 3;
-  static constexpr int SourceStarted = 5;
-  static constexpr int SourceShutdown = 6;
-
   static HRESULT CreateInstance(OrvoSource* source, DWORD index, DWORD identifier,
                                 IMFStreamDescriptor* descriptor, bool lowLatency, OrvoStream** stream);
 
@@ -59,19 +54,15 @@ class OrvoStream : public BaseObject, public RefCountedObject, public IMFMediaSt
   void pullTaken() { if (m_pullsOutstanding > 0) --m_pullsOutstanding; }
   void clearPullsOutstanding() { m_pullsOutstanding = 0; }
 
-  DWORD index() const { return m_index; }
   DWORD identifier() const { return m_identifier; }
-  int state() const { return m_state; }
-  bool isShutdown() const { return m_state == SourceShutdown; }
+  bool isShutdown() const { return m_state == OrvoSource::SourceShutdown; }
   bool selected() const { return m_selected != 0; }
   void setSelected(bool selected) { m_selected = selected ? 1 : 0; }
-  bool endOfStream() const { return m_endOfStream != 0; }
   UINT32 bufferSize() const { return m_bufferSize; }
   void setBufferSize(UINT32 size) { m_bufferSize = size; }
   UINT32 samplesAhead() const { return m_samplesAhead; }
   DWORD queuedSampleCount() const { return m_samples.GetCount(); }
   DWORD tokenCount() const { return m_tokens.GetCount(); }
-  DWORD pullsOutstanding() const { return m_pullsOutstanding; }
   // Whether a sample without a time has been reported already (logged once per stream).
   bool untimedSampleReported() const { return m_untimedSampleReported; }
   void setUntimedSampleReported() { m_untimedSampleReported = true; }
@@ -80,19 +71,22 @@ class OrvoStream : public BaseObject, public RefCountedObject, public IMFMediaSt
   OrvoStream(OrvoSource* source, DWORD index, DWORD identifier, IMFStreamDescriptor* descriptor,
              bool lowLatency);
   ~OrvoStream() override;
-  HRESULT initialize();
-  void sizeFromMediaType();
+  HRESULT initialize(bool lowLatency);
+  void sizeFromMediaType(bool lowLatency);
   void dropQueues();
+  // Posts an operation of this kind to the source; a pull carries this stream's index.
+  HRESULT postToSource(int kind);
   // Raises MEError with hr on the source's queue (not the stream's).
   void reportError(HRESULT hr);
 
-  OrvoSource* m_pSource;
+  // Held for the stream's whole life; the source breaks the cycle by dropping its streams at
+  // Shutdown.
+  Microsoft::WRL::ComPtr<OrvoSource> m_pSource;
   DWORD m_index;
   DWORD m_identifier;
-  bool m_lowLatency;
-  IMFStreamDescriptor* m_pStreamDescriptor;
-  IMFMediaEventQueue* m_events = nullptr;
-  int m_state = SourceStopped;
+  Microsoft::WRL::ComPtr<IMFStreamDescriptor> m_pStreamDescriptor;
+  Microsoft::WRL::ComPtr<IMFMediaEventQueue> m_events;
+  int m_state = OrvoSource::SourceStopped;  // the source's state codes
   int m_selected = 0;
   int m_endOfStream = 0;
   UINT32 m_bufferSize;

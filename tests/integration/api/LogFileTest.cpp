@@ -3,11 +3,11 @@
 
 #include <windows.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 
+#include "LogFile.h"
 #include "OrvoMedia.h"
 
 namespace {
@@ -17,13 +17,6 @@ std::wstring logPath() {
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring dir(path);
   return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"ORVO.Media.log";
-}
-
-std::string readLog() {
-  std::ifstream in(logPath().c_str(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 int refuse(int, unsigned char, IMFSample*, int) { return 1; }
@@ -50,7 +43,7 @@ TEST(LogFile, EnabledLogRecordsOpenFailuresInTheLineFormat) {
   Open(id, L"orvo://after-the-log");
   Close(id);
 
-  const std::string log = readLog();
+  const std::string log = orvo_test::ReadLog();
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log.substr(0, 3), "\xEF\xBB\xBF");
   std::istringstream lines(log.substr(3));

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "LogFile.h"
 #include "OrvoMedia.h"
 
 namespace {
@@ -70,17 +71,10 @@ Copy loadCopy(const std::wstring& name) {
   return copy;
 }
 
-size_t countOf(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 }  // namespace
 
 TEST(Unload, CleanUnloadWritesTheLastLine) {
-  const std::wstring log = besideExecutable(L"ORVO.Media.log");
-  const size_t before = countOf(readFile(log), "INFO  ORVO library unloaded");
+  const size_t logStart = orvo_test::LogSize();
   const std::wstring name = copyName(L"clean");
   Copy copy = loadCopy(name);
   ASSERT_TRUE(copy.module && copy.create && copy.close && copy.setLog);
@@ -92,7 +86,7 @@ TEST(Unload, CleanUnloadWritesTheLastLine) {
   ASSERT_TRUE(FreeLibrary(copy.module));
   EXPECT_EQ(GetModuleHandleW(name.c_str()), nullptr);
   DeleteFileW(besideExecutable(name).c_str());
-  EXPECT_EQ(countOf(readFile(log), "INFO  ORVO library unloaded"), before + 1);
+  EXPECT_EQ(orvo_test::CountOccurrences(orvo_test::ReadLog(logStart), "INFO  ORVO library unloaded"), 1);
 }
 
 // Runs the sample host in its own process (its own module instance and decoder registration) and

@@ -9,8 +9,10 @@
 #include "AudioCapture.h"
 #include "HostMediaTypes.h"
 #include "LiveHost.h"
+#include "LogFile.h"
 #include "Screenshot.h"
 #include "TestWindow.h"
+#include "Waiting.h"
 
 using e2e::LiveHost;
 using orvo_hostkit::HostFeeder;
@@ -37,9 +39,9 @@ class LiveFeed : public ::testing::Test {
  protected:
   void SetUp() override {
     SetLog(true);
-    m_logStart = e2e::LogSize();
+    m_logStart = orvo_test::LogSize();
   }
-  std::string log() const { return e2e::ReadLog(m_logStart); }
+  std::string log() const { return orvo_test::ReadLog(m_logStart); }
   size_t m_logStart = 0;
 };
 
@@ -95,7 +97,7 @@ TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
     capture.finish();
   }
   window.pump(500);
-  const int threadsBefore = e2e::ProcessThreadCount();
+  const int threadsBefore = orvo_test::ProcessThreadCount();
   {
     LiveHost host(window.hwnd(), true, Live());
     ASSERT_EQ(host.open(), Ok);
@@ -146,8 +148,8 @@ TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
   }
   // Close ended every thread the library started. Threads finish asynchronously after their join
   // or detach, so give the count a few seconds to settle.
-  for (int i = 0; i < 30 && e2e::ProcessThreadCount() > threadsBefore; ++i) window.pump(100);
-  EXPECT_LE(e2e::ProcessThreadCount(), threadsBefore);
+  for (int i = 0; i < 30 && orvo_test::ProcessThreadCount() > threadsBefore; ++i) window.pump(100);
+  EXPECT_LE(orvo_test::ProcessThreadCount(), threadsBefore);
 }
 
 TEST_F(LiveFeed, LowLatencyTrimsQueuesThatGrowAndSmoothDoesNot) {
@@ -159,11 +161,11 @@ TEST_F(LiveFeed, LowLatencyTrimsQueuesThatGrowAndSmoothDoesNot) {
     window.pump(3000);
   }
   const std::string lowLatency = log();
-  EXPECT_GE(e2e::CountOccurrences(lowLatency, "DxPlayer::flush: flushing..."), 1);
+  EXPECT_GE(orvo_test::CountOccurrences(lowLatency, "DxPlayer::flush: flushing..."), 1);
   EXPECT_NE(lowLatency.find("DxPlayer::StreamInt::renderingRoutine: stream 0 flushed "), std::string::npos);
   EXPECT_EQ(lowLatency.find("stream 0 flushed 0 buffers"), std::string::npos) << "a trim releases frames";
 
-  m_logStart = e2e::LogSize();
+  m_logStart = orvo_test::LogSize();
   {
     LiveHost host(window.hwnd(), false, Burst());
     ASSERT_EQ(host.open(L"orvo://live?renderingStrategy=Smooth"), Ok);
@@ -178,7 +180,7 @@ TEST_F(LiveFeed, SmoothShiftsTheStartOnLateFramesLowLatencyPresentsThemAtOnce) {
   for (const wchar_t* strategy : {L"smooth", L"lowlatency"}) {
     ResetVariants();
     g_stallAtCall = 40;
-    m_logStart = e2e::LogSize();
+    m_logStart = orvo_test::LogSize();
     {
       LiveHost host(window.hwnd(), false, Live(), &VariantCallback);
       ASSERT_EQ(host.open(std::wstring(L"orvo://live?renderingStrategy=") + strategy), Ok);
@@ -209,7 +211,7 @@ TEST_F(LiveFeed, TimestampGapOfASecondOrMoreResynchronises) {
   }
   const std::string text = log();
   EXPECT_NE(text.find("stream 0 too big timestamp gap"), std::string::npos);
-  EXPECT_GE(e2e::CountOccurrences(text, "stream 0 received base timestamp"), 2);
+  EXPECT_GE(orvo_test::CountOccurrences(text, "stream 0 received base timestamp"), 2);
   ResetVariants();
 }
 
@@ -219,24 +221,23 @@ TEST_F(LiveFeed, SilentStreamHoldsTheOtherForTheGraceOnlyAndABlockedHostCannotHa
   g_audioNeverDelivers = true;
   LiveHost host(window.hwnd(), true, Live(), &VariantCallback);
   ASSERT_EQ(host.open(), Ok);
-  const DWORD opened = GetTickCount();
   ASSERT_EQ(Play(host.id), Ok);
   window.pump(1500);
   EXPECT_EQ(log().find("all instances ready"), std::string::npos) << "held back by the silent stream";
   EXPECT_FALSE(e2e::QuadrantsMatch(Screenshot::Capture(), window.hwnd(), 640, 360)) << "held back by the silent stream";
   window.pump(3500);
-  const DWORD beforeShot = GetTickCount();
   const Screenshot released = Screenshot::Capture("e2e-grace.png");
   EXPECT_TRUE(e2e::QuadrantsMatch(released, window.hwnd(), 640, 360)) << "released after the grace";
   // Released playback starts from the sample in hand when the grace ends (about 3 s into the
   // feed), not from the first sample that was dropped long ago.
-  const std::string text = log();
-  const size_t ready = text.find("all instances ready, start timestamp ");
-  ASSERT_NE(ready, std::string::npos);
-  EXPECT_GE(std::stoll(text.substr(ready + 37)), 20000000LL);
-  (void)beforeShot;
-  (void)opened;
-  EXPECT_NE(log().find("all instances ready"), std::string::npos);
+  const std::string readyMark = "all instances ready, start timestamp ";
+  long long startTimestamp = -1;
+  for (const std::string& line : orvo_test::ReadLogLines(m_logStart)) {
+    const size_t at = line.find(readyMark);
+    if (at != std::string::npos) startTimestamp = std::stoll(line.substr(at + readyMark.size()));
+  }
+  ASSERT_NE(startTimestamp, -1) << "no start timestamp agreed";
+  EXPECT_GE(startTimestamp, 20000000LL);
 
   // The audio callback is blocked right now; Stop waits for that one call at most.
   const DWORD stopStart = GetTickCount();
@@ -285,9 +286,9 @@ TEST_F(LiveFeed, PlayTwiceAndRefusedOpens) {
     ASSERT_EQ(host.open(), Ok);
     ASSERT_EQ(Play(host.id), Ok);
     window.pump(300);
-    const int threads = e2e::ProcessThreadCount();
+    const int threads = orvo_test::ProcessThreadCount();
     EXPECT_EQ(Play(host.id), InvalidState);
-    EXPECT_EQ(e2e::ProcessThreadCount(), threads);
+    EXPECT_EQ(orvo_test::ProcessThreadCount(), threads);
     EXPECT_EQ(Pause(host.id), Failed);
   }
   {

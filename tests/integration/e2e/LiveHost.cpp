@@ -1,16 +1,14 @@
 #include "LiveHost.h"
 
 #include <mfapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
-#include <fstream>
 #include <vector>
-#include <sstream>
 
 #include "AdtsReader.h"
 #include "AnnexBReader.h"
 #include "HostMediaTypes.h"
+#include "MediaFiles.h"
 
 namespace e2e {
 
@@ -26,7 +24,7 @@ LiveHost::LiveHost(HWND window, bool withAudio, const HostFeeder::Options& optio
   if (window) SetPreviewWindow(id, window);
 
   std::unique_ptr<AnnexBReader> video(new AnnexBReader(AnnexBReader::Codec::H264, 30, 1));
-  video->Open(MediaPath(videoFile));
+  video->Open(orvo_test::MediaPath(videoFile));
   IMFMediaType* type = nullptr;
   CreateMediaType(id, &type);
   orvo_hostkit::DescribeH264(type, 640, 360, 30, 1);
@@ -36,7 +34,7 @@ LiveHost::LiveHost(HWND window, bool withAudio, const HostFeeder::Options& optio
 
   if (withAudio) {
     std::unique_ptr<AdtsReader> audio(new AdtsReader());
-    audio->Open(MediaPath(L"demo-440hz-48k-stereo.aac"));
+    audio->Open(orvo_test::MediaPath(L"demo-440hz-48k-stereo.aac"));
     CreateMediaType(id, &type);
     orvo_hostkit::DescribeAac(type, audio->format());
     AddMediaType(id, type);

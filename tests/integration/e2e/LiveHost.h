@@ -6,13 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "HostFeeder.h"
 #include "AudioCapture.h"
+#include "HostFeeder.h"
 #include "OrvoMedia.h"
-#include "LogFile.h"
-#include "MediaFiles.h"
 #include "Screenshot.h"
-#include "Waiting.h"
 
 namespace e2e {
 
@@ -30,12 +27,6 @@ struct LiveHost {
   ~LiveHost();
   int open(const std::wstring& uri = L"orvo://live");
 };
-
-using orvo_test::CountOccurrences;
-using orvo_test::LogSize;
-using orvo_test::MediaPath;
-using orvo_test::ProcessThreadCount;
-using orvo_test::ReadLog;
 
 // Test clip frame number from the 16 black/white blocks of its top row; -1 when the row is not
 // black and white (no picture, or a wrong one). clientWidth: the window's client width.

@@ -64,10 +64,9 @@ TEST_F(BadHostTest, TooSmallNearFourGigabytesIsRefusedNotWrappedAround) {
   answerTooSmall(0xFFFFFF00u);
   expectCleanEnd();
   EXPECT_TRUE(m_log->contains("cannot grow its buffer from 102400 to a need of 4294967040 bytes"));
-  OrvoStream* stream = m_source->streamAt(0);
+  ComPtr<OrvoStream> stream = m_source->streamAt(0);
   ASSERT_TRUE(stream);
   EXPECT_EQ(stream->bufferSize(), 102400u);  // never shrunk by a wrapped size
-  stream->Release();
 }
 
 TEST_F(BadHostTest, FilledWithoutDataIsAskedAgainAndNothingEmptyIsDelivered) {

@@ -9,6 +9,7 @@
 #include "source/OpQueue.h"
 #include "source/OrvoSourceOp.h"
 #include "source/RefCountedObject.h"
+#include "Waiting.h"
 
 using namespace ORVO::MediaFoundation;
 
@@ -45,17 +46,21 @@ class RecordingQueue : public RefCountedObject, public OpQueue<OrvoSourceOp> {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_executed;
   }
-  bool waitFor(size_t count, DWORD milliseconds = 3000) {
-    for (DWORD waited = 0; waited < milliseconds; waited += 5) {
-      if (executed().size() >= count) return true;
-      Sleep(5);
-    }
-    return false;
+  // Each scheduled work item holds a reference through the queue's callback until it has run; the
+  // test holds the only other one.
+  ULONG workItemsInFlight() {
+    AddRef();
+    return Release() - 1;
+  }
+  // True once `count` operations have run and no work item is left that could run another.
+  bool settlesAfter(size_t count, DWORD milliseconds = 3000) {
+    return orvo_test::WaitUntil([&] { return executed().size() >= count && workItemsInFlight() == 0; }, milliseconds);
   }
 
   std::atomic<bool> m_busy{false};
   std::atomic<int> m_overlaps{0};
   std::atomic<bool> m_holdBack{false};
+  std::atomic<int> m_checks{0};
   DWORD m_workMilliseconds = 0;
 
  protected:
@@ -69,7 +74,10 @@ class RecordingQueue : public RefCountedObject, public OpQueue<OrvoSourceOp> {
     m_busy = false;
     return S_OK;
   }
-  HRESULT CheckOperation(OrvoSourceOp*) override { return m_holdBack ? MF_E_NOTACCEPTING : S_OK; }
+  HRESULT CheckOperation(OrvoSourceOp*) override {
+    ++m_checks;
+    return m_holdBack ? MF_E_NOTACCEPTING : S_OK;
+  }
 
  private:
   ~RecordingQueue() override { DeleteCriticalSection(&m_lock); }
@@ -89,7 +97,7 @@ TEST(OpQueue, RunsOperationsInPostingOrderOneAtATime) {
     ASSERT_EQ(queue->post(i), S_OK);
     expected.push_back(i);
   }
-  ASSERT_TRUE(queue->waitFor(expected.size()));
+  ASSERT_TRUE(queue->settlesAfter(expected.size()));
   EXPECT_EQ(queue->executed(), expected);
   EXPECT_EQ(queue->m_overlaps.load(), 0);
   EXPECT_EQ(queue->pendingCount(), 0u);
@@ -101,18 +109,20 @@ TEST(OpQueue, HeldBackOperationWaitsAtTheFrontUntilRescheduled) {
   queue->m_holdBack = true;
   ASSERT_EQ(queue->post(1), S_OK);
   ASSERT_EQ(queue->post(2), S_OK);
-  Sleep(100);  // both work items ran and found the owner busy
+  // Both work items ran and found the owner busy.
+  ASSERT_TRUE(queue->settlesAfter(0));
+  EXPECT_EQ(queue->m_checks.load(), 2);
   EXPECT_TRUE(queue->executed().empty());
   EXPECT_EQ(queue->pendingCount(), 2u);
 
   queue->m_holdBack = false;
   ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
-  ASSERT_TRUE(queue->waitFor(1));
-  Sleep(50);
+  ASSERT_TRUE(queue->settlesAfter(1));
   // One work item runs one operation: the second waits for the next scheduling.
   EXPECT_EQ(queue->executed(), std::vector<int>{1});
+  EXPECT_EQ(queue->pendingCount(), 1u);
   ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
-  ASSERT_TRUE(queue->waitFor(2));
+  ASSERT_TRUE(queue->settlesAfter(2));
   EXPECT_EQ(queue->executed(), (std::vector<int>{1, 2}));
   queue->Release();
 }
@@ -121,37 +131,13 @@ TEST(OpQueue, WorkItemOnAnEmptyQueueDoesNothing) {
   RecordingQueue* queue = new RecordingQueue;
   queue->m_holdBack = true;
   ASSERT_EQ(queue->post(1), S_OK);
-  Sleep(50);
+  ASSERT_TRUE(queue->settlesAfter(0));
   queue->m_holdBack = false;
   // Two schedulings for one operation: the later work item finds the list empty.
   ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
   ASSERT_EQ(queue->ScheduleProcessing(), S_OK);
-  ASSERT_TRUE(queue->waitFor(1));
-  Sleep(50);
+  ASSERT_TRUE(queue->settlesAfter(1));
   EXPECT_EQ(queue->executed(), std::vector<int>{1});
+  EXPECT_EQ(queue->pendingCount(), 0u);
   queue->Release();
-}
-
-TEST(OrvoSourceOp, KeepsItsDataAndAnswersOnlyIUnknown) {
-  PROPVARIANT position;
-  PropVariantInit(&position);
-  position.vt = VT_I8;
-  position.hVal.QuadPart = 42;
-  OrvoStartOp* start = nullptr;
-  ASSERT_EQ(OrvoStartOp::CreateStartOp(nullptr, &position, &start), S_OK);
-  EXPECT_EQ(start->op(), OrvoSourceOp::SourceOpStart);
-  EXPECT_EQ(start->data().vt, VT_I8);
-  EXPECT_EQ(start->data().hVal.QuadPart, 42);
-  void* object = nullptr;
-  EXPECT_EQ(start->QueryInterface(__uuidof(IMFAsyncCallback), &object), E_NOINTERFACE);
-  EXPECT_EQ(start->QueryInterface(__uuidof(IUnknown), &object), S_OK);
-  static_cast<IUnknown*>(object)->Release();
-  start->Release();
-
-  OrvoSourceOp* pull = nullptr;
-  ASSERT_EQ(OrvoSourceOp::CreatePullOp(3, &pull), S_OK);
-  EXPECT_EQ(pull->op(), OrvoSourceOp::SourceOpPull);
-  EXPECT_EQ(pull->data().vt, VT_INT);
-  EXPECT_EQ(pull->data().intVal, 3);
-  EXPECT_EQ(pull->Release(), 0u);
 }

@@ -6,6 +6,10 @@ using namespace source_test;
 
 namespace {
 
+// Registered here once for the whole program: every source test needs Media Foundation.
+::testing::Environment* const g_mediaFoundation =
+    ::testing::AddGlobalTestEnvironment(new MediaFoundationEnvironment);
+
 const wchar_t kUri[] = L"orvo://low_latency_renderer";
 constexpr int kPlayerId = 17;
 
@@ -267,10 +271,9 @@ TEST_F(OrvoSourceTest, BufferTooSmallRetriesTheSameRequestWithTheGrownSize) {
   EXPECT_LT(calls[0].maxLength, 150000u);
   EXPECT_GE(calls[1].maxLength, 165888u);
   EXPECT_LT(calls[1].maxLength, 165888u + 16);
-  OrvoStream* stream = m_source->streamAt(0);
+  ComPtr<OrvoStream> stream = m_source->streamAt(0);
   ASSERT_TRUE(stream);
   EXPECT_EQ(stream->bufferSize(), 165888u);
-  stream->Release();
   // Later requests start at the grown size: no further answers of 7.
   ASSERT_EQ(streams[0]->RequestSample(nullptr), S_OK);
   ASSERT_TRUE(WaitForEvent(streams[0].Get(), MEMediaSample));
@@ -354,9 +357,7 @@ TEST_F(OrvoSourceTest, StopDuringASlowCallbackCompletesAfterItAndDropsTheSample)
     if (!event) break;
     EXPECT_NE(TypeOf(event.Get()), MEMediaSample);
   }
-  OrvoStream* stream = m_source->streamAt(0);
-  EXPECT_EQ(stream->queuedSampleCount(), 0u);
-  stream->Release();
+  EXPECT_EQ(m_source->streamAt(0)->queuedSampleCount(), 0u);
   CloseHandle(entered);
 }
 
@@ -373,7 +374,7 @@ TEST_F(OrvoSourceTest, ShutdownLeavesNoThreadBehind) {
   auto streams = StartAll(m_source);
   ASSERT_EQ(streams.size(), 1u);
   // The second call begins after the first has stored the handle (five samples are asked ahead).
-  ASSERT_TRUE(ScriptedHost::Instance().waitForCalls(2, 3000));
+  ASSERT_TRUE(orvo_test::WaitUntil([] { return ScriptedHost::Instance().callCount() >= 2; }, 3000));
   ASSERT_TRUE(threadHandle);
   EXPECT_EQ(WaitForSingleObject(threadHandle, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(m_source->Shutdown(), S_OK);

@@ -9,7 +9,7 @@ namespace {
 // Opens a source over one stream of the given type and hands back its stream object.
 struct OpenedStream {
   OrvoSource* source = nullptr;
-  OrvoStream* stream = nullptr;
+  ComPtr<OrvoStream> stream;
   OpenedStream(IMFMediaType* type, bool lowLatency) {
     EXPECT_EQ(OrvoSource::CreateInstance(&source), S_OK);
     source->m_lowLatency = lowLatency ? 1 : 0;
@@ -17,7 +17,7 @@ struct OpenedStream {
     stream = source->streamAt(0);
   }
   ~OpenedStream() {
-    if (stream) stream->Release();
+    stream.Reset();
     source->Shutdown();
     source->Release();
   }
@@ -166,7 +166,8 @@ TEST(OrvoStream, ReadAheadIsBoundedWhileThePipelineIsSlow) {
     ASSERT_EQ(streams[0]->RequestSample(nullptr), S_OK);
     ASSERT_TRUE(WaitForEvent(streams[0].Get(), MEMediaSample)) << i;
   }
-  Sleep(50);
+  // The one sample ahead after the last request is fetched, and nothing beyond it.
+  ASSERT_TRUE(orvo_test::WaitUntil([] { return ScriptedHost::Instance().callCount() >= 21; }, 3000));
   EXPECT_LE(ScriptedHost::Instance().callCount(), 21u);
   EXPECT_LE(opened.source->pullQueueLength(), 1u);
   EXPECT_LE(opened.stream->queuedSampleCount(), 1u);
@@ -191,14 +192,14 @@ TEST(OrvoStream, DeselectedStreamRefusesRequests) {
   ComPtr<IMFMediaEvent> event = NextEvent(source);
   ASSERT_EQ(TypeOf(event.Get()), MENewStream);
   EXPECT_EQ(TypeOf(NextEvent(source).Get()), MESourceStarted);
-  OrvoStream* audioStream = source->streamAt(1);
+  ComPtr<OrvoStream> audioStream = source->streamAt(1);
   ASSERT_TRUE(audioStream);
   EXPECT_FALSE(audioStream->selected());
   EXPECT_EQ(audioStream->RequestSample(nullptr), MF_E_INVALIDREQUEST);
   event = WaitForEvent(source, MEError);
   ASSERT_TRUE(event);
   EXPECT_EQ(StatusOf(event.Get()), MF_E_INVALIDREQUEST);
-  audioStream->Release();
+  audioStream.Reset();
   source->Shutdown();
   source->Release();
   ScriptedHost::Instance().reset(nullptr);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Waiting.h"
 #include "common/Guids.h"
 #include "log/Log.h"
 #include "source/OrvoSource.h"
@@ -112,13 +113,6 @@ class ScriptedHost {
   size_t callCount() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_calls.size();
-  }
-  bool waitForCalls(size_t count, DWORD milliseconds) {
-    for (DWORD waited = 0; waited < milliseconds; waited += 5) {
-      if (callCount() >= count) return true;
-      Sleep(5);
-    }
-    return callCount() >= count;
   }
 
  private:
@@ -275,14 +269,5 @@ class LogCapture {
   std::wstring m_path;
   ORVO::Log* m_log;
 };
-
-// True when the thread with this id has ended (or no longer exists).
-inline bool ThreadEnded(DWORD threadId, DWORD milliseconds = 2000) {
-  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
-  if (!thread) return true;
-  bool ended = WaitForSingleObject(thread, milliseconds) == WAIT_OBJECT_0;
-  CloseHandle(thread);
-  return ended;
-}
 
 }  // namespace source_test

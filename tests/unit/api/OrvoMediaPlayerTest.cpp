@@ -1,13 +1,27 @@
 #include <gtest/gtest.h>
 
-#include "SourceTestSupport.h"
+#include <mfapi.h>
+#include <wrl/client.h>
+
 #include "api/OrvoMediaPlayer.h"
 
-using namespace source_test;
+using Microsoft::WRL::ComPtr;
 using ORVO::Media::OrvoMediaPlayer;
 
+namespace {
+
+class MediaFoundationEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK); }
+};
+
+::testing::Environment* const g_mediaFoundation =
+    ::testing::AddGlobalTestEnvironment(new MediaFoundationEnvironment);
+
+}  // namespace
+
 // The player's side of host-fed streams: the descriptions a host adds before Open.
-TEST(HostStreamDescriptions, IdentifiersFollowAddOrderAndRestartAfterClose) {
+TEST(OrvoMediaPlayer, IdentifiersFollowAddOrderAndRestartAfterClose) {
   OrvoMediaPlayer player(3);
   ComPtr<IMFMediaType> types[3];
   for (auto& type : types) {
@@ -34,7 +48,7 @@ TEST(HostStreamDescriptions, IdentifiersFollowAddOrderAndRestartAfterClose) {
   EXPECT_EQ(player.streamIdentifierAt(0), 0u);
 }
 
-TEST(HostStreamDescriptions, CreateMediaTypeRefusesANullOutPointer) {
+TEST(OrvoMediaPlayer, CreateMediaTypeRefusesANullOutPointer) {
   OrvoMediaPlayer player(4);
   EXPECT_EQ(player.CreateMediaType(nullptr), InvalidArgument);
 }

@@ -1,0 +1,233 @@
+// OrvoSource's pulling thread: the one thread per source that asks the host for data, one pull
+// request at a time and in request order. Stop and Shutdown join it while they hold m_lock, so every
+// section of it that needs m_lock enters it by polling (pollLock) and leaves it by scope.
+#include <mfapi.h>
+
+#include <system_error>
+
+#include "common/Clock.h"
+#include "common/CriticalSectionGuard.h"
+#include "common/Guids.h"
+#include "log/Log.h"
+#include "source/BufferSizing.h"
+#include "source/OrvoSource.h"
+#include "source/OrvoStream.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ORVO {
+namespace MediaFoundation {
+
+namespace {
+
+// The pulling thread re-checks the state this often while the lock is busy or its FIFO is empty.
+constexpr DWORD kPollMilliseconds = 1;
+// A sample comes back empty: the host is asked again after this pause, so a host that keeps
+// answering 0 without data costs a poll, not a spinning core.
+constexpr DWORD kEmptySampleRetryMilliseconds = 1;
+
+}  // namespace
+
+HRESULT OrvoSource::startPullingThread() {
+  // An ended thread from an earlier start (host error, or a stop that failed part-way) cannot be
+  // reused; replace it so this start has a live one.
+  if (m_pullingThread && m_pullingThreadDone) joinPullingThread();
+  if (m_pullingThread) return S_OK;
+  try {
+    m_pullingThreadDone = false;
+    m_pullingThread = std::make_unique<std::thread>(&OrvoSource::pullingRoutine, this);
+  } catch (const std::system_error&) {
+    ORVO_LOG_DEBUG("OrvoSource::DoStart: pulling thread creation failed");
+    m_pullingThread.reset();
+    m_events->QueueEventParamVar(MEError, GUID_NULL, E_OUTOFMEMORY, nullptr);
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+void OrvoSource::joinPullingThread() {
+  if (!m_pullingThread) return;
+  if (m_pullingThread->get_id() == std::this_thread::get_id()) {
+    // The host stopped or closed the player from inside its callback: a thread cannot join itself.
+    // It leaves by itself once the callback returns (the state is no longer started); until then
+    // it keeps the source alive with a reference of its own.
+    ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
+    AddRef();
+    m_releaseOnExit = true;
+    m_pullingThread->detach();
+  } else if (m_pullingThread->joinable()) {
+    m_pullingThread->join();
+  }
+  m_pullingThread.reset();
+}
+
+bool OrvoSource::pollLock() {
+  while (!TryEnterCriticalSection(&m_lock)) {
+    if (m_state != SourceStarted) return false;
+    Sleep(kPollMilliseconds);
+  }
+  if (m_state == SourceStarted) return true;
+  CriticalSectionGuard entered(&m_lock, CriticalSectionGuard::kAlreadyEntered);  // only to learn it stops
+  return false;
+}
+
+void OrvoSource::pullingRoutine() {
+  ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread started", static_cast<void*>(this));
+  if (!m_callback) {
+    m_pullingThreadDone = true;
+    return;
+  }
+  while (m_state == SourceStarted) {
+    DWORD index = 0;
+    const PullTake take = takePullRequest(&index);
+    if (take == PullTake::Stopping) break;
+    if (take == PullTake::NoneWaiting) {
+      Sleep(kPollMilliseconds);
+      continue;
+    }
+    if (FAILED(requestData(index))) break;
+  }
+  ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread finished", static_cast<void*>(this));
+  m_pullingThreadDone = true;
+  if (m_releaseOnExit.exchange(false)) Release();  // may destroy the source: nothing may follow
+}
+
+OrvoSource::PullTake OrvoSource::takePullRequest(DWORD* index) {
+  if (!pollLock()) return PullTake::Stopping;
+  CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
+  if (m_pullQueue.empty()) return PullTake::NoneWaiting;
+  *index = m_pullQueue.front();
+  m_pullQueue.pop_front();
+  if (*index < m_streamArray.GetCount() && m_streamArray[*index]) m_streamArray[*index]->pullTaken();
+  return PullTake::Taken;
+}
+
+void OrvoSource::endAllStreams() {
+  for (DWORD i = 0; i < m_streamArray.GetCount(); ++i) {
+    OrvoStream* stream = m_streamArray[i].Get();
+    if (stream && stream->selected() && !stream->isShutdown()) stream->End();
+  }
+}
+
+OrvoStream* OrvoSource::streamForRequest(DWORD index) {
+  const DWORD count = m_streamArray.GetCount();
+  if (index < count && m_streamArray[index]) return m_streamArray[index].Get();
+  ORVO_LOG_DEBUG("OrvoSource::requestData: invalid stream index %d of %d streams", static_cast<int>(index),
+                 static_cast<int>(count));
+  return nullptr;
+}
+
+HRESULT OrvoSource::requestData(DWORD index) {
+  PullCall call;
+  call.index = index;
+  {
+    if (!pollLock()) return S_FALSE;
+    CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
+    OrvoStream* stream = streamForRequest(index);
+    if (!stream) return E_FAIL;
+    call.identifier = static_cast<int>(stream->identifier());
+    call.bufferSize = stream->bufferSize();
+  }
+
+  for (;;) {
+    call.sample.Reset();
+    call.buffer.Reset();
+    HRESULT hr = MFCreateSample(&call.sample);
+    if (SUCCEEDED(hr)) hr = MFCreateAlignedMemoryBuffer(call.bufferSize, MF_16_BYTE_ALIGNMENT, &call.buffer);
+    if (SUCCEEDED(hr)) hr = call.sample->AddBuffer(call.buffer.Get());
+    if (FAILED(hr)) {
+      // Without a sample the host can never be asked again: end the streams rather than leave the
+      // pipeline waiting for data that will not come.
+      ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d sample of %u bytes failed 0x%X, stopping playback...",
+                     call.identifier, static_cast<unsigned>(call.bufferSize), static_cast<unsigned>(hr));
+      if (!pollLock()) return S_OK;
+      CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
+      endAllStreams();
+      return hr;
+    }
+
+    call.startTime = elapsedTime(10000000);
+    const int result = m_callback(m_playerId, static_cast<unsigned char>(call.identifier), call.sample.Get(), 0);
+
+    HRESULT status = S_OK;
+    switch (takeHostAnswer(call, result, &status)) {
+      case AfterAnswer::Finish:
+        return status;
+      case AfterAnswer::AskAgainLater:
+        Sleep(kEmptySampleRetryMilliseconds);
+        break;
+      case AfterAnswer::AskAgain:
+        break;
+    }
+  }
+}
+
+OrvoSource::AfterAnswer OrvoSource::takeHostAnswer(PullCall& call, int result, HRESULT* status) {
+  *status = S_OK;
+  if (!pollLock()) return AfterAnswer::Finish;  // stopping: the filled sample is dropped
+  CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
+  OrvoStream* stream = streamForRequest(call.index);
+  if (!stream) {
+    *status = E_FAIL;
+    return AfterAnswer::Finish;
+  }
+  const int identifier = call.identifier;
+
+  if (result == ORVO_REQUEST_OK) {
+    DWORD length = 0;
+    call.buffer->GetCurrentLength(&length);
+    if (length == 0) {
+      // Nothing to decode: ask again for the same request instead of handing the pipeline an
+      // empty sample (decoders reject them) or losing the request (the pipeline would wait).
+      ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d returned an empty sample, asking again", identifier);
+      return AfterAnswer::AskAgainLater;
+    }
+    LONGLONG sampleTime = 0;
+    if (FAILED(call.sample->GetSampleTime(&sampleTime)) && !stream->untimedSampleReported()) {
+      // Delivered as it is: the pipeline decides what an untimed sample means. Logged once.
+      ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d delivered a sample without a time", identifier);
+      stream->setUntimedSampleReported();
+    }
+    *status = stream->AddSample(call.sample.Get());
+    if (SUCCEEDED(*status)) recordWait(identifier, call.startTime);
+    return AfterAnswer::Finish;
+  }
+
+  if (result == ORVO_REQUEST_BUFFER_TOO_SMALL) {
+    const UINT32 needed = MFGetAttributeUINT32(call.sample.Get(), kNeededSizeKey, 0);
+    ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d insufficient buffer size %d, need %d, updating stream info",
+                   identifier, static_cast<int>(call.bufferSize), static_cast<int>(needed));
+    UINT32 grown = 0;
+    if (!BufferSizing::GrownBufferSize(call.bufferSize, needed, &grown)) {
+      ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d cannot grow its buffer from %u to a need of %u bytes, "
+                     "stopping playback...",
+                     identifier, static_cast<unsigned>(call.bufferSize), static_cast<unsigned>(needed));
+      endAllStreams();
+      *status = E_FAIL;
+      return AfterAnswer::Finish;
+    }
+    stream->setBufferSize(grown);
+    call.bufferSize = grown;
+    return AfterAnswer::AskAgain;
+  }
+
+  ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d received error %d, stopping playback...", identifier, result);
+  endAllStreams();
+  *status = E_FAIL;
+  return AfterAnswer::Finish;
+}
+
+void OrvoSource::recordWait(int identifier, int64_t startTime) {
+  m_waitSum += elapsedTime(10000000) - startTime;
+  ++m_waitCount;
+  const time_t wallClock = time(nullptr);
+  if (wallClock - m_lastWaitReport < 10) return;
+  ORVO_LOG_DEBUG("OrvoSource::requestData[%p]: stream %d average waiting time %lld", static_cast<void*>(this),
+                 identifier, static_cast<long long>(m_waitSum / m_waitCount));
+  m_waitSum = 0;
+  m_waitCount = 0;
+  m_lastWaitReport = wallClock;
+}
+
+}  // namespace MediaFoundation
+}  // namespace ORVO
