@@ -57,7 +57,8 @@ HRESULT CompositionVisual::Create(ID3D11Device* device, HWND hwnd, const RECT* v
     ComPtr<IDXGIDevice> dxgiDevice;
     hr = device->QueryInterface(IID_PPV_ARGS(&dxgiDevice));
     if (FAILED(hr)) return hr;
-    hr = create(dxgiDevice.Get(), __uuidof(IDCompositionDevice), reinterpret_cast<void**>(shared.device.GetAddressOf()));
+    hr =
+        create(dxgiDevice.Get(), __uuidof(IDCompositionDevice), reinterpret_cast<void**>(shared.device.GetAddressOf()));
     if (FAILED(hr)) return hr;
     hr = shared.device->CreateTargetForHwnd(hwnd, TRUE, &shared.target);
     if (SUCCEEDED(hr)) hr = shared.device->CreateVisual(&shared.rootVisual);

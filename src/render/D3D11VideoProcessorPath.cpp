@@ -57,11 +57,15 @@ HRESULT D3D11VideoProcessorPath::FindBOBProcessorIndex(const void* owner, ID3D11
                                                        UINT* pIndex) {
   D3D11_VIDEO_PROCESSOR_CAPS caps = {};
   HRESULT hr = enumerator->GetVideoProcessorCaps(&caps);
-  if (LogIfFailed(hr, "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps", owner)) return hr;
+  if (LogIfFailed(hr, "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps", owner))
+    return hr;
   for (UINT i = 0; i < caps.RateConversionCapsCount; ++i) {
     D3D11_VIDEO_PROCESSOR_RATE_CONVERSION_CAPS rateCaps = {};
     hr = enumerator->GetVideoProcessorRateConversionCaps(i, &rateCaps);
-    if (LogIfFailed(hr, "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorRateConversionCaps", owner)) return hr;
+    if (LogIfFailed(
+            hr, "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorRateConversionCaps",
+            owner))
+      return hr;
     if ((rateCaps.ProcessorCaps & D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_DEINTERLACE_BOB) != 0) {
       *pIndex = i;
       return S_OK;
@@ -113,14 +117,17 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
   content.OutputHeight = textureDesc.Height;
   content.Usage = D3D11_VIDEO_USAGE_PLAYBACK_NORMAL;
   HRESULT hr = m_pDX11VideoDevice->CreateVideoProcessorEnumerator(&content, &m_pVideoProcessorEnum);
-  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator", m_owner)) return hr;
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator",
+                  m_owner))
+    return hr;
 
   UINT formatFlags = 0;
   hr = m_pVideoProcessorEnum->CheckVideoProcessorFormat(DXGI_FORMAT_B8G8R8A8_UNORM, &formatFlags);
   if (FAILED(hr) || (formatFlags & D3D11_VIDEO_PROCESSOR_FORMAT_SUPPORT_OUTPUT) == 0) {
     hr = MF_E_UNSUPPORTED_D3D_TYPE;
-    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->CheckVideoProcessorFormat failed 0x%X",
-                   m_owner, (unsigned)hr);
+    ORVO_LOG_DEBUG(
+        "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->CheckVideoProcessorFormat failed 0x%X",
+        m_owner, (unsigned)hr);
     return hr;
   }
 
@@ -132,18 +139,23 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
     return hr;
   }
   hr = m_pDX11VideoDevice->CreateVideoProcessor(m_pVideoProcessorEnum.Get(), index, &m_pVideoProcessor);
-  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor", m_owner)) return hr;
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor", m_owner))
+    return hr;
 
   if (frame.video3D != 0) {
     D3D11_VIDEO_PROCESSOR_CAPS caps = {};
     hr = m_pVideoProcessorEnum->GetVideoProcessorCaps(&caps);
-    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps", m_owner)) return hr;
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps",
+                    m_owner))
+      return hr;
     if ((caps.FeatureCaps & D3D11_VIDEO_PROCESSOR_FEATURE_CAPS_STEREO) != 0) {
       m_host.EnableStereo();
     }
     if (frame.fullscreen) {
       hr = m_host.FindClosestMatchingMode(textureDesc.Width, textureDesc.Height, m_host.StereoEnabled());
-      if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDXGIOutput1->FindClosestMatchingMode1", m_owner)) return hr;
+      if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDXGIOutput1->FindClosestMatchingMode1",
+                      m_owner))
+        return hr;
     }
   }
   return S_OK;
@@ -163,15 +175,20 @@ HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample*
   HRESULT hr = S_OK;
   if (!m_pDX11VideoDevice) {
     hr = frame.device->QueryInterface(IID_PPV_ARGS(&m_pDX11VideoDevice));
-    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)", m_owner)) return hr;
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
+                    m_owner))
+      return hr;
   }
   ComPtr<ID3D11VideoContext> videoContext;
   hr = frame.context->QueryInterface(IID_PPV_ARGS(&videoContext));
-  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3DImmediateContext->QueryInterface(ID3D11VideoContext)", m_owner)) return hr;
+  if (LogIfFailed(
+          hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3DImmediateContext->QueryInterface(ID3D11VideoContext)",
+          m_owner))
+    return hr;
 
   RECT previousSource = m_sourceRect;
-  const RECT previousDestination = LetterBoxDstRect(&previousSource, m_targetRect, frame.displayArea,
-                                                    frame.displayWidth, frame.displayHeight);
+  const RECT previousDestination =
+      LetterBoxDstRect(&previousSource, m_targetRect, frame.displayArea, frame.displayWidth, frame.displayHeight);
   m_targetRect = frame.target;
 
   hr = ensureProcessor(frame);
@@ -225,8 +242,10 @@ HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample*
   }
   ComPtr<ID3D11VideoProcessorOutputView> outputView;
   hr = m_pDX11VideoDevice->CreateVideoProcessorOutputView(backBuffer.Get(), m_pVideoProcessorEnum.Get(), &outputDesc,
-                                                           &outputView);
-  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorOutputView", m_owner)) return hr;
+                                                          &outputView);
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorOutputView",
+                  m_owner))
+    return hr;
 
   D3D11_VIDEO_PROCESSOR_INPUT_VIEW_DESC inputDesc = {};
   inputDesc.FourCC = 0;
@@ -235,14 +254,18 @@ HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample*
   inputDesc.Texture2D.ArraySlice = frame.subresource;
   ComPtr<ID3D11VideoProcessorInputView> inputView;
   hr = m_pDX11VideoDevice->CreateVideoProcessorInputView(frame.texture, m_pVideoProcessorEnum.Get(), &inputDesc,
-                                                          &inputView);
-  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#1", m_owner)) return hr;
+                                                         &inputView);
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#1",
+                  m_owner))
+    return hr;
   ComPtr<ID3D11VideoProcessorInputView> evInputView;
   if (frame.video3D != 0 && frame.format3D == k3DFormatMultiView && frame.evTexture != nullptr) {
     inputDesc.Texture2D.ArraySlice = frame.evSubresource;
     hr = m_pDX11VideoDevice->CreateVideoProcessorInputView(frame.evTexture, m_pVideoProcessorEnum.Get(), &inputDesc,
-                                                            &evInputView);
-    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#2", m_owner)) return hr;
+                                                           &evInputView);
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#2",
+                    m_owner))
+      return hr;
   }
 
   ID3D11VideoProcessor* processor = m_pVideoProcessor.Get();

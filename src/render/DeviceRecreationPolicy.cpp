@@ -27,8 +27,8 @@ UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode) {
 }
 
 RecreationReason DeviceRecreationPolicy::Check(bool hasDevice, bool monitorChanged, UINT* driverType) {
-  const RecreationReason reason = DeviceRecreationReason(hasDevice, monitorChanged, m_forceRecreation,
-                                                         m_recreationPeriod, g_frameCounter.load());
+  const RecreationReason reason =
+      DeviceRecreationReason(hasDevice, monitorChanged, m_forceRecreation, m_recreationPeriod, g_frameCounter.load());
   if (reason != RecreationReason::None) {
     const UINT mode = NextDeviceCreationMode(reason, g_deviceCreationMode.load());
     g_deviceCreationMode = mode;

@@ -85,15 +85,15 @@ HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
   // host's window black.
   const HRESULT ladderResult = hr;
   if (!m_compatibility) {
-    ORVO_LOG_ERROR("Dx11Renderer::CreateDXGIManagerAndDevice[%p]: no device with ID3D11VideoDevice, using "
-                   "compatibility presentation",
-                   m_owner);
+    ORVO_LOG_ERROR(
+        "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: no device with ID3D11VideoDevice, using "
+        "compatibility presentation",
+        m_owner);
   }
   const UINT plainFlags = (kCreationFlags & ~D3D11_CREATE_DEVICE_VIDEO_SUPPORT) | D3D11_CREATE_DEVICE_BGRA_SUPPORT;
   hr = g_devicePlatform.createDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, plainFlags, kLevels, levelCount,
                                      D3D11_SDK_VERSION, &m_pD3D11Device, nullptr, nullptr);
-  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice(compatibility)",
-                       m_owner)) {
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice(compatibility)", m_owner)) {
     m_pD3D11Device.Reset();
     return m_compatibility ? hr : ladderResult;
   }

@@ -13,9 +13,9 @@ namespace MediaFoundation {
 // machines this test bed is not (a GPU whose device has the video interface); hosts never do.
 struct Dx11DevicePlatform {
   // Same contract as D3D11CreateDevice.
-  HRESULT(WINAPI* createDevice)(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags,
-                                const D3D_FEATURE_LEVEL* levels, UINT levelCount, UINT sdkVersion,
-                                ID3D11Device** device, D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context);
+  HRESULT(WINAPI* createDevice)
+  (IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags, const D3D_FEATURE_LEVEL* levels,
+   UINT levelCount, UINT sdkVersion, ID3D11Device** device, D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context);
   // S_OK when the device offers ID3D11VideoDevice; the failure of that query otherwise.
   HRESULT (*checkVideoSupport)(ID3D11Device* device);
 };

@@ -168,8 +168,8 @@ HRESULT Dx11Renderer::createAllocator(bool initialise) {
               "Dx11Renderer::GetService[%p]: pMFAttributes2->SetUINT32(MF_SA_D3D11_USAGE)", this);
   ORVO_RETURN_IF_FAILED(attributes->SetUINT32(MF_SA_D3D11_AWARE, 1),
                         "Dx11Renderer::GetService[%p]: pMFAttributes2->SetUINT32(MF_SA_D3D11_AWARE)", this);
-  const HRESULT hr = m_pCurrentMediaType ? m_pSampleAllocator->InitializeSampleAllocatorEx(
-                                               2, 16, attributes.Get(), m_pCurrentMediaType.Get())
+  const HRESULT hr = m_pCurrentMediaType ? m_pSampleAllocator->InitializeSampleAllocatorEx(2, 16, attributes.Get(),
+                                                                                           m_pCurrentMediaType.Get())
                                          : E_FAIL;
   LogIfFailed(hr, "Dx11Renderer::GetService[%p]: InitializeSampleAllocatorEx", this);
   return hr;
@@ -350,8 +350,8 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   *pbDeviceChanged = FALSE;
 
   DWORD bufferCount = 0;
-  ORVO_RETURN_IF_FAILED(pSample->GetBufferCount(&bufferCount), "Dx11Renderer::ProcessFrame[%p]: pSample->GetBufferCount",
-                        this);
+  ORVO_RETURN_IF_FAILED(pSample->GetBufferCount(&bufferCount),
+                        "Dx11Renderer::ProcessFrame[%p]: pSample->GetBufferCount", this);
   ComPtr<IMFMediaBuffer> buffer, evBuffer;
   if (bufferCount == 1) {
     ORVO_RETURN_IF_FAILED(pSample->GetBufferByIndex(0, &buffer),

@@ -92,8 +92,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   // Engine-facing operations.
   HRESULT SetCurrentMediaType(IMFMediaType* pMediaType);
   HRESULT SetVideoRect(const RECT* pRect);
-  HRESULT ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSample, UINT* punInterlaceMode,
-                       BOOL* pbDeviceChanged, BOOL* pbProcessAgain, IMFSample** ppOutputSample);
+  HRESULT ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSample, UINT* punInterlaceMode, BOOL* pbDeviceChanged,
+                       BOOL* pbProcessAgain, IMFSample** ppOutputSample);
   HRESULT PresentFrame();
   // Always MF_E_SHUTDOWN; callers ignore it.
   HRESULT Shutdown();
@@ -127,8 +127,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   HRESULT applyMediaType(IMFMediaType* pType, bool setXVPInput);
   HRESULT processFrameCompatible(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, const RECT& target);
   HRESULT processFrameOnTexture(IMFMediaType* pCurrentType, IMFSample* pSample, IMFMediaBuffer* pBuffer,
-                                IMFMediaBuffer* pEVBuffer, const RECT& target, UINT interlaceMode,
-                                BOOL* pbProcessAgain, IMFSample** ppOutputSample);
+                                IMFMediaBuffer* pEVBuffer, const RECT& target, UINT interlaceMode, BOOL* pbProcessAgain,
+                                IMFSample** ppOutputSample);
   HRESULT createAllocator(bool initialise);
   bool isWindowTargetEmpty(RECT* target);
 

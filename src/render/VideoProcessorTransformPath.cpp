@@ -33,8 +33,9 @@ HRESULT CopyAttribute(IMFAttributes* from, IMFAttributes* to, REFGUID key) {
 HRESULT VideoProcessorTransformPath::Create(IMFDXGIDeviceManager* manager) {
   m_pXVP.Reset();
   m_pXVPControl.Reset();
-  ORVO_RETURN_IF_FAILED(CoCreateInstance(kCLSID_VideoProcessorMFT, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&m_pXVP)),
-                        "Dx11Renderer::CreateXVP[%p]: CoCreateInstance(CLSID_VideoProcessorMFT)", m_owner);
+  ORVO_RETURN_IF_FAILED(
+      CoCreateInstance(kCLSID_VideoProcessorMFT, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&m_pXVP)),
+      "Dx11Renderer::CreateXVP[%p]: CoCreateInstance(CLSID_VideoProcessorMFT)", m_owner);
   ORVO_RETURN_IF_FAILED(m_pXVP->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, reinterpret_cast<ULONG_PTR>(manager)),
                         "Dx11Renderer::CreateXVP[%p]: m_pXVP->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER)", m_owner);
   ComPtr<IMFAttributes> attributes;
@@ -76,9 +77,10 @@ HRESULT VideoProcessorTransformPath::setOutputMediaType(IMFMediaType* pType, con
                         "Dx11Renderer::SetXVPOutputMediaType[%p]: pMTOutput->SetGUID(MF_MT_MAJOR_TYPE)", m_owner);
   ORVO_RETURN_IF_FAILED(output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32),
                         "Dx11Renderer::SetXVPOutputMediaType[%p]: pMTOutput->SetGUID(MF_MT_SUBTYPE)", m_owner);
-  ORVO_RETURN_IF_FAILED(MFSetAttributeSize(output.Get(), MF_MT_FRAME_SIZE, static_cast<UINT32>(target.right - target.left),
-                                           static_cast<UINT32>(target.bottom - target.top)),
-                        "Dx11Renderer::SetXVPOutputMediaType[%p]: MFSetAttributeSize(MF_MT_FRAME_SIZE)", m_owner);
+  ORVO_RETURN_IF_FAILED(
+      MFSetAttributeSize(output.Get(), MF_MT_FRAME_SIZE, static_cast<UINT32>(target.right - target.left),
+                         static_cast<UINT32>(target.bottom - target.top)),
+      "Dx11Renderer::SetXVPOutputMediaType[%p]: MFSetAttributeSize(MF_MT_FRAME_SIZE)", m_owner);
   ORVO_RETURN_IF_FAILED(CopyAttribute(pType, output.Get(), MF_MT_FRAME_RATE),
                         "Dx11Renderer::SetXVPOutputMediaType[%p]: CopyAttribute(MF_MT_FRAME_RATE)", m_owner);
   ORVO_RETURN_IF_FAILED(CopyAttribute(pType, output.Get(), MF_MT_PIXEL_ASPECT_RATIO),
@@ -104,15 +106,16 @@ HRESULT VideoProcessorTransformPath::rebuild(const VideoPathFrame& frame, const 
 
   D3D11_VIDEO_PROCESSOR_CAPS caps = {};
   ORVO_RETURN_IF_FAILED(m_pVideoProcessorEnum->GetVideoProcessorCaps(&caps),
-                        "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps", m_owner);
+                        "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps",
+                        m_owner);
   if (caps.FeatureCaps & D3D11_VIDEO_PROCESSOR_FEATURE_CAPS_STEREO) m_host.EnableStereo();
   if (frame.fullscreen) {
     ORVO_RETURN_IF_FAILED(m_host.FindClosestMatchingMode(textureDesc.Width, textureDesc.Height, m_host.StereoEnabled()),
                           "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pDXGIOutput1->FindClosestMatchingMode1", m_owner);
   }
   ComPtr<IMFAttributes> attributes;
-  ORVO_RETURN_IF_FAILED(m_pXVP->GetAttributes(&attributes), "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->GetAttributes",
-                        m_owner);
+  ORVO_RETURN_IF_FAILED(m_pXVP->GetAttributes(&attributes),
+                        "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->GetAttributes", m_owner);
   ORVO_RETURN_IF_FAILED(attributes->SetUINT32(kMF_ENABLE_3DVIDEO_OUTPUT, frame.format3D != 0 ? 1 : 0),
                         "Dx11Renderer::ProcessFrameUsingXVP[%p]: pAttributes->SetUINT32(MF_ENABLE_3DVIDEO_OUTPUT)",
                         m_owner);
@@ -121,9 +124,9 @@ HRESULT VideoProcessorTransformPath::rebuild(const VideoPathFrame& frame, const 
 
 HRESULT VideoProcessorTransformPath::reconfigure(IMFMediaType* pCurrentType, bool setOutputType,
                                                  bool destinationChanged, bool sourceChanged, const RECT& source) {
-  ORVO_RETURN_IF_FAILED(m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0),
-                        "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING)",
-                        m_owner);
+  ORVO_RETURN_IF_FAILED(
+      m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0),
+      "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING)", m_owner);
   if (setOutputType) {
     const HRESULT hr = setOutputMediaType(pCurrentType, m_targetRect);
     if (FAILED(hr)) return hr;
@@ -148,9 +151,9 @@ HRESULT VideoProcessorTransformPath::ProcessFrame(const VideoPathFrame& frame, I
                                                   IMFSample* pSample, IMFSample** ppOutputSample, BOOL* pbInputUsed) {
   *pbInputUsed = FALSE;
   if (!m_pDX11VideoDevice) {
-    ORVO_RETURN_IF_FAILED(
-        frame.device->QueryInterface(IID_PPV_ARGS(&m_pDX11VideoDevice)),
-        "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)", m_owner);
+    ORVO_RETURN_IF_FAILED(frame.device->QueryInterface(IID_PPV_ARGS(&m_pDX11VideoDevice)),
+                          "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
+                          m_owner);
   }
   // Only asked for: a context without the video interface cannot serve the transform either.
   ComPtr<ID3D11VideoContext> videoContext;
@@ -212,8 +215,8 @@ HRESULT VideoProcessorTransformPath::process(IMFSample* pSample, IMFSample** ppO
     if (ppOutputSample != nullptr) *ppOutputSample = renderTarget.Detach();
     return hr;
   }
-  ORVO_RETURN_IF_FAILED(m_pXVP->ProcessInput(0, pSample, 0), "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessInput",
-                        m_owner);
+  ORVO_RETURN_IF_FAILED(m_pXVP->ProcessInput(0, pSample, 0),
+                        "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pXVP->ProcessInput", m_owner);
   *pbInputUsed = TRUE;
   output = {};
   output.pSample = renderTarget.Get();

@@ -78,6 +78,7 @@ class WasapiRenderer {
   HRESULT checkDecodedType(IMFMediaType* decodedType, UINT32* rate, UINT32* channels, UINT32* bits,
                            UINT32* blockAlign, GUID* subtype);
   HRESULT createResampler(IMFMediaType* decodedType, const GUID& mixSubtype);
+  // Looks up this process's audio session; the search never changes Initialize's result.
   void findSessionVolume();
   // Feeds one sample through the resampler and stages everything it produces.
   HRESULT resample(IMFSample* sample);
@@ -92,7 +93,6 @@ class WasapiRenderer {
   Microsoft::WRL::ComPtr<IMMDevice> m_pDevice;
   Microsoft::WRL::ComPtr<IAudioClient> m_pAudioClient;
   Microsoft::WRL::ComPtr<IAudioRenderClient> m_pRenderClient;
-  Microsoft::WRL::ComPtr<ISimpleAudioVolume> m_pSessionVolume;  // held, not used: volume is software
   WAVEFORMATEX* m_pMixFormat = nullptr;                          // CoTaskMemFree
   int32_t m_decodedBufferBytes = 0;
   int32_t m_outputBufferBytes = 0;
