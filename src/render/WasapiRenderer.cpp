@@ -56,8 +56,7 @@ WasapiRenderer::~WasapiRenderer() {
   m_pending.reset();
   m_pRenderClient.Reset();
   m_pAudioClient.Reset();
-  CoTaskMemFree(m_pMixFormat);
-  m_pMixFormat = nullptr;
+  m_pMixFormat.reset();
   m_pDevice.Reset();
 }
 
@@ -115,9 +114,11 @@ HRESULT WasapiRenderer::Initialize(IMFMediaType* decodedType, const std::wstring
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pEnumerator->GetDefaultAudioEndpoint", this)) return hr;
   hr = m_pDevice->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(m_pAudioClient.GetAddressOf()));
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pDevice->Activate", this)) return hr;
-  hr = m_pAudioClient->GetMixFormat(&m_pMixFormat);
+  WAVEFORMATEX* mixFormat = nullptr;
+  hr = m_pAudioClient->GetMixFormat(&mixFormat);
+  m_pMixFormat.reset(mixFormat);
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->GetMixFormat", this)) return hr;
-  hr = m_pAudioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, m_pMixFormat, nullptr);
+  hr = m_pAudioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, m_pMixFormat.get(), nullptr);
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->Initialize", this)) return hr;
   UINT32 frames = 0;
   hr = m_pAudioClient->GetBufferSize(&frames);

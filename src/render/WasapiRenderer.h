@@ -64,7 +64,7 @@ class WasapiRenderer {
   int32_t bufferFrames() const { return m_bufferFrames; }
   int32_t mixBlockAlign() const { return m_mixBlockAlign; }
   bool mixIsFloat() const { return m_mixIsFloat; }
-  const WAVEFORMATEX* mixFormat() const { return m_pMixFormat; }
+  const WAVEFORMATEX* mixFormat() const { return m_pMixFormat.get(); }
   bool usesResampler() const { return m_pResampler != nullptr; }
   size_t pendingBytes() const { return m_pendingBytes; }
   float volume() const { return m_volume; }
@@ -93,7 +93,10 @@ class WasapiRenderer {
   Microsoft::WRL::ComPtr<IMMDevice> m_pDevice;
   Microsoft::WRL::ComPtr<IAudioClient> m_pAudioClient;
   Microsoft::WRL::ComPtr<IAudioRenderClient> m_pRenderClient;
-  WAVEFORMATEX* m_pMixFormat = nullptr;                          // CoTaskMemFree
+  struct CoTaskMemDeleter {
+    void operator()(void* memory) const { CoTaskMemFree(memory); }
+  };
+  std::unique_ptr<WAVEFORMATEX, CoTaskMemDeleter> m_pMixFormat;
   int32_t m_decodedBufferBytes = 0;
   int32_t m_outputBufferBytes = 0;
   int32_t m_mixBlockAlign = 0;
