@@ -57,8 +57,6 @@ HRESULT CMonitorArray::InitializeDisplaySystem(HWND hwnd) {
   return HRESULT_FROM_WIN32(GetLastError());
 }
 
-HRESULT CMonitorArray::Reserved() { return E_NOTIMPL; }
-
 void CMonitorArray::TerminateDisplaySystem() {
   for (UINT i = 0; i < kMaxMonitors; ++i) ClearMonitor(&m_monitors[i]);
   m_count = 0;

@@ -37,17 +37,16 @@ class CMonitorArray {
   static constexpr UINT kMaxMonitors = 16;
 
   CMonitorArray();
-  virtual ~CMonitorArray();
+  ~CMonitorArray();
   CMonitorArray(const CMonitorArray&) = delete;
   CMonitorArray& operator=(const CMonitorArray&) = delete;
 
   // Enumerates the monitors; S_OK when at least one was stored, else the last Win32 error.
-  virtual HRESULT InitializeDisplaySystem(HWND hwnd);
-  virtual HRESULT Reserved();
-  virtual void TerminateDisplaySystem();
+  HRESULT InitializeDisplaySystem(HWND hwnd);
+  void TerminateDisplaySystem();
   // Appends one entry; returns whether enumeration should go on.
-  virtual BOOL AddMonitor(HMONITOR hMonitor);
-  virtual void ClearMonitor(MonitorEntry* pEntry);
+  BOOL AddMonitor(HMONITOR hMonitor);
+  void ClearMonitor(MonitorEntry* pEntry);
 
   MonitorEntry* FindMonitor(HMONITOR hMonitor);
   HRESULT MatchGUID(UINT index, UINT* pPosition);

@@ -1,6 +1,8 @@
 #include "render/CompatibilityPresenter.h"
 
 #include <d3dcompiler.h>
+#include <mfapi.h>
+#include <mferror.h>
 
 #include <cstring>
 
@@ -105,6 +107,72 @@ HRESULT CompatibilityPresenter::Initialize(ID3D11Device* pDevice) {
   if (FAILED(hr)) {
     ORVO_LOG_DEBUG("CompatibilityPresenter::Initialize: CreateBuffer failed 0x%X", (unsigned)hr);
   }
+  return hr;
+}
+
+HRESULT CompatibilityPresenter::CheckFrameType(IMFMediaType* pType, UINT32* pWidth, UINT32* pHeight) {
+  GUID subtype = GUID_NULL;
+  pType->GetGUID(MF_MT_SUBTYPE, &subtype);
+  HRESULT hr;
+  if (subtype != MFVideoFormat_RGB32 && subtype != MFVideoFormat_ARGB32) {
+    hr = MF_E_INVALIDMEDIATYPE;
+    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: compatibility presentation takes RGB32 only, failed 0x%X", m_owner,
+                   (unsigned)hr);
+    return hr;
+  }
+  *pWidth = *pHeight = 0;
+  hr = MFGetAttributeSize(pType, MF_MT_FRAME_SIZE, pWidth, pHeight);
+  if (SUCCEEDED(hr) && (*pWidth == 0 || *pHeight == 0)) hr = MF_E_INVALIDMEDIATYPE;
+  LogIfFailed(hr, "Dx11Renderer::ProcessFrame[%p]: MFGetAttributeSize(MF_MT_FRAME_SIZE)", m_owner);
+  return hr;
+}
+
+HRESULT CompatibilityPresenter::UploadBuffer(ID3D11DeviceContext* pContext, IMFMediaType* pType,
+                                             IMFMediaBuffer* pBuffer, UINT width, UINT height) {
+  ComPtr<IMF2DBuffer> buffer2D;
+  BYTE* data = nullptr;
+  LONG pitch = 0;
+  if (FAILED(pBuffer->QueryInterface(IID_PPV_ARGS(&buffer2D))) || FAILED(buffer2D->Lock2D(&data, &pitch))) {
+    return uploadPlainBuffer(pContext, pType, pBuffer, width, height);
+  }
+  HRESULT hr;
+  if (static_cast<ULONG>(pitch < 0 ? -pitch : pitch) < width * 4) {
+    hr = MF_E_BUFFERTOOSMALL;
+    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: pitch %ld below width %u failed 0x%X", m_owner, (long)pitch, width,
+                   (unsigned)hr);
+  } else {
+    hr = Upload(pContext, data, pitch, width, height);
+  }
+  buffer2D->Unlock2D();
+  return hr;
+}
+
+HRESULT CompatibilityPresenter::uploadPlainBuffer(ID3D11DeviceContext* pContext, IMFMediaType* pType,
+                                                  IMFMediaBuffer* pBuffer, UINT width, UINT height) {
+  BYTE* data = nullptr;
+  DWORD maxLength = 0, length = 0;
+  ORVO_RETURN_IF_FAILED(pBuffer->Lock(&data, &maxLength, &length), "Dx11Renderer::ProcessFrame[%p]: pBuffer->Lock",
+                        m_owner);
+  LONG stride = static_cast<LONG>(width * 4);
+  UINT32 typeStride = 0;
+  if (SUCCEEDED(pType->GetUINT32(MF_MT_DEFAULT_STRIDE, &typeStride))) {
+    LONG signedStride = static_cast<LONG>(static_cast<INT32>(typeStride));
+    LONG magnitude = signedStride < 0 ? -signedStride : signedStride;
+    if (magnitude >= stride) stride = signedStride;
+  }
+  const ULONGLONG rowBytes = static_cast<ULONGLONG>(stride < 0 ? -stride : stride);
+  const ULONGLONG needed = rowBytes * (height - 1) + static_cast<ULONGLONG>(width) * 4;
+  HRESULT hr;
+  if (length < needed) {
+    hr = MF_E_BUFFERTOOSMALL;
+    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: buffer of %lu bytes for %ux%u failed 0x%X", m_owner,
+                   (unsigned long)length, width, height, (unsigned)hr);
+  } else {
+    // A bottom-up frame starts at its last row in memory.
+    const BYTE* firstRow = stride < 0 ? data + rowBytes * (height - 1) : data;
+    hr = Upload(pContext, firstRow, stride, width, height);
+  }
+  pBuffer->Unlock();
   return hr;
 }
 

@@ -53,57 +53,61 @@ D3D11_VIDEO_PROCESSOR_STEREO_FORMAT D3D11VideoProcessorPath::StereoFormatFor3DFo
   }
 }
 
-HRESULT D3D11VideoProcessorPath::FindBOBProcessorIndex(UINT* pIndex) {
+HRESULT D3D11VideoProcessorPath::FindBOBProcessorIndex(const void* owner, ID3D11VideoProcessorEnumerator* enumerator,
+                                                       UINT* pIndex) {
   D3D11_VIDEO_PROCESSOR_CAPS caps = {};
-  HRESULT hr = m_state.enumerator->GetVideoProcessorCaps(&caps);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps failed 0x%X",
-                   m_owner, (unsigned)hr);
+  HRESULT hr = enumerator->GetVideoProcessorCaps(&caps);
+  if (LogIfFailed(hr, "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps", owner))
     return hr;
-  }
   for (UINT i = 0; i < caps.RateConversionCapsCount; ++i) {
     D3D11_VIDEO_PROCESSOR_RATE_CONVERSION_CAPS rateCaps = {};
-    hr = m_state.enumerator->GetVideoProcessorRateConversionCaps(i, &rateCaps);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG(
-          "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorRateConversionCaps failed "
-          "0x%X",
-          m_owner, (unsigned)hr);
+    hr = enumerator->GetVideoProcessorRateConversionCaps(i, &rateCaps);
+    if (LogIfFailed(
+            hr, "Dx11Renderer::FindBOBProcessorIndex[%p]: m_pVideoProcessorEnum->GetVideoProcessorRateConversionCaps",
+            owner))
       return hr;
-    }
     if ((rateCaps.ProcessorCaps & D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_DEINTERLACE_BOB) != 0) {
       *pIndex = i;
       return S_OK;
     }
   }
   hr = E_FAIL;
-  ORVO_LOG_DEBUG("Dx11Renderer::FindBOBProcessorIndex[%p]: failed 0x%X", m_owner, (unsigned)hr);
+  LogIfFailed(hr, "Dx11Renderer::FindBOBProcessorIndex[%p]:", owner);
   return hr;
 }
 
-HRESULT D3D11VideoProcessorPath::ProcessFrame(const D3D11VideoFrame& frame, IMFSample** ppOutputSample) {
+void D3D11VideoProcessorPath::DiscardProcessor() {
+  m_pVideoProcessor.Reset();
+  m_pVideoProcessorEnum.Reset();
+}
+
+void D3D11VideoProcessorPath::DiscardVideoDevice() {
+  DiscardProcessor();
+  m_pDX11VideoDevice.Reset();
+}
+
+HRESULT D3D11VideoProcessorPath::ProcessFrame(const VideoPathFrame& frame, IMFSample** ppOutputSample) {
   const HRESULT hr = process(frame, ppOutputSample);
   // A composition swap chain that the video processor cannot draw into usually means a lost or
   // changed device; the next ProcessFrame re-creates it.
   if (FAILED(hr) && frame.composition) {
     ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: processing failed 0x%X, force 3D device re-creation",
                    m_owner, (unsigned)hr);
-    m_state.forceRecreation = true;
+    m_host.ForceDeviceRecreation();
   }
   return hr;
 }
 
-HRESULT D3D11VideoProcessorPath::ensureProcessor(const D3D11VideoFrame& frame) {
+HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
   D3D11_TEXTURE2D_DESC textureDesc = {};
   frame.texture->GetDesc(&textureDesc);
-  if (m_state.enumerator && m_state.processor && textureDesc.Width == m_state.frameWidth &&
-      textureDesc.Height == m_state.frameHeight) {
+  const SIZE frameSize = m_host.FrameSize();
+  if (m_pVideoProcessorEnum && m_pVideoProcessor && textureDesc.Width == static_cast<UINT>(frameSize.cx) &&
+      textureDesc.Height == static_cast<UINT>(frameSize.cy)) {
     return S_OK;
   }
-  m_state.processor.Reset();
-  m_state.enumerator.Reset();
-  m_state.frameWidth = textureDesc.Width;
-  m_state.frameHeight = textureDesc.Height;
+  DiscardProcessor();
+  m_host.SetFrameSize(textureDesc.Width, textureDesc.Height);
 
   D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = {};
   content.InputFrameFormat = D3D11_VIDEO_FRAME_FORMAT_INTERLACED_TOP_FIELD_FIRST;
@@ -112,61 +116,52 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const D3D11VideoFrame& frame) {
   content.OutputWidth = textureDesc.Width;
   content.OutputHeight = textureDesc.Height;
   content.Usage = D3D11_VIDEO_USAGE_PLAYBACK_NORMAL;
-  HRESULT hr = m_state.videoDevice->CreateVideoProcessorEnumerator(&content, &m_state.enumerator);
-  if (FAILED(hr)) {
+  HRESULT hr = m_pDX11VideoDevice->CreateVideoProcessorEnumerator(&content, &m_pVideoProcessorEnum);
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator",
+                  m_owner))
+    return hr;
+
+  UINT formatFlags = 0;
+  hr = m_pVideoProcessorEnum->CheckVideoProcessorFormat(DXGI_FORMAT_B8G8R8A8_UNORM, &formatFlags);
+  if (FAILED(hr) || (formatFlags & D3D11_VIDEO_PROCESSOR_FORMAT_SUPPORT_OUTPUT) == 0) {
+    hr = MF_E_UNSUPPORTED_D3D_TYPE;
     ORVO_LOG_DEBUG(
-        "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator failed 0x%X",
+        "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->CheckVideoProcessorFormat failed 0x%X",
         m_owner, (unsigned)hr);
     return hr;
   }
 
-  UINT formatFlags = 0;
-  hr = m_state.enumerator->CheckVideoProcessorFormat(DXGI_FORMAT_B8G8R8A8_UNORM, &formatFlags);
-  if (FAILED(hr) || (formatFlags & D3D11_VIDEO_PROCESSOR_FORMAT_SUPPORT_OUTPUT) == 0) {
-    hr = MF_E_UNSUPPORTED_D3D_TYPE;
-    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->CheckVideoProcessorFormat failed 0x%X",
-                   m_owner, (unsigned)hr);
-    return hr;
-  }
-
-  m_state.sourceRect = {0, 0, frame.displayWidth, frame.displayHeight};
+  m_sourceRect = {0, 0, frame.displayWidth, frame.displayHeight};
 
   UINT index = 0;
-  hr = FindBOBProcessorIndex(&index);
+  hr = FindBOBProcessorIndex(m_owner, m_pVideoProcessorEnum.Get(), &index);
   if (FAILED(hr)) {
     return hr;
   }
-  hr = m_state.videoDevice->CreateVideoProcessor(m_state.enumerator.Get(), index, &m_state.processor);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor failed 0x%X",
-                   m_owner, (unsigned)hr);
+  hr = m_pDX11VideoDevice->CreateVideoProcessor(m_pVideoProcessorEnum.Get(), index, &m_pVideoProcessor);
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor", m_owner))
     return hr;
-  }
 
   if (frame.video3D != 0) {
     D3D11_VIDEO_PROCESSOR_CAPS caps = {};
-    hr = m_state.enumerator->GetVideoProcessorCaps(&caps);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps failed 0x%X",
-                     m_owner, (unsigned)hr);
+    hr = m_pVideoProcessorEnum->GetVideoProcessorCaps(&caps);
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->GetVideoProcessorCaps",
+                    m_owner))
       return hr;
-    }
     if ((caps.FeatureCaps & D3D11_VIDEO_PROCESSOR_FEATURE_CAPS_STEREO) != 0) {
-      m_state.stereoEnabled = TRUE;
+      m_host.EnableStereo();
     }
     if (frame.fullscreen) {
-      hr = m_host.FindClosestMatchingMode(textureDesc.Width, textureDesc.Height, m_state.stereoEnabled);
-      if (FAILED(hr)) {
-        ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDXGIOutput1->FindClosestMatchingMode1 failed 0x%X",
-                       m_owner, (unsigned)hr);
+      hr = m_host.FindClosestMatchingMode(textureDesc.Width, textureDesc.Height, m_host.StereoEnabled());
+      if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDXGIOutput1->FindClosestMatchingMode1",
+                      m_owner))
         return hr;
-      }
     }
   }
   return S_OK;
 }
 
-HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample** ppOutputSample) {
+HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample** ppOutputSample) {
   if (ppOutputSample != nullptr) {
     *ppOutputSample = nullptr;
   }
@@ -178,58 +173,49 @@ HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample
   }
 
   HRESULT hr = S_OK;
-  if (!m_state.videoDevice) {
-    hr = frame.device->QueryInterface(IID_PPV_ARGS(&m_state.videoDevice));
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG(
-          "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice) failed 0x%X",
-          m_owner, (unsigned)hr);
+  if (!m_pDX11VideoDevice) {
+    hr = frame.device->QueryInterface(IID_PPV_ARGS(&m_pDX11VideoDevice));
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
+                    m_owner))
       return hr;
-    }
   }
   ComPtr<ID3D11VideoContext> videoContext;
   hr = frame.context->QueryInterface(IID_PPV_ARGS(&videoContext));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG(
-        "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3DImmediateContext->QueryInterface(ID3D11VideoContext) failed "
-        "0x%X",
-        m_owner, (unsigned)hr);
+  if (LogIfFailed(
+          hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3DImmediateContext->QueryInterface(ID3D11VideoContext)",
+          m_owner))
     return hr;
-  }
 
-  RECT previousSource = m_state.sourceRect;
-  const RECT previousDestination = LetterBoxDstRect(&previousSource, m_state.targetRect, frame.displayArea,
-                                                    frame.displayWidth, frame.displayHeight);
-  m_state.targetRect = frame.target;
+  RECT previousSource = m_sourceRect;
+  const RECT previousDestination =
+      LetterBoxDstRect(&previousSource, m_targetRect, frame.displayArea, frame.displayWidth, frame.displayHeight);
+  m_targetRect = frame.target;
 
   hr = ensureProcessor(frame);
   if (FAILED(hr)) {
     return hr;
   }
 
-  if (frame.composition && frame.videoRectSet &&
-      (frame.videoRect.left != m_state.appliedOffsetX || frame.videoRect.top != m_state.appliedOffsetY)) {
-    m_state.appliedOffsetX = frame.videoRect.left;
-    m_state.appliedOffsetY = frame.videoRect.top;
-    hr = m_host.SetVisualOffset(m_state.appliedOffsetX, m_state.appliedOffsetY);
-    if (FAILED(hr)) {
-      return hr;
+  if (frame.composition && frame.videoRectSet) {
+    const POINT applied = m_host.VisualOffset();
+    if (frame.videoRect.left != applied.x || frame.videoRect.top != applied.y) {
+      hr = m_host.SetVisualOffset(frame.videoRect.left, frame.videoRect.top);
+      if (FAILED(hr)) return hr;
     }
   }
 
-  RECT source = m_state.sourceRect;
+  RECT source = m_sourceRect;
   const RECT destination =
       LetterBoxDstRect(&source, frame.target, frame.displayArea, frame.displayWidth, frame.displayHeight);
   if (!m_host.HasSwapChain() || !RectEquals(destination, previousDestination)) {
-    hr = m_host.UpdateSwapChain();
+    hr = m_host.UpdateSwapChain(frame.target);
     if (FAILED(hr)) {
       return hr;
     }
   }
 
-  m_state.framePresented = FALSE;
   ComPtr<IMFSample> renderTarget;
-  hr = m_host.CreateRenderTargetSample(&renderTarget);
+  hr = m_host.CreateRenderTargetSample(&renderTarget, "ProcessFrameUsingD3D11");
   if (FAILED(hr)) {
     return hr;
   }
@@ -241,15 +227,11 @@ HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample
     hr = renderTarget->GetBufferByIndex(0, &buffer);
     if (SUCCEEDED(hr)) hr = buffer.As(&dxgiBuffer);
     if (SUCCEEDED(hr)) hr = dxgiBuffer->GetResource(IID_PPV_ARGS(&backBuffer));
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pSwapChain1->GetBuffer failed 0x%X", m_owner,
-                     (unsigned)hr);
-      return hr;
-    }
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pSwapChain1->GetBuffer", m_owner)) return hr;
   }
 
   D3D11_VIDEO_PROCESSOR_OUTPUT_VIEW_DESC outputDesc = {};
-  if (frame.video3D != 0 && m_state.stereoEnabled) {
+  if (frame.video3D != 0 && m_host.StereoEnabled()) {
     outputDesc.ViewDimension = D3D11_VPOV_DIMENSION_TEXTURE2DARRAY;
     outputDesc.Texture2DArray.MipSlice = 0;
     outputDesc.Texture2DArray.FirstArraySlice = 0;
@@ -259,14 +241,11 @@ HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample
     outputDesc.Texture2D.MipSlice = 0;
   }
   ComPtr<ID3D11VideoProcessorOutputView> outputView;
-  hr = m_state.videoDevice->CreateVideoProcessorOutputView(backBuffer.Get(), m_state.enumerator.Get(), &outputDesc,
-                                                           &outputView);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG(
-        "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorOutputView failed 0x%X",
-        m_owner, (unsigned)hr);
+  hr = m_pDX11VideoDevice->CreateVideoProcessorOutputView(backBuffer.Get(), m_pVideoProcessorEnum.Get(), &outputDesc,
+                                                          &outputView);
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorOutputView",
+                  m_owner))
     return hr;
-  }
 
   D3D11_VIDEO_PROCESSOR_INPUT_VIEW_DESC inputDesc = {};
   inputDesc.FourCC = 0;
@@ -274,28 +253,22 @@ HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample
   inputDesc.Texture2D.MipSlice = 0;
   inputDesc.Texture2D.ArraySlice = frame.subresource;
   ComPtr<ID3D11VideoProcessorInputView> inputView;
-  hr = m_state.videoDevice->CreateVideoProcessorInputView(frame.texture, m_state.enumerator.Get(), &inputDesc,
-                                                          &inputView);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG(
-        "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#1 failed 0x%X",
-        m_owner, (unsigned)hr);
+  hr = m_pDX11VideoDevice->CreateVideoProcessorInputView(frame.texture, m_pVideoProcessorEnum.Get(), &inputDesc,
+                                                         &inputView);
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#1",
+                  m_owner))
     return hr;
-  }
   ComPtr<ID3D11VideoProcessorInputView> evInputView;
   if (frame.video3D != 0 && frame.format3D == k3DFormatMultiView && frame.evTexture != nullptr) {
     inputDesc.Texture2D.ArraySlice = frame.evSubresource;
-    hr = m_state.videoDevice->CreateVideoProcessorInputView(frame.evTexture, m_state.enumerator.Get(), &inputDesc,
-                                                            &evInputView);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG(
-          "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#2 failed 0x%X",
-          m_owner, (unsigned)hr);
+    hr = m_pDX11VideoDevice->CreateVideoProcessorInputView(frame.evTexture, m_pVideoProcessorEnum.Get(), &inputDesc,
+                                                           &evInputView);
+    if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorInputView#2",
+                    m_owner))
       return hr;
-    }
   }
 
-  ID3D11VideoProcessor* processor = m_state.processor.Get();
+  ID3D11VideoProcessor* processor = m_pVideoProcessor.Get();
   videoContext->VideoProcessorSetStreamFrameFormat(processor, 0, FrameFormatForInterlaceMode(frame.interlaceMode));
   videoContext->VideoProcessorSetStreamOutputRate(processor, 0, D3D11_VIDEO_PROCESSOR_OUTPUT_RATE_NORMAL, TRUE,
                                                   nullptr);
@@ -312,8 +285,8 @@ HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample
   black.RGBA.A = 1.0f;
   videoContext->VideoProcessorSetOutputBackgroundColor(processor, FALSE, &black);
   if (frame.video3D != 0) {
-    videoContext->VideoProcessorSetOutputStereoMode(processor, m_state.stereoEnabled);
-    videoContext->VideoProcessorSetStreamStereoFormat(processor, 0, m_state.stereoEnabled,
+    videoContext->VideoProcessorSetOutputStereoMode(processor, m_host.StereoEnabled());
+    videoContext->VideoProcessorSetStreamStereoFormat(processor, 0, m_host.StereoEnabled(),
                                                       StereoFormatFor3DFormat(frame.format3D), TRUE, TRUE,
                                                       D3D11_VIDEO_PROCESSOR_STEREO_FLIP_NONE, 0);
   }
@@ -327,11 +300,7 @@ HRESULT D3D11VideoProcessorPath::process(const D3D11VideoFrame& frame, IMFSample
   stream.pInputSurface = inputView.Get();
   stream.pInputSurfaceRight = evInputView.Get();
   hr = videoContext->VideoProcessorBlt(processor, outputView.Get(), 0, 1, &stream);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: pVideoContext->VideoProcessorBlt failed 0x%X", m_owner,
-                   (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: pVideoContext->VideoProcessorBlt", m_owner)) return hr;
   if (ppOutputSample != nullptr) {
     *ppOutputSample = renderTarget.Detach();
   }

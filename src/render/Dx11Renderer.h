@@ -13,28 +13,19 @@
 #include <atomic>
 #include <memory>
 
+#include "render/CompositionVisual.h"
+#include "render/DeviceRecreationPolicy.h"
+#include "render/Dx11DeviceFactory.h"
+#include "render/MonitorTracker.h"
+#include "render/SwapChainTarget.h"
+#include "render/VideoPathHost.h"
+
 namespace ORVO {
 namespace MediaFoundation {
 
-class CMonitorArray;
-struct MonitorEntry;
 class CompatibilityPresenter;
-
-// Platform entry points the renderer's device set-up goes through. Tests replace them to act out
-// machines this test bed is not (a GPU whose device has the video interface); hosts never do.
-struct Dx11DevicePlatform {
-  // Same contract as D3D11CreateDevice.
-  HRESULT(WINAPI* createDevice)(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags,
-                                const D3D_FEATURE_LEVEL* levels, UINT levelCount, UINT sdkVersion,
-                                ID3D11Device** device, D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context);
-  // S_OK when the device offers ID3D11VideoDevice; the failure of that query otherwise.
-  HRESULT (*checkVideoSupport)(ID3D11Device* device);
-};
-
-// The platform's own entry points.
-Dx11DevicePlatform DefaultDx11DevicePlatform();
-// Installs a replacement and returns the one it replaces, so a test can put it back.
-Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform);
+class D3D11VideoProcessorPath;
+class VideoProcessorTransformPath;
 
 // Video presenter of the low-latency engine: one per video stream, on the host's window. Owns a
 // Direct3D 11 device shared with Media Foundation through a DXGI device manager, the video
@@ -51,7 +42,11 @@ Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform);
 // Shutdown from its destructor. Every operation but the IUnknown ones and GetService holds the
 // renderer's recursive lock for its whole run. Lock order: an engine's lock, then this renderer's
 // lock, then the process-wide composition lock; never the reverse.
-class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService {
+//
+// The renderer keeps its COM surface, its lock and the dispatch of each frame; the device, the swap
+// chain, the composition visual, the monitor check, the re-creation rule and the three ways of
+// drawing a frame are objects of their own, which it drives under its lock.
+class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, private VideoPathHost {
  public:
   // Construction-time switches. No operation of the system changes them; tests and the
   // composition/Direct3D-path variants do.
@@ -97,8 +92,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService {
   // Engine-facing operations.
   HRESULT SetCurrentMediaType(IMFMediaType* pMediaType);
   HRESULT SetVideoRect(const RECT* pRect);
-  HRESULT ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSample, UINT* punInterlaceMode,
-                       BOOL* pbDeviceChanged, BOOL* pbProcessAgain, IMFSample** ppOutputSample);
+  HRESULT ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSample, UINT* punInterlaceMode, BOOL* pbDeviceChanged,
+                       BOOL* pbProcessAgain, IMFSample** ppOutputSample);
   HRESULT PresentFrame();
   // Always MF_E_SHUTDOWN; callers ignore it.
   HRESULT Shutdown();
@@ -125,77 +120,62 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService {
   static const GUID kUninitializedAllocatorService;
 
  private:
-  HRESULT CreateDXGIManagerAndDevice(D3D_DRIVER_TYPE driverType);
+  // CreateDXGIManagerAndDevice: the device and everything built on it.
   HRESULT createDevice(D3D_DRIVER_TYPE driverType);
-  HRESULT CreateXVP();
-  HRESULT CreateDCompDeviceAndVisual();
-  HRESULT UpdateDXGISwapChain();
-  HRESULT SetVideoMonitor(HWND hwnd);
-  HRESULT GetVideoDisplayArea(IMFMediaType* pType, MFVideoArea* pArea);
+  // Drops the video processor objects of the active path; with device, the video device too.
+  void discardVideoProcessor(bool device);
   HRESULT applyMediaType(IMFMediaType* pType, bool setXVPInput);
-  HRESULT ProcessFrameUsingXVP(IMFMediaType* pCurrentType, IMFSample* pSample, ID3D11Texture2D* pTexture,
-                               const RECT& target, IMFSample** ppOutputSample, BOOL* pbInputUsed);
-  // The Direct3D 11 video processor path, reached only with Options::useXVP off.
-  HRESULT ProcessFrameUsingD3D11(ID3D11Texture2D* pTexture, ID3D11Texture2D* pEVTexture, UINT subresource,
-                                 UINT evSubresource, const RECT& target, UINT interlaceMode,
-                                 IMFSample** ppOutputSample);
-  // Wraps a device so that Media Foundation cannot create a hardware decoder on it (wrapper mode).
-  HRESULT wrapDevice(ID3D11Device* pInner, ID3D11Device** ppWrapper);
   HRESULT processFrameCompatible(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, const RECT& target);
-  HRESULT SetXVPOutputMediaType(IMFMediaType* pType, const RECT& target);
-  HRESULT createRenderTargetSample(IMFSample** ppSample, const char* method);
-  void releaseCompositionVisual();
+  HRESULT processFrameOnTexture(IMFMediaType* pCurrentType, IMFSample* pSample, IMFMediaBuffer* pBuffer,
+                                IMFMediaBuffer* pEVBuffer, const RECT& target, UINT interlaceMode, BOOL* pbProcessAgain,
+                                IMFSample** ppOutputSample);
+  HRESULT createAllocator(bool initialise);
   bool isWindowTargetEmpty(RECT* target);
+
+  // VideoPathHost, for the path that draws the frame.
+  SIZE FrameSize() override;
+  void SetFrameSize(UINT width, UINT height) override;
+  BOOL StereoEnabled() override;
+  void EnableStereo() override;
+  bool HasSwapChain() override;
+  void DiscardSwapChain() override;
+  HRESULT UpdateSwapChain(const RECT& target) override;
+  HRESULT CreateRenderTargetSample(IMFSample** ppSample, const char* method) override;
+  HRESULT FindClosestMatchingMode(UINT width, UINT height, BOOL stereo) override;
+  POINT VisualOffset() override;
+  HRESULT SetVisualOffset(int x, int y) override;
+  void ForceDeviceRecreation() override;
 
   std::atomic<ULONG> m_refCount{1};
   CRITICAL_SECTION m_lock;
+
+  // Everything below is guarded by m_lock.
   BOOL m_shutdown = FALSE;
-  Microsoft::WRL::ComPtr<IDXGIFactory2> m_pDXGIFactory2;
-  Microsoft::WRL::ComPtr<ID3D11Device> m_pD3D11Device;
-  Microsoft::WRL::ComPtr<ID3D11DeviceContext> m_pD3DImmediateContext;
-  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_pDXGIManager;
-  Microsoft::WRL::ComPtr<IDXGIOutput1> m_pDXGIOutput1;
-  Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pSampleAllocator;
+  const BOOL m_useDComp;
   HWND m_hwndVideo = nullptr;
-  UINT m_resetToken = 0;
-  UINT m_recreationPeriod = 0;
-  BOOL m_useXVP = TRUE;
-  BOOL m_useDComp = FALSE;
-  UINT m_creationFlags = D3D11_CREATE_DEVICE_VIDEO_SUPPORT;
-  Microsoft::WRL::ComPtr<ID3D11VideoDevice> m_pDX11VideoDevice;
-  Microsoft::WRL::ComPtr<ID3D11VideoProcessorEnumerator> m_pVideoProcessorEnum;
-  Microsoft::WRL::ComPtr<ID3D11VideoProcessor> m_pVideoProcessor;
-  Microsoft::WRL::ComPtr<IDXGISwapChain1> m_pSwapChain1;
+  Dx11DeviceFactory m_device;
+  CompositionVisual m_composition;
+  SwapChainTarget m_swapChain;
+  MonitorTracker m_monitors;
+  DeviceRecreationPolicy m_recreation;
+  Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pSampleAllocator;
+
+  // One of the two paths, chosen by Options::useXVP; compatibility presentation replaces either.
+  std::unique_ptr<VideoProcessorTransformPath> m_transformPath;
+  std::unique_ptr<D3D11VideoProcessorPath> m_d3d11Path;
+  std::unique_ptr<CompatibilityPresenter> m_pCompatPresenter;
+
+  // The current media type and the placement inputs derived from it.
+  Microsoft::WRL::ComPtr<IMFMediaType> m_pCurrentMediaType;
   UINT m_video3D = 0;
-  BOOL m_stereoEnabled = FALSE;
   UINT m_video3DFormat = 0;
-  BOOL m_fullscreen = FALSE;
-  BOOL m_framePresented = TRUE;
   RECT m_displayArea = {};
   UINT m_frameWidth = 0;
   UINT m_frameHeight = 0;
   int m_displayWidth = 0;
   int m_displayHeight = 0;
-  RECT m_sourceRect = {};
-  RECT m_targetRect = {};
-  Microsoft::WRL::ComPtr<IMFTransform> m_pXVP;
-  Microsoft::WRL::ComPtr<IMFVideoProcessorControl> m_pXVPControl;
-  Microsoft::WRL::ComPtr<IMFMediaType> m_pCurrentMediaType;
-  Microsoft::WRL::ComPtr<IDCompositionDevice> m_pDCompDevice;
-  Microsoft::WRL::ComPtr<IDCompositionTarget> m_pDCompTarget;
-  Microsoft::WRL::ComPtr<IDCompositionVisual> m_pRootVisual;
   bool m_videoRectSet = false;
   RECT m_videoRect = {};
-  int m_appliedOffsetX = 0;
-  int m_appliedOffsetY = 0;
-  bool m_forceRecreation = false;
-  CMonitorArray* m_pMonitors = nullptr;
-  const MonitorEntry* m_pCurrentMonitor = nullptr;
-  UINT m_currentMonitorIndex = 0;
-
-  // Compatibility presentation (no ID3D11VideoDevice on this machine).
-  bool m_compatibility = false;
-  std::unique_ptr<CompatibilityPresenter> m_pCompatPresenter;
 };
 
 }  // namespace MediaFoundation

@@ -42,7 +42,7 @@ HRESULT ID3D11DeviceWrapper::CreateWithVideoDevice(ID3D11Device* device, ID3D11V
   if (wrapper == nullptr) {
     return E_OUTOFMEMORY;
   }
-  wrapper->m_pVideoWrapper = new (std::nothrow) ID3D11VideoDeviceWrapper(videoDevice, wrapper);
+  wrapper->m_pVideoWrapper.reset(new (std::nothrow) ID3D11VideoDeviceWrapper(videoDevice, wrapper));
   if (wrapper->m_pVideoWrapper == nullptr) {
     wrapper->Release();
     return E_OUTOFMEMORY;
@@ -85,7 +85,7 @@ ID3D11DeviceWrapper::ID3D11DeviceWrapper(ID3D11Device* device) : m_pInner(device
 }
 
 ID3D11DeviceWrapper::~ID3D11DeviceWrapper() {
-  delete m_pVideoWrapper;
+  m_pVideoWrapper.reset();
   --g_liveDeviceWrappers;
 }
 
@@ -101,7 +101,7 @@ HRESULT STDMETHODCALLTYPE ID3D11DeviceWrapper::QueryInterface(REFIID riid, void*
       return E_NOINTERFACE;
     }
     m_pVideoWrapper->AddRef();
-    *ppv = static_cast<ID3D11VideoDevice*>(m_pVideoWrapper);
+    *ppv = static_cast<ID3D11VideoDevice*>(m_pVideoWrapper.get());
     return S_OK;
   }
   if (riid == __uuidof(ID3D11Device) || riid == kIID_DeviceWrapper) {

@@ -3,6 +3,7 @@
 #include <d3d11.h>
 
 #include <atomic>
+#include <memory>
 
 namespace ORVO {
 namespace MediaFoundation {
@@ -86,7 +87,7 @@ class ID3D11DeviceWrapper : public ID3D11Device {
   virtual ~ID3D11DeviceWrapper();
 
   ID3D11Device* inner() const { return m_pInner; }
-  ID3D11VideoDeviceWrapper* videoWrapper() const { return m_pVideoWrapper; }
+  ID3D11VideoDeviceWrapper* videoWrapper() const { return m_pVideoWrapper.get(); }
   LONG referenceCount() const { return m_refCount.load(); }
   // Wrappers alive in the process; lets tests prove that the last release frees them.
   static LONG LiveInstances();
@@ -96,7 +97,8 @@ class ID3D11DeviceWrapper : public ID3D11Device {
 
   ID3D11Device* m_pInner;
   std::atomic<LONG> m_refCount{1};
-  ID3D11VideoDeviceWrapper* m_pVideoWrapper = nullptr;
+  // Shares this wrapper's reference count (its references are ours), so it is owned, not counted.
+  std::unique_ptr<ID3D11VideoDeviceWrapper> m_pVideoWrapper;
 };
 
 }  // namespace MediaFoundation

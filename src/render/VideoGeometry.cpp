@@ -1,5 +1,8 @@
 #include "render/VideoGeometry.h"
 
+#include <mfapi.h>
+#include <mferror.h>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -116,18 +119,26 @@ RECT LetterBoxDstRect(RECT* source, const RECT& target, const RECT& displayArea,
   return dst;
 }
 
-RecreationReason DeviceRecreationReason(bool hasDevice, bool monitorChanged, bool forceRecreation,
-                                        UINT recreationPeriod, UINT frameCounter) {
-  if (!hasDevice) return RecreationReason::None;
-  if (monitorChanged) return RecreationReason::MonitorChanged;
-  if (forceRecreation) return RecreationReason::Forced;
-  if (recreationPeriod != 0 && frameCounter == recreationPeriod) return RecreationReason::Period;
-  return RecreationReason::None;
-}
-
-UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode) {
-  if (reason != RecreationReason::Period) return currentMode;
-  return currentMode == 5 ? 1 : 5;
+HRESULT ReadDisplayAperture(IMFAttributes* pType, UINT32 width, UINT32 height, MFVideoArea* pArea) {
+  const GUID* apertures[3];
+  int count = 0;
+  if (MFGetAttributeUINT32(pType, MF_MT_PAN_SCAN_ENABLED, 0) != 0) apertures[count++] = &MF_MT_PAN_SCAN_APERTURE;
+  apertures[count++] = &MF_MT_MINIMUM_DISPLAY_APERTURE;
+  apertures[count++] = &MF_MT_GEOMETRIC_APERTURE;
+  for (int i = 0; i < count; ++i) {
+    MFVideoArea area = {};
+    UINT32 size = 0;
+    HRESULT hr = pType->GetBlob(*apertures[i], reinterpret_cast<UINT8*>(&area), sizeof(area), &size);
+    if (hr == MF_E_ATTRIBUTENOTFOUND) continue;
+    // A shorter blob "succeeds" and would leave part of the area unset.
+    if (SUCCEEDED(hr) && size != sizeof(area)) hr = MF_E_INVALIDMEDIATYPE;
+    if (SUCCEEDED(hr)) *pArea = area;
+    return hr;
+  }
+  *pArea = {};
+  pArea->Area.cx = static_cast<LONG>(width);
+  pArea->Area.cy = static_cast<LONG>(height);
+  return S_OK;
 }
 
 bool NeedsProcessorRebuild(bool haveEnumerator, bool haveSwapChain, UINT textureWidth, UINT textureHeight,

@@ -8,7 +8,8 @@
 namespace ORVO {
 namespace MediaFoundation {
 
-// Pure placement arithmetic of the video renderer: no platform calls, fed plain numbers.
+// Placement arithmetic of the video renderer: pure functions fed plain numbers, and the reading of
+// a media type's display aperture.
 
 // number × numerator / denominator in 64 bits, rounded half away from zero; -1 when the
 // denominator is 0 or the result does not fit in 32 bits (the contract of Win32 MulDiv).
@@ -45,21 +46,14 @@ RECT AreaToRect(const MFVideoArea& area);
 RECT LetterBoxDstRect(RECT* source, const RECT& target, const RECT& displayArea, int displayWidth,
                       int displayHeight);
 
+// The display aperture of a video media type whose frame is width × height: the pan-scan aperture
+// when pan-scan is enabled, else the minimum display aperture, else the geometric aperture, else the
+// whole frame. An aperture blob of another size than MFVideoArea is MF_E_INVALIDMEDIATYPE.
+HRESULT ReadDisplayAperture(IMFAttributes* pType, UINT32 width, UINT32 height, MFVideoArea* pArea);
+
 inline bool RectEquals(const RECT& a, const RECT& b) {
   return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
-
-// Why ProcessFrame re-creates the device, if it does.
-enum class RecreationReason { None, MonitorChanged, Forced, Period };
-
-// The re-creation rule: only while a device exists; a monitor change first, then the force flag,
-// then the period (non-zero) reached by the process-wide frame counter.
-RecreationReason DeviceRecreationReason(bool hasDevice, bool monitorChanged, bool forceRecreation,
-                                        UINT recreationPeriod, UINT frameCounter);
-
-// Driver type for a re-creation: the period toggles the process-wide creation mode between a
-// plain hardware device (1) and wrapper mode (5); other reasons keep the current mode.
-UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode);
 
 // The video processor objects and the swap chain are rebuilt only when one of them is missing or
 // the decoded texture's size differs from the stored frame size.

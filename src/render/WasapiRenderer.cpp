@@ -40,31 +40,6 @@ bool isDeviceGone(HRESULT hr) {
   return hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_SERVICE_NOT_RUNNING;
 }
 
-// Locks a media buffer for reading and unlocks it when it goes out of scope.
-class BufferReadLock {
- public:
-  explicit BufferReadLock(IMFMediaBuffer* buffer) : m_buffer(buffer) {}
-  ~BufferReadLock() {
-    if (m_locked) m_buffer->Unlock();
-  }
-  BufferReadLock(const BufferReadLock&) = delete;
-  BufferReadLock& operator=(const BufferReadLock&) = delete;
-  HRESULT lock() {
-    DWORD maxLength = 0;
-    HRESULT hr = m_buffer->Lock(&m_data, &maxLength, &m_length);
-    m_locked = SUCCEEDED(hr);
-    return hr;
-  }
-  const BYTE* data() const { return m_data; }
-  DWORD length() const { return m_length; }
-
- private:
-  IMFMediaBuffer* m_buffer;
-  BYTE* m_data = nullptr;
-  DWORD m_length = 0;
-  bool m_locked = false;
-};
-
 }  // namespace
 
 WasapiRenderer::DeviceEnumeratorFactory WasapiRenderer::SetDeviceEnumeratorFactory(DeviceEnumeratorFactory factory) {
@@ -79,29 +54,24 @@ WasapiRenderer::~WasapiRenderer() {
   m_pResamplerOutput.Reset();
   m_pResampler.Reset();
   m_pending.reset();
-  m_pSessionVolume.Reset();
   m_pRenderClient.Reset();
   m_pAudioClient.Reset();
-  CoTaskMemFree(m_pMixFormat);
-  m_pMixFormat = nullptr;
+  m_pMixFormat.reset();
   m_pDevice.Reset();
 }
 
 HRESULT WasapiRenderer::checkDecodedType(IMFMediaType* decodedType, UINT32* rate, UINT32* channels, UINT32* bits,
                                          UINT32* blockAlign, GUID* subtype) {
   HRESULT hr = decodedType->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, rate);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_SAMPLES_PER_SECOND failed 0x%X", this, (unsigned)hr);
+  LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_SAMPLES_PER_SECOND", this);
   hr = decodedType->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, channels);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_NUM_CHANNELS failed 0x%X", this, (unsigned)hr);
+  LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_NUM_CHANNELS", this);
   hr = decodedType->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, bits);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_BITS_PER_SAMPLE failed 0x%X", this, (unsigned)hr);
+  LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_BITS_PER_SAMPLE", this);
   hr = decodedType->GetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, blockAlign);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_BLOCK_ALIGNMENT failed 0x%X", this, (unsigned)hr);
+  LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MF_MT_AUDIO_BLOCK_ALIGNMENT", this);
   hr = decodedType->GetGUID(MF_MT_SUBTYPE, subtype);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MF_MT_SUBTYPE failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MF_MT_SUBTYPE", this)) return hr;
   // Checked here rather than left to the endpoint or the resampler: a compressed or incomplete
   // type would otherwise fail somewhere deep inside with a code that does not say why, or (when it
   // happened to match the mix format) stream garbage to the speakers.
@@ -139,46 +109,24 @@ HRESULT WasapiRenderer::Initialize(IMFMediaType* decodedType, const std::wstring
 
   ComPtr<IMMDeviceEnumerator> pEnumerator;
   hr = g_enumeratorFactory.load()(&pEnumerator);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: CoCreateInstance failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: CoCreateInstance", this)) return hr;
   hr = pEnumerator->GetDefaultAudioEndpoint(eRender, eConsole, &m_pDevice);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pEnumerator->GetDefaultAudioEndpoint failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pEnumerator->GetDefaultAudioEndpoint", this)) return hr;
   hr = m_pDevice->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(m_pAudioClient.GetAddressOf()));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pDevice->Activate failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
-  hr = m_pAudioClient->GetMixFormat(&m_pMixFormat);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pAudioClient->GetMixFormat failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
-  hr = m_pAudioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, m_pMixFormat, nullptr);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pAudioClient->Initialize failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pDevice->Activate", this)) return hr;
+  WAVEFORMATEX* mixFormat = nullptr;
+  hr = m_pAudioClient->GetMixFormat(&mixFormat);
+  m_pMixFormat.reset(mixFormat);
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->GetMixFormat", this)) return hr;
+  hr = m_pAudioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, kBufferDuration, 0, m_pMixFormat.get(), nullptr);
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->Initialize", this)) return hr;
   UINT32 frames = 0;
   hr = m_pAudioClient->GetBufferSize(&frames);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pAudioClient->GetBufferSize failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->GetBufferSize", this)) return hr;
   hr = m_pAudioClient->GetService(IID_PPV_ARGS(&m_pRenderClient));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pAudioClient->GetService failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->GetService", this)) return hr;
   hr = m_pAudioClient->Start();
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pAudioClient->Start failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->Start", this)) return hr;
 
   m_decodedBufferBytes = static_cast<int32_t>(frames * blockAlign);
   m_outputBufferBytes = static_cast<int32_t>(frames * m_pMixFormat->nBlockAlign);
@@ -214,16 +162,9 @@ HRESULT WasapiRenderer::Initialize(IMFMediaType* decodedType, const std::wstring
 HRESULT WasapiRenderer::createResampler(IMFMediaType* decodedType, const GUID& mixSubtype) {
   ComPtr<IUnknown> spTransformUnk;
   HRESULT hr = CoCreateInstance(kCLSID_CResamplerMediaObject, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&spTransformUnk));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: CoCreateInstance(CLSID_CResamplerMediaObject) failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: CoCreateInstance(CLSID_CResamplerMediaObject)", this)) return hr;
   hr = spTransformUnk.As(&m_pResampler);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: spTransformUnk->QueryInterface(IID_PPV_ARGS(&pSourceState->m_pResampler)) failed 0x%X",
-                   this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: spTransformUnk->QueryInterface(IID_PPV_ARGS(&pSourceState->m_pResampler))", this)) return hr;
   // The filter length only tunes quality: a resampler without the interface (Wine's has none)
   // still converts correctly at its default quality, which beats refusing the stream.
   ComPtr<IWMResamplerProps> spResamplerProps;
@@ -234,20 +175,14 @@ HRESULT WasapiRenderer::createResampler(IMFMediaType* decodedType, const GUID& m
   }
   if (SUCCEEDED(hr)) {
     hr = spResamplerProps->SetHalfFilterLength(kResamplerHalfFilterLength);
-    if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: SetHalfFilterLength failed 0x%X", this, (unsigned)hr);
+    LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: SetHalfFilterLength", this);
   }
   hr = m_pResampler->SetInputType(0, decodedType, 0);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: SetInputType failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: SetInputType", this)) return hr;
 
   ComPtr<IMFMediaType> pOutputType;
   hr = MFCreateMediaType(&pOutputType);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MFCreateMediaType failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MFCreateMediaType", this)) return hr;
   const WAVEFORMATEX& mix = *m_pMixFormat;
   struct Setting {
     const GUID& key;
@@ -276,19 +211,13 @@ HRESULT WasapiRenderer::createResampler(IMFMediaType* decodedType, const GUID& m
   if (FAILED(hr)) return hr;  // MF_MT_FIXED_SIZE_SAMPLES, the last one: the others are logged only
 
   hr = m_pResampler->SetOutputType(0, pOutputType.Get(), 0);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSourceState->m_pResampler->SetOutputType failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSourceState->m_pResampler->SetOutputType", this)) return hr;
   hr = m_pResampler->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MFT_MESSAGE_COMMAND_FLUSH failed 0x%X", this, (unsigned)hr);
+  LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MFT_MESSAGE_COMMAND_FLUSH", this);
   hr = m_pResampler->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
-  if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MFT_MESSAGE_NOTIFY_BEGIN_STREAMING failed 0x%X", this, (unsigned)hr);
+  LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MFT_MESSAGE_NOTIFY_BEGIN_STREAMING", this);
   hr = m_pResampler->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: MFT_MESSAGE_NOTIFY_START_OF_STREAM failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: MFT_MESSAGE_NOTIFY_START_OF_STREAM", this)) return hr;
   return S_OK;
 }
 
@@ -296,43 +225,24 @@ void WasapiRenderer::findSessionVolume() {
   ComPtr<IAudioSessionManager2> pSessManager;
   HRESULT hr = m_pDevice->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
                                    reinterpret_cast<void**>(pSessManager.GetAddressOf()));
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: m_pDevice->Activate failed 0x%X", this, (unsigned)hr);
-    return;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pDevice->Activate", this)) return;
   ComPtr<IAudioSessionEnumerator> pSessEnum;
   hr = pSessManager->GetSessionEnumerator(&pSessEnum);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSessManager->GetSessionEnumerator failed 0x%X", this, (unsigned)hr);
-    return;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSessManager->GetSessionEnumerator", this)) return;
   int count = 0;
   hr = pSessEnum->GetCount(&count);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSessEnum->GetCount failed 0x%X", this, (unsigned)hr);
-    return;
-  }
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSessEnum->GetCount", this)) return;
   const DWORD currentProcess = GetCurrentProcessId();
   for (int i = 0; i < count; ++i) {
     ComPtr<IAudioSessionControl> pSessControl;
     hr = pSessEnum->GetSession(i, &pSessControl);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSessEnum->GetSession(%d) failed 0x%X", this, i, (unsigned)hr);
-      return;
-    }
+    if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSessEnum->GetSession(%d)", this, i)) return;
     AudioSessionState state;
     hr = pSessControl->GetState(&state);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSessControl->GetState(%d) failed 0x%X", this, i, (unsigned)hr);
-      return;
-    }
+    if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSessControl->GetState(%d)", this, i)) return;
     ComPtr<IAudioSessionControl2> pSessControl2;
     hr = pSessControl.As(&pSessControl2);
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSessControl->QueryInterface(IAudioSessionControl2,%d) failed 0x%X", this, i,
-                     (unsigned)hr);
-      return;
-    }
+    if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSessControl->QueryInterface(IAudioSessionControl2,%d)", this, i)) return;
     DWORD processId = 0;
     hr = pSessControl2->GetProcessId(&processId);
     if (hr != S_OK && hr != kNoSingleProcess) {
@@ -340,8 +250,10 @@ void WasapiRenderer::findSessionVolume() {
       return;
     }
     if (processId != currentProcess) continue;
-    hr = pSessControl.As(&m_pSessionVolume);
-    if (FAILED(hr)) ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: pSessControl->QueryInterface(%d) failed 0x%X", this, i, (unsigned)hr);
+    // Volume is applied in software: the session's volume interface is asked for, not kept.
+    ComPtr<ISimpleAudioVolume> sessionVolume;
+    hr = pSessControl.As(&sessionVolume);
+    LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pSessControl->QueryInterface(%d)", this, i);
     return;
   }
 }
@@ -411,19 +323,14 @@ HRESULT WasapiRenderer::stageSample(IMFSample* sample, size_t* staged) {
   *staged = 0;
   ComPtr<IMFMediaBuffer> pBuffer;
   HRESULT hr = sample->ConvertToContiguousBuffer(&pBuffer);
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: video ConvertToContiguousBuffer failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
-  BufferReadLock lock(pBuffer.Get());
-  hr = lock.lock();
-  if (FAILED(hr)) {
-    ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: pBuffer->Lock() failed 0x%X", this, (unsigned)hr);
-    return hr;
-  }
-  if (lock.length() == 0) return S_OK;
-  hr = stage(lock.data(), lock.length());
-  if (SUCCEEDED(hr)) *staged = lock.length();
+  if (LogIfFailed(hr, "WasapiRenderer::Render[%p]: video ConvertToContiguousBuffer", this)) return hr;
+  BYTE* data = nullptr;
+  DWORD maxLength = 0, length = 0;
+  ORVO_RETURN_IF_FAILED(pBuffer->Lock(&data, &maxLength, &length), "WasapiRenderer::Render[%p]: pBuffer->Lock()", this);
+  // stage() neither throws nor keeps the pointer: the buffer is unlocked on every path below.
+  hr = length == 0 ? S_OK : stage(data, length);
+  pBuffer->Unlock();
+  if (SUCCEEDED(hr)) *staged = length;
   return hr;
 }
 
@@ -444,30 +351,18 @@ HRESULT WasapiRenderer::resample(IMFSample* sample) {
     if (!transformProvidesSamples && !m_pResamplerOutput) {
       ComPtr<IMFSample> pOutSample;
       hr = MFCreateSample(&pOutSample);
-      if (FAILED(hr)) {
-        ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: MFCreateSample failed 0x%X", this, (unsigned)hr);
-        return hr;
-      }
+      if (LogIfFailed(hr, "WasapiRenderer::Render[%p]: MFCreateSample", this)) return hr;
       ComPtr<IMFMediaBuffer> pOutBuffer;
       hr = MFCreateAlignedMemoryBuffer(static_cast<DWORD>(m_outputBufferBytes), MF_16_BYTE_ALIGNMENT, &pOutBuffer);
-      if (FAILED(hr)) {
-        ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: MFCreateMemoryBuffer failed 0x%X", this, (unsigned)hr);
-        return hr;
-      }
+      if (LogIfFailed(hr, "WasapiRenderer::Render[%p]: MFCreateMemoryBuffer", this)) return hr;
       hr = pOutSample->AddBuffer(pOutBuffer.Get());
-      if (FAILED(hr)) {
-        ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: AddBuffer failed 0x%X", this, (unsigned)hr);
-        return hr;
-      }
+      if (LogIfFailed(hr, "WasapiRenderer::Render[%p]: AddBuffer", this)) return hr;
       m_pResamplerOutput = pOutSample;
     }
     ComPtr<IMFMediaBuffer> pOutBuffer;
     if (!transformProvidesSamples) {
       hr = m_pResamplerOutput->GetBufferByIndex(0, &pOutBuffer);
-      if (FAILED(hr)) {
-        ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: GetBufferByIndex failed 0x%X", this, (unsigned)hr);
-        return hr;
-      }
+      if (LogIfFailed(hr, "WasapiRenderer::Render[%p]: GetBufferByIndex", this)) return hr;
       pOutBuffer->SetCurrentLength(0);
     }
     MFT_OUTPUT_DATA_BUFFER output = {};
@@ -479,10 +374,7 @@ HRESULT WasapiRenderer::resample(IMFSample* sample) {
     ComPtr<IMFSample> pProvided;
     if (transformProvidesSamples && output.pSample) pProvided = AdoptRef(output.pSample);
     if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) return S_OK;
-    if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: ProcessOutput failed 0x%X", this, (unsigned)hr);
-      return hr;
-    }
+    if (LogIfFailed(hr, "WasapiRenderer::Render[%p]: ProcessOutput", this)) return hr;
     IMFSample* produced = transformProvidesSamples ? pProvided.Get() : m_pResamplerOutput.Get();
     if (!produced) return S_OK;
     size_t staged = 0;

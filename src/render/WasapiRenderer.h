@@ -64,7 +64,7 @@ class WasapiRenderer {
   int32_t bufferFrames() const { return m_bufferFrames; }
   int32_t mixBlockAlign() const { return m_mixBlockAlign; }
   bool mixIsFloat() const { return m_mixIsFloat; }
-  const WAVEFORMATEX* mixFormat() const { return m_pMixFormat; }
+  const WAVEFORMATEX* mixFormat() const { return m_pMixFormat.get(); }
   bool usesResampler() const { return m_pResampler != nullptr; }
   size_t pendingBytes() const { return m_pendingBytes; }
   float volume() const { return m_volume; }
@@ -78,6 +78,7 @@ class WasapiRenderer {
   HRESULT checkDecodedType(IMFMediaType* decodedType, UINT32* rate, UINT32* channels, UINT32* bits,
                            UINT32* blockAlign, GUID* subtype);
   HRESULT createResampler(IMFMediaType* decodedType, const GUID& mixSubtype);
+  // Looks up this process's audio session; the search never changes Initialize's result.
   void findSessionVolume();
   // Feeds one sample through the resampler and stages everything it produces.
   HRESULT resample(IMFSample* sample);
@@ -92,8 +93,10 @@ class WasapiRenderer {
   Microsoft::WRL::ComPtr<IMMDevice> m_pDevice;
   Microsoft::WRL::ComPtr<IAudioClient> m_pAudioClient;
   Microsoft::WRL::ComPtr<IAudioRenderClient> m_pRenderClient;
-  Microsoft::WRL::ComPtr<ISimpleAudioVolume> m_pSessionVolume;  // held, not used: volume is software
-  WAVEFORMATEX* m_pMixFormat = nullptr;                          // CoTaskMemFree
+  struct CoTaskMemDeleter {
+    void operator()(void* memory) const { CoTaskMemFree(memory); }
+  };
+  std::unique_ptr<WAVEFORMATEX, CoTaskMemDeleter> m_pMixFormat;
   int32_t m_decodedBufferBytes = 0;
   int32_t m_outputBufferBytes = 0;
   int32_t m_mixBlockAlign = 0;

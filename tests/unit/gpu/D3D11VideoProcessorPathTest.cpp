@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <cstring>
+#include <memory>
 
 #include "D3D11VideoDoubles.h"
 #include "render/D3D11VideoProcessorPath.h"
@@ -15,9 +16,8 @@
 // of Wine's Direct3D 11 device and Media Foundation.
 
 using Microsoft::WRL::ComPtr;
-using ORVO::MediaFoundation::D3D11VideoFrame;
-using ORVO::MediaFoundation::D3D11VideoPathHost;
-using ORVO::MediaFoundation::D3D11VideoPathState;
+using ORVO::MediaFoundation::VideoPathFrame;
+using ORVO::MediaFoundation::VideoPathHost;
 using ORVO::MediaFoundation::D3D11VideoProcessorPath;
 using ORVO::Test::FakeVideoContext;
 using ORVO::Test::FakeVideoDevice;
@@ -49,7 +49,7 @@ ComPtr<ID3D11Texture2D> MakeTexture(ID3D11Device* device, UINT width, UINT heigh
 
 // The renderer's side: a "swap chain" whose back buffer is a real texture, the render-target sample
 // built on it as the renderer builds it, and records of what the path asked for.
-class RecordingHost : public D3D11VideoPathHost {
+class RecordingHost : public VideoPathHost {
  public:
   explicit RecordingHost(ID3D11Device* device) : m_device(device) {}
 
@@ -65,20 +65,30 @@ class RecordingHost : public D3D11VideoPathHost {
   std::vector<POINT> offsets;
   ComPtr<ID3D11Texture2D> backBuffer;
   ComPtr<IMFSample> lastSample;
-  const RECT* stateTarget = nullptr;
-  const BOOL* stateStereo = nullptr;
+  UINT frameWidth = 0, frameHeight = 0;
+  BOOL stereo = FALSE;
+  POINT offset = {0, 0};
+  bool forceRecreation = false;
 
+  SIZE FrameSize() override { return SIZE{static_cast<LONG>(frameWidth), static_cast<LONG>(frameHeight)}; }
+  void SetFrameSize(UINT width, UINT height) override {
+    frameWidth = width;
+    frameHeight = height;
+  }
+  BOOL StereoEnabled() override { return stereo; }
+  void EnableStereo() override { stereo = TRUE; }
   bool HasSwapChain() override { return swapChain; }
-  HRESULT UpdateSwapChain() override {
+  void DiscardSwapChain() override { swapChain = false; }
+  HRESULT UpdateSwapChain(const RECT& target) override {
     ++swapChainUpdates;
-    targetAtUpdate = *stateTarget;
-    stereoAtUpdate = *stateStereo;
+    targetAtUpdate = target;
+    stereoAtUpdate = stereo;
     if (FAILED(updateResult)) return updateResult;
     swapChain = true;
-    backBuffer = MakeTexture(m_device, targetAtUpdate.right, targetAtUpdate.bottom, *stateStereo ? 2 : 1);
+    backBuffer = MakeTexture(m_device, targetAtUpdate.right, targetAtUpdate.bottom, stereo ? 2 : 1);
     return S_OK;
   }
-  HRESULT CreateRenderTargetSample(IMFSample** ppSample) override {
+  HRESULT CreateRenderTargetSample(IMFSample** ppSample, const char*) override {
     ComPtr<IMFSample> sample;
     HRESULT hr = MFCreateSample(&sample);
     ComPtr<IMFMediaBuffer> buffer;
@@ -96,10 +106,13 @@ class RecordingHost : public D3D11VideoPathHost {
     modeStereo = stereo;
     return modeResult;
   }
+  POINT VisualOffset() override { return offset; }
   HRESULT SetVisualOffset(int x, int y) override {
-    offsets.push_back(POINT{x, y});
+    offset = POINT{x, y};
+    offsets.push_back(offset);
     return S_OK;
   }
+  void ForceDeviceRecreation() override { forceRecreation = true; }
 
  private:
   ID3D11Device* m_device;
@@ -129,8 +142,7 @@ class VideoProcessorPath : public ::testing::Test {
     m_videoDevice = ORVO::Test::Adopt(new FakeVideoDevice);
     m_videoContext = ORVO::Test::Adopt(new FakeVideoContext);
     m_host = std::make_unique<RecordingHost>(m_device.Get());
-    m_host->stateTarget = &m_targetRect;
-    m_host->stateStereo = &m_stereoEnabled;
+    m_path = std::make_unique<D3D11VideoProcessorPath>(this, *m_host);
     m_texture = MakeTexture(m_device.Get(), 1920, 1080);
 
     m_frame.device = m_videoDevice.Get();
@@ -145,9 +157,7 @@ class VideoProcessorPath : public ::testing::Test {
   }
 
   void TearDown() override {
-    m_state_videoDevice.Reset();
-    m_enumerator.Reset();
-    m_processor.Reset();
+    m_path.reset();
     m_videoDevice.Reset();
     m_videoContext.Reset();
     m_host.reset();
@@ -157,8 +167,7 @@ class VideoProcessorPath : public ::testing::Test {
   }
 
   HRESULT Process(IMFSample** ppOutput = nullptr) {
-    D3D11VideoProcessorPath path(this, m_state, *m_host);
-    return path.ProcessFrame(m_frame, ppOutput);
+    return m_path->ProcessFrame(m_frame, ppOutput);
   }
 
   static ComPtr<ID3D11Device> s_device;
@@ -169,21 +178,8 @@ class VideoProcessorPath : public ::testing::Test {
   ComPtr<ID3D11Texture2D> m_texture;
   int m_livedBefore = 0;
 
-  // The renderer's members.
-  ComPtr<ID3D11VideoDevice> m_state_videoDevice;
-  ComPtr<ID3D11VideoProcessorEnumerator> m_enumerator;
-  ComPtr<ID3D11VideoProcessor> m_processor;
-  RECT m_sourceRect = {};
-  RECT m_targetRect = {};
-  UINT m_frameWidth = 0, m_frameHeight = 0;
-  BOOL m_stereoEnabled = FALSE;
-  BOOL m_framePresented = TRUE;
-  int m_offsetX = 0, m_offsetY = 0;
-  bool m_forceRecreation = false;
-  D3D11VideoPathState m_state{m_state_videoDevice, m_enumerator, m_processor,     m_sourceRect,
-                              m_targetRect,        m_frameWidth, m_frameHeight,   m_stereoEnabled,
-                              m_framePresented,    m_offsetX,    m_offsetY,       m_forceRecreation};
-  D3D11VideoFrame m_frame;
+  std::unique_ptr<D3D11VideoProcessorPath> m_path;
+  VideoPathFrame m_frame;
 };
 
 ComPtr<ID3D11Device> VideoProcessorPath::s_device;
@@ -209,10 +205,10 @@ TEST_F(VideoProcessorPath, ProgressiveFrameIsLetterboxedIntoTheBackBuffer) {
   // The processor at the BOB index (1 of the double's two).
   ASSERT_EQ(m_videoDevice->processors.size(), 1u);
   EXPECT_EQ(m_videoDevice->processors[0]->rateConversionIndex, 1u);
-  EXPECT_EQ(m_processor.Get(), m_videoDevice->processors[0].Get());
-  EXPECT_EQ(m_state_videoDevice.Get(), m_videoDevice.Get());
-  EXPECT_EQ(m_frameWidth, 1920u);
-  EXPECT_EQ(m_frameHeight, 1080u);
+  EXPECT_EQ(m_path->processor(), m_videoDevice->processors[0].Get());
+  EXPECT_EQ(m_path->videoDevice(), m_videoDevice.Get());
+  EXPECT_EQ(m_host->frameWidth, 1920u);
+  EXPECT_EQ(m_host->frameHeight, 1080u);
 
   // Stream 0: progressive, normal rate with repeat, rectangles, colour spaces, black background.
   const FakeVideoContext& context = *m_videoContext.Get();
@@ -244,7 +240,7 @@ TEST_F(VideoProcessorPath, ProgressiveFrameIsLetterboxedIntoTheBackBuffer) {
   EXPECT_EQ(outputView.resource.Get(), static_cast<ID3D11Resource*>(m_host->backBuffer.Get()));
   EXPECT_EQ(outputView.desc.ViewDimension, D3D11_VPOV_DIMENSION_TEXTURE2D);
   EXPECT_EQ(outputView.desc.Texture2D.MipSlice, 0u);
-  EXPECT_EQ(outputView.enumerator, m_enumerator.Get());
+  EXPECT_EQ(outputView.enumerator, m_path->enumerator());
   ASSERT_EQ(m_videoDevice->inputViews.size(), 1u);
   const auto& inputView = *m_videoDevice->inputViews[0].Get();
   EXPECT_EQ(inputView.resource.Get(), static_cast<ID3D11Resource*>(m_texture.Get()));
@@ -256,7 +252,7 @@ TEST_F(VideoProcessorPath, ProgressiveFrameIsLetterboxedIntoTheBackBuffer) {
   // One Blt: output frame 0, one enabled stream, no past or future frames, no right view.
   ASSERT_EQ(context.blts.size(), 1u);
   const FakeVideoContext::Blt& blt = context.blts[0];
-  EXPECT_EQ(blt.processor, m_processor.Get());
+  EXPECT_EQ(blt.processor, m_path->processor());
   EXPECT_EQ(blt.outputView, m_videoDevice->outputViews[0].Get());
   EXPECT_EQ(blt.frameIndex, 0u);
   EXPECT_EQ(blt.streamCount, 1u);
@@ -272,8 +268,7 @@ TEST_F(VideoProcessorPath, ProgressiveFrameIsLetterboxedIntoTheBackBuffer) {
   EXPECT_EQ(m_host->swapChainUpdates, 1);
   EXPECT_RECT(m_host->targetAtUpdate, 0, 0, 1280, 1000);
   EXPECT_EQ(output.Get(), m_host->lastSample.Get());
-  EXPECT_FALSE(m_framePresented);
-  EXPECT_FALSE(m_forceRecreation);
+  EXPECT_FALSE(m_host->forceRecreation);
   EXPECT_TRUE(m_host->offsets.empty());
 }
 
@@ -287,7 +282,7 @@ TEST_F(VideoProcessorPath, AnamorphicSourceIsConvertedToFramePixels) {
   m_frame.displayHeight = 576;
   m_frame.target = {0, 0, 1280, 720};
   ASSERT_EQ(Process(), S_OK);
-  EXPECT_RECT(m_sourceRect, 0, 0, 768, 576);
+  EXPECT_RECT(m_path->sourceRect(), 0, 0, 768, 576);
   EXPECT_RECT(m_videoContext->sourceRect, 0, 0, 720, 576);
   EXPECT_RECT(m_videoContext->destRect, 160, 0, 1120, 720);
   EXPECT_RECT(m_videoContext->targetRect, 0, 0, 1280, 720);
@@ -326,7 +321,7 @@ TEST_F(VideoProcessorPath, BobIndexIsTheFirstProcessorThatOffersIt) {
   ASSERT_EQ(Process(), S_OK);
   EXPECT_EQ(m_videoDevice->processors[0]->rateConversionIndex, 0u);
 
-  m_processor.Reset();  // as a full-screen switch does
+  m_path->DiscardVideoDevice();  // as a full-screen switch does
   m_videoDevice->processorCaps = {0, D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_FRAME_RATE_CONVERSION,
                                   D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_DEINTERLACE_BOB |
                                       D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_INVERSE_TELECINE};
@@ -344,7 +339,7 @@ TEST_F(VideoProcessorPath, NoBobProcessorFailsWithoutDrawing) {
   EXPECT_TRUE(m_videoDevice->processors.empty());
   EXPECT_TRUE(m_videoContext->blts.empty());
   EXPECT_EQ(m_host->swapChainUpdates, 0);
-  EXPECT_FALSE(m_forceRecreation);  // window swap chain: no re-creation
+  EXPECT_FALSE(m_host->forceRecreation);  // window swap chain: no re-creation
 
   m_videoDevice->processorCaps.clear();  // no rate-conversion caps at all
   EXPECT_EQ(Process(), E_FAIL);
@@ -354,13 +349,11 @@ TEST_F(VideoProcessorPath, CapsFailuresAreReturned) {
   ComPtr<ID3D11VideoProcessorEnumerator> enumerator;
   D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = {};
   ASSERT_EQ(m_videoDevice->CreateVideoProcessorEnumerator(&content, &enumerator), S_OK);
-  m_enumerator = enumerator;
-  D3D11VideoProcessorPath path(this, m_state, *m_host);
   UINT index = 77;
   m_videoDevice->enumerators[0]->rateCapsResult = E_UNEXPECTED;
-  EXPECT_EQ(path.FindBOBProcessorIndex(&index), E_UNEXPECTED);
+  EXPECT_EQ(D3D11VideoProcessorPath::FindBOBProcessorIndex(this, enumerator.Get(), &index), E_UNEXPECTED);
   m_videoDevice->enumerators[0]->capsResult = DXGI_ERROR_DEVICE_REMOVED;
-  EXPECT_EQ(path.FindBOBProcessorIndex(&index), DXGI_ERROR_DEVICE_REMOVED);
+  EXPECT_EQ(D3D11VideoProcessorPath::FindBOBProcessorIndex(this, enumerator.Get(), &index), DXGI_ERROR_DEVICE_REMOVED);
   EXPECT_EQ(index, 77u);
 }
 
@@ -394,19 +387,19 @@ TEST_F(VideoProcessorPath, ObjectsAreReusedUntilSizeOrOwnerDiscardsThem) {
   ASSERT_EQ(Process(), S_OK);
   EXPECT_EQ(m_videoDevice->enumerators.size(), 2u);
   EXPECT_EQ(m_videoDevice->enumerators[1]->contentDesc.InputWidth, 1280u);
-  EXPECT_EQ(m_frameWidth, 1280u);
-  EXPECT_EQ(m_frameHeight, 720u);
+  EXPECT_EQ(m_host->frameWidth, 1280u);
+  EXPECT_EQ(m_host->frameHeight, 720u);
 
   // The renderer discards the enumerator (new media type): rebuilt on the next frame.
-  m_enumerator.Reset();
+  m_path->DiscardProcessor();
   ASSERT_EQ(Process(), S_OK);
   EXPECT_EQ(m_videoDevice->enumerators.size(), 3u);
   EXPECT_EQ(m_videoDevice->processors.size(), 3u);
 
   // The renderer discards the video device (device re-created): queried again from the device.
-  m_state_videoDevice.Reset();
+  m_path->DiscardVideoDevice();
   ASSERT_EQ(Process(), S_OK);
-  EXPECT_EQ(m_state_videoDevice.Get(), m_videoDevice.Get());
+  EXPECT_EQ(m_path->videoDevice(), m_videoDevice.Get());
 }
 
 TEST_F(VideoProcessorPath, PackedStereoWithStereoCapability) {
@@ -414,7 +407,7 @@ TEST_F(VideoProcessorPath, PackedStereoWithStereoCapability) {
   m_frame.video3D = 1;
   m_frame.format3D = 2;  // packed left-right
   ASSERT_EQ(Process(), S_OK);
-  EXPECT_TRUE(m_stereoEnabled);
+  EXPECT_TRUE(m_host->stereo);
   EXPECT_TRUE(m_host->stereoAtUpdate);  // the swap chain is built for stereo
   const auto& outputDesc = m_videoDevice->outputViews[0]->desc;
   EXPECT_EQ(outputDesc.ViewDimension, D3D11_VPOV_DIMENSION_TEXTURE2DARRAY);
@@ -434,7 +427,7 @@ TEST_F(VideoProcessorPath, PackedStereoWithStereoCapability) {
   EXPECT_EQ(m_videoDevice->inputViews.size(), 1u);  // packed: one input view
   EXPECT_EQ(m_host->modeRequests, 0);                // not full screen
 
-  m_processor.Reset();
+  m_path->DiscardProcessor();
   m_frame.format3D = 3;  // packed top-bottom
   ASSERT_EQ(Process(), S_OK);
   EXPECT_EQ(m_videoContext->stereoFormat.format, D3D11_VIDEO_PROCESSOR_STEREO_FORMAT_VERTICAL);
@@ -473,7 +466,7 @@ TEST_F(VideoProcessorPath, StereoContentWithoutStereoCapabilityIsDrawnMono) {
   m_frame.format3D = 2;
   m_frame.fullscreen = TRUE;
   ASSERT_EQ(Process(), S_OK);
-  EXPECT_FALSE(m_stereoEnabled);
+  EXPECT_FALSE(m_host->stereo);
   EXPECT_EQ(m_videoDevice->outputViews[0]->desc.ViewDimension, D3D11_VPOV_DIMENSION_TEXTURE2D);
   EXPECT_TRUE(m_videoContext->outputStereoSet);
   EXPECT_FALSE(m_videoContext->outputStereo);
@@ -484,7 +477,7 @@ TEST_F(VideoProcessorPath, StereoContentWithoutStereoCapabilityIsDrawnMono) {
   EXPECT_EQ(m_host->modeHeight, 1080u);
   EXPECT_FALSE(m_host->modeStereo);
 
-  m_processor.Reset();
+  m_path->DiscardProcessor();
   m_host->modeResult = DXGI_ERROR_NOT_FOUND;
   EXPECT_EQ(Process(), DXGI_ERROR_NOT_FOUND);
 }
@@ -497,8 +490,8 @@ TEST_F(VideoProcessorPath, CompositionVisualFollowsTheVideoRectangle) {
   ASSERT_EQ(m_host->offsets.size(), 1u);
   EXPECT_EQ(m_host->offsets[0].x, 10);
   EXPECT_EQ(m_host->offsets[0].y, 20);
-  EXPECT_EQ(m_offsetX, 10);
-  EXPECT_EQ(m_offsetY, 20);
+  EXPECT_EQ(m_host->offset.x, 10);
+  EXPECT_EQ(m_host->offset.y, 20);
   ASSERT_EQ(Process(), S_OK);
   EXPECT_EQ(m_host->offsets.size(), 1u);  // unchanged offset: no commit
   m_frame.videoRect = {30, 20, 670, 500};
@@ -518,25 +511,25 @@ TEST_F(VideoProcessorPath, FailureInCompositionModeForcesDeviceRecreation) {
   ComPtr<IMFSample> output;
   EXPECT_EQ(Process(&output), DXGI_ERROR_DEVICE_REMOVED);
   EXPECT_EQ(output.Get(), nullptr);
-  EXPECT_FALSE(m_forceRecreation);  // window swap chain: the failure is only returned
+  EXPECT_FALSE(m_host->forceRecreation);  // window swap chain: the failure is only returned
 
   m_frame.composition = TRUE;
   EXPECT_EQ(Process(&output), DXGI_ERROR_DEVICE_REMOVED);
-  EXPECT_TRUE(m_forceRecreation);
+  EXPECT_TRUE(m_host->forceRecreation);
   EXPECT_EQ(output.Get(), nullptr);
 
   // Any failing step counts, not just the Blt.
-  m_forceRecreation = false;
+  m_host->forceRecreation = false;
   m_videoContext->bltResult = S_OK;
   m_videoDevice->outputViewResult = E_INVALIDARG;
   EXPECT_EQ(Process(), E_INVALIDARG);
-  EXPECT_TRUE(m_forceRecreation);
-  m_forceRecreation = false;
+  EXPECT_TRUE(m_host->forceRecreation);
+  m_host->forceRecreation = false;
   m_videoDevice->outputViewResult = S_OK;
   m_host->updateResult = E_OUTOFMEMORY;
   m_host->swapChain = false;
   EXPECT_EQ(Process(), E_OUTOFMEMORY);
-  EXPECT_TRUE(m_forceRecreation);
+  EXPECT_TRUE(m_host->forceRecreation);
 }
 
 TEST_F(VideoProcessorPath, ViewAndObjectCreationFailuresAreReturned) {
@@ -545,7 +538,7 @@ TEST_F(VideoProcessorPath, ViewAndObjectCreationFailuresAreReturned) {
   m_videoDevice->enumeratorResult = S_OK;
   m_videoDevice->processorResult = E_INVALIDARG;
   EXPECT_EQ(Process(), E_INVALIDARG);
-  EXPECT_EQ(m_processor.Get(), nullptr);
+  EXPECT_EQ(m_path->processor(), nullptr);
   m_videoDevice->processorResult = S_OK;
   m_videoDevice->inputViewResult = E_INVALIDARG;
   EXPECT_EQ(Process(), E_INVALIDARG);

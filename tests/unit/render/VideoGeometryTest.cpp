@@ -112,23 +112,6 @@ TEST(VideoGeometryTest, LetterBoxHonoursTargetOffsetAndOddRemainders) {
   ExpectRect(dst, 94, 20, 227, 120);
 }
 
-TEST(VideoGeometryTest, RecreationRuleNeedsDeviceAndRanksReasons) {
-  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(false, true, true, 5, 5));
-  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(true, false, false, 0, 0));
-  EXPECT_EQ(RecreationReason::MonitorChanged, DeviceRecreationReason(true, true, true, 5, 5));
-  EXPECT_EQ(RecreationReason::Forced, DeviceRecreationReason(true, false, true, 5, 5));
-  EXPECT_EQ(RecreationReason::Period, DeviceRecreationReason(true, false, false, 5, 5));
-  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(true, false, false, 5, 4));
-  EXPECT_EQ(RecreationReason::None, DeviceRecreationReason(true, false, false, 5, 6));
-}
-
-TEST(VideoGeometryTest, OnlyThePeriodTogglesTheCreationMode) {
-  EXPECT_EQ(5u, NextDeviceCreationMode(RecreationReason::Period, 1));
-  EXPECT_EQ(1u, NextDeviceCreationMode(RecreationReason::Period, 5));
-  EXPECT_EQ(1u, NextDeviceCreationMode(RecreationReason::MonitorChanged, 1));
-  EXPECT_EQ(5u, NextDeviceCreationMode(RecreationReason::Forced, 5));
-}
-
 TEST(VideoGeometryTest, ProcessorRebuildOnlyForMissingObjectsOrNewTextureSize) {
   EXPECT_FALSE(NeedsProcessorRebuild(true, true, 1920, 1088, 1920, 1088));
   EXPECT_TRUE(NeedsProcessorRebuild(false, true, 1920, 1088, 1920, 1088));

@@ -1,0 +1,175 @@
+#include "render/Dx11DeviceFactory.h"
+
+#include <d3d10.h>
+#include <mfapi.h>
+
+#include "common/ComAdopt.h"
+#include "log/Log.h"
+#include "render/ID3D11DeviceWrapper.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ORVO {
+namespace MediaFoundation {
+
+namespace {
+
+constexpr UINT kCreationFlags = D3D11_CREATE_DEVICE_VIDEO_SUPPORT;
+
+HRESULT DefaultCheckVideoSupport(ID3D11Device* device) {
+  ComPtr<ID3D11VideoDevice> video;
+  return device->QueryInterface(IID_PPV_ARGS(&video));
+}
+
+Dx11DevicePlatform g_devicePlatform = DefaultDx11DevicePlatform();
+
+}  // namespace
+
+Dx11DevicePlatform DefaultDx11DevicePlatform() {
+  Dx11DevicePlatform platform;
+  platform.createDevice = ::D3D11CreateDevice;
+  platform.checkVideoSupport = DefaultCheckVideoSupport;
+  return platform;
+}
+
+Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform) {
+  Dx11DevicePlatform previous = g_devicePlatform;
+  g_devicePlatform = platform;
+  return previous;
+}
+
+HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
+  static const D3D_FEATURE_LEVEL kLevels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
+                                              D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_3,  D3D_FEATURE_LEVEL_9_2,
+                                              D3D_FEATURE_LEVEL_9_1};
+  const UINT levelCount = static_cast<UINT>(sizeof(kLevels) / sizeof(kLevels[0]));
+  HRESULT hr = E_FAIL;
+
+  if (static_cast<UINT>(driverType) == kDriverTypeWrapper && !m_compatibility) {
+    ComPtr<ID3D11Device> real;
+    hr = g_devicePlatform.createDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, kCreationFlags, kLevels, levelCount,
+                                       D3D11_SDK_VERSION, &real, nullptr, nullptr);
+    if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice", m_owner)) return hr;
+    ID3D11DeviceWrapper* wrapper = nullptr;
+    hr = ID3D11DeviceWrapper::Create(real.Get(), &wrapper);
+    if (SUCCEEDED(hr)) m_pD3D11Device = AdoptRef<ID3D11Device>(wrapper);
+    if (FAILED(hr) || !m_pD3D11Device) {
+      if (SUCCEEDED(hr)) hr = E_OUTOFMEMORY;
+      LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: NULL == m_pD3D11Device", m_owner);
+    }
+    return hr;
+  }
+
+  // Once a machine has shown that it has no video device, a re-creation (new monitor) goes
+  // straight to the plain device: the ladder would only fail and log the same way again.
+  if (!m_compatibility) {
+    for (UINT i = 0; i < levelCount; ++i) {
+      hr = g_devicePlatform.createDevice(nullptr, driverType, nullptr, kCreationFlags, &kLevels[i], 1,
+                                         D3D11_SDK_VERSION, &m_pD3D11Device, nullptr, nullptr);
+      if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice", m_owner)) {
+        m_pD3D11Device.Reset();
+        continue;
+      }
+      hr = g_devicePlatform.checkVideoSupport(m_pD3D11Device.Get());
+      if (LogErrorIfFailed(
+              hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
+              m_owner)) {
+        m_pD3D11Device.Reset();
+        continue;
+      }
+      return S_OK;
+    }
+  }
+
+  // No level gives a device with the video interface: present without it rather than leave the
+  // host's window black.
+  const HRESULT ladderResult = hr;
+  if (!m_compatibility) {
+    ORVO_LOG_ERROR(
+        "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: no device with ID3D11VideoDevice, using "
+        "compatibility presentation",
+        m_owner);
+  }
+  const UINT plainFlags = (kCreationFlags & ~D3D11_CREATE_DEVICE_VIDEO_SUPPORT) | D3D11_CREATE_DEVICE_BGRA_SUPPORT;
+  hr = g_devicePlatform.createDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, plainFlags, kLevels, levelCount,
+                                     D3D11_SDK_VERSION, &m_pD3D11Device, nullptr, nullptr);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice(compatibility)", m_owner)) {
+    m_pD3D11Device.Reset();
+    return m_compatibility ? hr : ladderResult;
+  }
+  m_compatibility = true;
+  return S_OK;
+}
+
+HRESULT Dx11DeviceFactory::Create(D3D_DRIVER_TYPE driverType) {
+  ORVO_LOG_DEBUG("Dx11Renderer::CreateDXGIManagerAndDevice[%p]: re-initializing Direct3D device...", m_owner);
+  m_pD3D11Device.Reset();
+  HRESULT hr = createDevice(driverType);
+  if (FAILED(hr)) return hr;
+
+  m_pDXGIManager.Reset();
+  if (!m_compatibility) {
+    hr = MFCreateDXGIDeviceManager(&m_resetToken, &m_pDXGIManager);
+    if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: MFCreateDXGIDeviceManager", m_owner)) {
+      return hr;
+    }
+    hr = m_pDXGIManager->ResetDevice(m_pD3D11Device.Get(), m_resetToken);
+    if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pDXGIManager->ResetDevice", m_owner)) {
+      m_pDXGIManager.Reset();
+      return hr;
+    }
+  }
+
+  if (m_pD3DImmediateContext) {
+    m_pD3DImmediateContext->ClearState();
+    m_pD3DImmediateContext->Flush();
+    m_pD3DImmediateContext.Reset();
+  }
+  m_pD3D11Device->GetImmediateContext(&m_pD3DImmediateContext);
+
+  ComPtr<ID3D10Multithread> multithread;
+  hr = m_pD3DImmediateContext.As(&multithread);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3DImmediateContext->QueryInterface",
+                       m_owner)) {
+    return hr;
+  }
+  multithread->SetMultithreadProtected(TRUE);
+  return findAdapterAndOutput();
+}
+
+HRESULT Dx11DeviceFactory::findAdapterAndOutput() {
+  ComPtr<IDXGIDevice1> dxgiDevice;
+  HRESULT hr = m_pD3D11Device.As(&dxgiDevice);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3D11Device->QueryInterface", m_owner)) {
+    return hr;
+  }
+  ComPtr<IDXGIAdapter> tempAdapter;
+  hr = dxgiDevice->GetAdapter(&tempAdapter);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pDXGIDev->GetAdapter", m_owner)) return hr;
+  ComPtr<IDXGIAdapter1> adapter;
+  hr = tempAdapter.As(&adapter);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pTempAdapter->QueryInterface", m_owner)) {
+    return hr;
+  }
+  m_pDXGIFactory2.Reset();
+  hr = adapter->GetParent(IID_PPV_ARGS(&m_pDXGIFactory2));
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pAdapter->GetParent", m_owner)) return hr;
+  m_pDXGIOutput1.Reset();
+  ComPtr<IDXGIOutput> output;
+  hr = adapter->EnumOutputs(0, &output);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pAdapter->EnumOutputs", m_owner)) return hr;
+  hr = output.As(&m_pDXGIOutput1);
+  LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pDXGIOutput->QueryInterface", m_owner);
+  return hr;
+}
+
+void Dx11DeviceFactory::Release() {
+  m_pDXGIManager.Reset();
+  m_pDXGIFactory2.Reset();
+  m_pD3D11Device.Reset();
+  m_pD3DImmediateContext.Reset();
+  m_pDXGIOutput1.Reset();
+}
+
+}  // namespace MediaFoundation
+}  // namespace ORVO
