@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The public header compiles cleanly, warnings as errors, as C99 and as C++17, with and without
-# WIN32_LEAN_AND_MEAN, with each compiler given (the mingw-w64 gcc, and clang for the same target).
+# WIN32_LEAN_AND_MEAN, with each compiler given (the mingw-w64 gcc, and clang for the same target);
+# the host guide's C++ example compiles against it too.
 #   check-header.sh INCLUDE_DIR "C_COMPILER,CXX_COMPILER"...
 set -euo pipefail
 include=$1
@@ -29,4 +30,17 @@ for pair in "$@"; do
     done
   done
 done
+# The first C++ block of docs/host-guide.md: the complete callback example.
+guide=$here/../../docs/host-guide.md
+example=$(mktemp --suffix=.cpp)
+awk '/^```cpp$/{on=1; next} on && /^```$/{exit} on' "$guide" >"$example"
+first=${1#*,}
+# shellcheck disable=SC2086
+if $first -fsyntax-only -std=c++17 -Wall -Wextra -Werror -I"$include" "$example"; then
+  echo "ok       host guide example ($first)"
+else
+  echo "FAILED   host guide example ($first)"
+  status=1
+fi
+rm -f "$example"
 exit $status
