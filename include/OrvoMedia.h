@@ -129,8 +129,10 @@ typedef enum PlayerState {
  *
  * Return ORVO_REQUEST_OK (0) when the sample is filled; ORVO_REQUEST_BUFFER_TOO_SMALL (7) after
  * storing the needed size (see ORVO_NEEDED_SIZE_KEY_INIT): the library allocates 110 % of it,
- * rounded up to whole KiB, for this and every later sample of the stream and calls again; any other
- * value ends every stream of the source (end of stream, not an error: a live feed that is over).
+ * rounded up to whole KiB, for this and every later sample of the stream and calls again (a needed
+ * size that is 0, not above the current capacity, or above 256 MiB ends the streams instead); any
+ * other value ends every stream of the source (end of stream, not an error: a live feed that is
+ * over).
  *
  * Threads: called on a pulling thread that the library owns, one request at a time per media
  * source. The Media Session engine has one source for all streams; the low-latency engine has one
