@@ -47,7 +47,7 @@
 #ifndef ORVO_MEDIA_H
 #define ORVO_MEDIA_H
 
-/* The library's version, also in the DLL's version resource (FileVersion 3.3.1.30). */
+/* The library's version. The DLL's version resource and the log's version line are made from these. */
 #define ORVO_MEDIA_VERSION_MAJOR 3
 #define ORVO_MEDIA_VERSION_MINOR 3
 #define ORVO_MEDIA_VERSION_PATCH 1
