@@ -1,16 +1,60 @@
 /*
  * ORVO.Media: media playback for hosts that own the window.
  *
- * Every function but SetLog and Create takes the player id returned by Create. Functions return a
- * PlayerResult unless they are getters; a getter given an unknown id returns its neutral value
- * (state Closed, 0 for times, 1.0 for rate and volume, 0.5 for balance).
+ * A 64-bit Windows DLL with 27 flat C functions. A host creates a player with Create, configures
+ * it, opens it, controls playback and closes it again; every function but SetLog and Create takes
+ * the player id that Create returned. docs/host-guide.md walks through a complete host.
  *
- * Host-fed streams: before Open, describe each elementary stream with CreateMediaType (fill the
- * returned IMFMediaType) and AddMediaType, and register a RequestDataCallback. The library then calls
- * the callback from its own threads whenever a stream needs a compressed sample.
+ * Two engines stand behind one player; UseLowLatencyRenderer picks one before Open:
+ *  - the low-latency engine (the default) plays streams that the host feeds itself: the host
+ *    describes each elementary stream with CreateMediaType/AddMediaType, and the library pulls
+ *    compressed samples through the host's RequestDataCallback, decodes them, paces them against
+ *    one shared start time and presents video with Direct3D 11 into the preview window and audio
+ *    through WASAPI on the default endpoint. It has no pause, seek, rate, position, duration,
+ *    full screen, stretch or overlay: those answer Failed or InvalidState (see each function).
+ *  - the Media Session engine plays any URI the platform can open (files, http://, rtsp://), or
+ *    host-fed streams under a URI of the scheme "orvo", through Media Foundation's Media Session,
+ *    with pause, seek, rate, volume, balance, full screen, stretch and an overlay bitmap.
+ *
+ * Result codes: every function that is not a getter returns a PlayerResult as an int. The getters
+ * (GetState, GetDuration, GetPosition, GetPlaybackRate, GetVolume, GetBalance) return a plain value;
+ * given an unknown id they return their neutral value: state Closed, 0 for times, 1.0 for rate and
+ * volume, 0.5 for balance. An id is unknown before Create handed it out and after its Close; ids are
+ * never reused while the DLL stays loaded.
+ *
+ * Threads: the functions may be called from any host thread. They all take one process-wide lock
+ * for their whole duration, Open (which builds decoders and renderers) included, so calls are
+ * serialised across all players. Create, Open, CreateMediaType and AddMediaType initialise COM on
+ * the calling thread as a single-threaded apartment (a thread already in another apartment keeps
+ * it; that is not an error) and never uninitialise it. The host's RequestDataCallback runs on
+ * library threads, possibly while a host thread is inside one of these functions holding that
+ * lock: the callback must never call any function of this library (see RequestDataCallback).
+ *
+ * Life of the library: the first Create of a process (or the first after every player was closed)
+ * starts Media Foundation and registers the library's decoder selection; closing the last player
+ * undoes both. While players exist the DLL keeps itself loaded. Close every player before
+ * FreeLibrary.
+ *
+ * Units: times and positions are 64-bit counts of 100-ns units (10,000,000 per second). Volume is a
+ * linear gain from 0.0 (silent) to 1.0 (full); balance runs from 0.0 (left channels only) through
+ * 0.5 (centre) to 1.0 (right channels only).
+ *
+ * Compiles as C99 and later and as C++; include <windows.h> first or let this header include it.
+ * Link ORVO.Media.lib (MSVC, lld-link) or libORVO.Media.dll.a (MinGW), or with CMake use
+ * find_package(OrvoMedia) and the target OrvoMedia::OrvoMedia. Filling media types uses Media
+ * Foundation's GUIDs and helpers: link mfuuid and mfplat as well.
  */
 #ifndef ORVO_MEDIA_H
 #define ORVO_MEDIA_H
+
+/* The library's version. The DLL's version resource and the log's version line are made from these. */
+#define ORVO_MEDIA_VERSION_MAJOR 3
+#define ORVO_MEDIA_VERSION_MINOR 3
+#define ORVO_MEDIA_VERSION_PATCH 1
+#define ORVO_MEDIA_VERSION_BUILD 30
+
+/* The resource compiler reads the version numbers above and nothing else. */
+#ifndef RC_INVOKED
 
 #include <windows.h>
 #include <mfobjects.h>
@@ -29,80 +73,316 @@
 extern "C" {
 #endif
 
+/* What the non-getter functions return (as int). */
 typedef enum PlayerResult {
-  Ok = 0,
-  Failed = 1,          /* the engine failed, or the operation does not exist for this engine */
-  UnknownPlayer = 2,   /* no player with this id */
-  InvalidArgument = 3, /* SetPreviewWindow with a null window */
-  OpenFailed = 4,      /* Open with the Media Session engine could not open the URI */
-  InvalidState = 5     /* no engine yet, an engine already exists, or playback already started */
+  Ok = 0,              /* done; for IsStreamActive: the stream is active */
+  Failed = 1,          /* the engine reported a failure, the operation does not exist for the
+                          player's engine, or (IsStreamActive) the stream is not active */
+  UnknownPlayer = 2,   /* no player with this id: never created, or closed */
+  InvalidArgument = 3, /* a required pointer or handle is null (SetPreviewWindow, CreateMediaType,
+                          AddMediaType) */
+  OpenFailed = 4,      /* Open with the Media Session engine: the URI could not be opened */
+  InvalidState = 5     /* the call needs an open engine and there is none; or it belongs before
+                          Open and the player already has an engine; or (Play on the low-latency
+                          engine) playback is already started */
 } PlayerResult;
 
+/* What GetState returns. The low-latency engine uses Closed, Started and Stopped only. */
 typedef enum PlayerState {
-  Closed = 0,
-  Ready = 1,
-  OpenPending = 2,
-  Started = 3,
-  Paused = 4,
-  Stopped = 5,
-  Closing = 6,
-  Error = 7
+  Closed = 0,      /* no engine yet; the low-latency engine before its first Play; a Media Session
+                      engine whose open failed */
+  Ready = 1,       /* Media Session engine: session created */
+  OpenPending = 2, /* Media Session engine: the media is being opened; Play is held until ready */
+  Started = 3,     /* playing */
+  Paused = 4,      /* Media Session engine */
+  Stopped = 5,     /* stopped by Stop, or the presentation ended */
+  Closing = 6,     /* Media Session engine: shutting down */
+  Error = 7        /* Media Session engine: the session reported a failure; Close the player */
 } PlayerState;
 
 /* Return values of RequestDataCallback. */
 #define ORVO_REQUEST_OK 0
-/* The buffer is too small: store the size needed as a UINT32 under ORVO_NEEDED_SIZE_KEY on the
-   sample before returning; the library grows the buffer and calls again with a new sample. */
+/* The buffer is too small: store the size needed as a UINT32 under ORVO_NEEDED_SIZE_KEY_INIT's GUID
+   on the sample before returning; the library grows the buffer and calls again with a new sample. */
 #define ORVO_REQUEST_BUFFER_TOO_SMALL 7
-/* {6C990D34-BB8E-477A-8598-0D5D96FCD88A}, the GUID Media Foundation calls MF_PD_TOTAL_FILE_SIZE. */
+/* {6C990D34-BB8E-477A-8598-0D5D96FCD88A}, the GUID Media Foundation calls MF_PD_TOTAL_FILE_SIZE:
+     static const GUID kNeededSize = ORVO_NEEDED_SIZE_KEY_INIT;
+     IMFSample_SetUINT32(sample, &kNeededSize, needed);          (C++: sample->SetUINT32(kNeededSize, needed)) */
 #define ORVO_NEEDED_SIZE_KEY_INIT \
   { 0x6c990d34, 0xbb8e, 0x477a, { 0x85, 0x98, 0x0d, 0x5d, 0x96, 0xfc, 0xd8, 0x8a } }
 
 /*
- * Fills one sample of a host-fed stream. playerId: the player. streamId: the position of the
- * stream's description among those added with AddMediaType (the low-latency engine passes 0 for
- * video). sample: holds one empty memory buffer; write the compressed access unit into it, set its
- * current length and the sample time (100-ns units). reserved: always 0.
- * Called on a library thread; return 0 when filled, 7 when the buffer is too small, anything else
- * to end every stream of the source.
+ * Fills one sample of a host-fed stream with one compressed access unit (one picture, or one audio
+ * frame or block).
+ *
+ * playerId: the player. streamId: which stream: with the Media Session engine the stream's position
+ *   among the descriptions the host added with AddMediaType (0, 1, ...); with the low-latency engine
+ *   an audio stream's position likewise, and 0 for every video stream.
+ * sample: holds exactly one empty memory buffer, 16-byte aligned, current length 0. Its capacity
+ *   starts at 100 KiB for video (512 KiB for a 1920x1080 frame, scaled by the frame area of
+ *   MF_MT_FRAME_SIZE) and one second of audio (MF_MT_AUDIO_AVG_BYTES_PER_SECOND, at least 10 KiB),
+ *   and grows when the host asks for more. Write the data with GetBufferByIndex(0), Lock, copy,
+ *   Unlock, SetCurrentLength; set the sample time (SetSampleTime, 100-ns units, increasing, the
+ *   same clock for all streams of the player) and, if known, the duration. The library owns the
+ *   sample: do not keep it after returning; release any reference you take.
+ * reserved: always 0.
+ *
+ * Return ORVO_REQUEST_OK (0) when the sample is filled; ORVO_REQUEST_BUFFER_TOO_SMALL (7) after
+ * storing the needed size (see ORVO_NEEDED_SIZE_KEY_INIT): the library allocates 110 % of it,
+ * rounded up to whole KiB, for this and every later sample of the stream and calls again (a needed
+ * size that is 0, not above the current capacity, or above 256 MiB ends the streams instead); any
+ * other value ends every stream of the source (end of stream, not an error: a live feed that is
+ * over).
+ *
+ * Threads: called on a pulling thread that the library owns, one request at a time per media
+ * source. The Media Session engine has one source for all streams; the low-latency engine has one
+ * per stream, so calls for different streams of one player can run at the same time on different
+ * threads. The callback may block until data arrives (that is how a live feed is paced), but Stop
+ * and Close wait for the call in progress to return: keep waits short or end them when the host
+ * stops. It must not call any function of this library (they wait for a lock that the thread
+ * calling Stop or Close may hold while it waits for this callback), and it must not throw.
  */
 typedef int (*RequestDataCallback)(int playerId, unsigned char streamId, IMFSample *sample,
                                    int reserved);
 
+/* ---- Life cycle ------------------------------------------------------------------------------ */
+
+/*
+ * Switches the process-wide log on or off. On: the file ORVO.Media.log (UTF-8 with byte-order mark)
+ * beside the host's executable, not the DLL, plus the debugger output, at DEBUG level; the first line
+ * is "SetLog: library v3.3.1.0030 log enabled". Past 2 MiB the file is rotated once into
+ * ORVO.Media.000.log. Calling it again with true reopens the file. Off by default.
+ * Returns 0 always. Any thread; takes the process-wide lock.
+ */
 ORVO_MEDIA_API int SetLog(bool enable);
+
+/*
+ * Creates a player and writes its id (1, 2, 3, ...: never 0, never reused) to *playerId. The player
+ * starts with the low-latency engine selected, no window, no callback and no stream descriptions.
+ * playerId must not be null: the player would be created all the same, without a way to close it.
+ * Returns 0 always; the host owns the player until Close.
+ */
 ORVO_MEDIA_API int Create(int *playerId);
+
+/*
+ * Stops and destroys the player's engine, restores a subclassed preview window, releases the stream
+ * descriptions and forgets the callback and the id. Waits for a callback in progress to return.
+ * Closing the last player shuts Media Foundation's platform down again (see above).
+ * Returns Ok or UnknownPlayer (also for a second Close of the same id).
+ */
 ORVO_MEDIA_API int Close(int playerId);
 
+/* ---- Configuration: before Open ---------------------------------------------------------------- */
+
+/*
+ * Registers the function that fills the samples of host-fed streams (see RequestDataCallback); null
+ * removes it. Needed by the low-latency engine always, by the Media Session engine for "orvo" URIs.
+ * Returns Ok, UnknownPlayer, or InvalidState once the player has an engine (after Open, also after
+ * a failed Open, until Close).
+ */
 ORVO_MEDIA_API int SetCallback(int playerId, RequestDataCallback callback);
+
+/*
+ * Sets the window that shows the video; it must stay valid until Close.
+ * Low-latency engine: the library presents into it with a Direct3D 11 swap chain from its own
+ * rendering thread and does not touch the window procedure; the video is scaled into the client
+ * area, keeping its aspect ratio.
+ * Media Session engine (UseLowLatencyRenderer(id, false) called before this): the library
+ * subclasses the window until Close, handles WM_SIZE and WM_PAINT for the video, receives its session
+ * events as posted WM_APP + 1 messages (do not use that message on this window), and passes every
+ * message on to the host's procedure. The window's thread must pump messages for playback to
+ * advance, and the window must belong to this process.
+ * Returns Ok, UnknownPlayer, InvalidArgument (null window), InvalidState (the player has an engine),
+ * or Failed (the window could not be subclassed).
+ */
 ORVO_MEDIA_API int SetPreviewWindow(int playerId, HWND window);
+
+/*
+ * Stores an audio endpoint id (null-terminated, may be null) and an integer beside it for the
+ * low-latency engine. Both are kept, but today both engines play to the default console endpoint.
+ * Returns Ok, UnknownPlayer, or InvalidState once the player has an engine.
+ */
 ORVO_MEDIA_API int SetAudioOutputDevice(int playerId, int value, const wchar_t *deviceId);
+
+/*
+ * Chooses the engine that the next Open creates: true (the default) the low-latency engine, false
+ * the Media Session engine. Call it before SetPreviewWindow: that call decides whether the window is
+ * subclassed. Allowed at any time; while an engine exists it only affects an Open after Close, which
+ * in practice means never, because Close forgets the player.
+ * Returns Ok or UnknownPlayer.
+ */
 ORVO_MEDIA_API int UseLowLatencyRenderer(int playerId, bool enable);
+
+/*
+ * Creates an empty Media Foundation media type for the host to describe one elementary stream with
+ * IMFMediaType/IMFAttributes calls, then to pass to AddMediaType. The library reads MF_MT_MAJOR_TYPE
+ * (MFMediaType_Video or MFMediaType_Audio), MF_MT_SUBTYPE (for example MFVideoFormat_H264,
+ * MFVideoFormat_HEVC, MFAudioFormat_AAC, MFAudioFormat_PCM), MF_MT_FRAME_SIZE (needed by the platform
+ * H.264 decoder), MF_MT_FRAME_RATE and MF_MT_AUDIO_AVG_BYTES_PER_SECOND; everything else goes to the
+ * platform's decoders as given (audio: sample rate, channels, MF_MT_USER_DATA for AAC, ...).
+ * Lifetime: *mediaType receives one reference that the host owns and must Release (after
+ * AddMediaType, which takes its own reference). The player does not keep it until AddMediaType.
+ * Returns Ok; UnknownPlayer (nothing written); InvalidArgument (mediaType null); Failed with
+ * *mediaType set to null once the player has an engine, or when Media Foundation fails.
+ */
 ORVO_MEDIA_API int CreateMediaType(int playerId, IMFMediaType **mediaType);
+
+/*
+ * Appends a filled media type as the player's next stream (stream 0, 1, ... in call order); the
+ * player takes its own reference and releases it at Close. The type is not checked here: a stream
+ * the engine cannot decode or render stays inactive after Open (see IsStreamActive), and a type
+ * that Media Foundation refuses as a stream description is not offered to the Media Session engine
+ * and takes no stream identifier there. Describe the streams again after Close.
+ * Returns Ok, UnknownPlayer, InvalidArgument (mediaType null), or InvalidState once the player has an
+ * engine.
+ */
 ORVO_MEDIA_API int AddMediaType(int playerId, IMFMediaType *mediaType);
 
+/* ---- Transport --------------------------------------------------------------------------------- */
+
+/*
+ * Creates the engine and opens the media; the engine then lives until Close, even when Open fails
+ * (a second Open answers InvalidState: Close and start over).
+ * Low-latency engine: uri serves only for its query: "renderingStrategy=lowlatency" (the default:
+ *   late frames are shown at once and queues are trimmed to the newest frame, for the least delay)
+ *   or "smooth" (no frame is dropped for delay; lateness moves the shared start time), for example
+ *   L"orvo://low_latency_renderer?renderingStrategy=smooth". Open builds a decoder and a renderer
+ *   per described stream synchronously, before it returns; no sample is requested before Play.
+ *   Returns Failed when no callback is registered or no stream could be set up (see IsStreamActive
+ *   for which ones did).
+ * Media Session engine: opens the URI (file path, file://, http://, rtsp://, or "orvo://..." for the
+ *   host-fed streams described with AddMediaType) and queues the topology; the state is OpenPending
+ *   until the session is ready, and a Play meanwhile is held and carried out then. Returns OpenFailed
+ *   when the URI cannot be opened, Failed when the engine cannot be created.
+ * uri: null-terminated; null counts as empty. Returns Ok, Failed, UnknownPlayer, OpenFailed, or
+ * InvalidState (an engine exists already).
+ */
 ORVO_MEDIA_API int Open(int playerId, const wchar_t *uri);
+
+/*
+ * Starts playback. Low-latency engine: starts one pulling and one rendering thread per active
+ *   stream; the callback is called from then on. InvalidState when already started. After Stop, Play
+ *   starts again with new sources: the host's callback is asked for samples from then on.
+ * Media Session engine: starts (or resumes after Pause) asynchronously; GetState reports Started
+ *   once the session has started. Failed when the session refuses.
+ * Returns Ok, Failed, UnknownPlayer, or InvalidState (no engine: Open first).
+ */
 ORVO_MEDIA_API int Play(int playerId);
+
+/*
+ * Pauses. Media Session engine only, asynchronous; Play resumes. Returns Ok, Failed (the low-latency
+ * engine has no pause; or the session refused), UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int Pause(int playerId);
+
+/*
+ * Stops playback. Low-latency engine: ends the streams' threads (waiting for a callback in progress
+ *   to return), shows a black frame and releases the sources; GetState is Stopped when it returns.
+ * Media Session engine: asynchronous; GetState reports Stopped once the session has stopped.
+ * Returns Ok, Failed (the session refused), UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int Stop(int playerId);
+
+/*
+ * Seeks to position (100-ns units from the start of the presentation). Media Session engine only,
+ * asynchronous; GetPosition reports the requested position until the seek is done. Returns Ok,
+ * Failed (low-latency engine; or the session refused), UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int SetPosition(int playerId, LONGLONG position);
+
+/*
+ * Sets the playback rate (1.0 normal, 2.0 double speed, negative for reverse where the source
+ * supports it). Media Session engine only, asynchronous; the rate must be one the session supports,
+ * with thinning if need be. Returns Ok, Failed (low-latency engine; or the rate is not supported),
+ * UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int SetPlaybackRate(int playerId, double rate);
 
+/* ---- Queries ----------------------------------------------------------------------------------- */
+
+/* The engine's PlayerState; Closed before Open and for an unknown id. */
 ORVO_MEDIA_API int GetState(int playerId);
+
+/* The presentation's duration in 100-ns units (Media Session engine; 0 when the source gives none,
+   for live feeds, for the low-latency engine and for an unknown id). */
 ORVO_MEDIA_API LONGLONG GetDuration(int playerId);
+
+/* The playback position in 100-ns units (Media Session engine: a pending seek's target, else the
+   presentation clock); 0 for the low-latency engine, before Open and for an unknown id. */
 ORVO_MEDIA_API LONGLONG GetPosition(int playerId);
+
+/* The playback rate (Media Session engine: a pending rate request, else the session's rate); 1.0
+   for the low-latency engine, before Open and for an unknown id. */
 ORVO_MEDIA_API double GetPlaybackRate(int playerId);
+
+/* The volume (0.0 to 1.0). Low-latency engine: the last value given to SetVolume for its first
+   audio stream, -1.0 while none was given, 1.0 without an audio stream. Media Session engine: read
+   from the audio renderer while playing, else 1.0. 1.0 before Open and for an unknown id. */
 ORVO_MEDIA_API double GetVolume(int playerId);
+
+/* The balance (0.0 left to 1.0 right). Low-latency engine: the last value given to SetBalance,
+   -1.0 while none was given, 0.5 without an audio stream. Media Session engine: read back from the
+   channel volumes while playing (0.5 for mono), else 0.5. 0.5 before Open and for an unknown id. */
 ORVO_MEDIA_API double GetBalance(int playerId);
+
+/*
+ * Whether stream streamIndex (its position in AddMediaType order) was set up after Open.
+ * Low-latency engine: Ok when active, Failed when its set-up failed (an unsupported subtype, no
+ * decoder, no window for video, no audio device) or the index is out of range. Media Session engine
+ * and no engine: Ok for any index (not tracked). UnknownPlayer for an unknown id.
+ */
 ORVO_MEDIA_API int IsStreamActive(int playerId, int streamIndex);
 
+/* ---- Presentation ------------------------------------------------------------------------------ */
+
+/*
+ * Sets the volume, a linear gain from 0.0 to 1.0.
+ * Low-latency engine: applied by the audio rendering thread with its next sample (values below 0 act
+ *   as 0; above 1 amplify and may clip); Ok also without an audio stream.
+ * Media Session engine: applied to the audio renderer's channels; a value given before playback
+ *   starts is kept and applied when it does. Failed when the platform refuses the value.
+ * Returns Ok, Failed, UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int SetVolume(int playerId, double volume);
+
+/*
+ * Sets the balance: 0.0 left only, 0.5 centre, 1.0 right only; even channel indexes count as left,
+ * odd ones as right. Both engines apply it as SetVolume does (values outside 0..1 are clamped by the
+ * low-latency engine); the Media Session engine keeps it without effect when only the process's
+ * audio session volume is available. Returns Ok, Failed, UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int SetBalance(int playerId, double balance);
+
+/*
+ * Lays a bitmap over the whole video (Media Session engine only); black pixels are transparent.
+ * Null removes the overlay.
+ * Lifetime: with the Media Session engine the library owns the bitmap from this call on, also when
+ * the call returns Failed: it deletes it (DeleteObject) when another bitmap is set and at Close; do
+ * not delete or select it into a device context afterwards. Otherwise (InvalidState, UnknownPlayer)
+ * the caller keeps it.
+ * Returns Ok, Failed (the video mixer refused it), UnknownPlayer, or InvalidState (low-latency
+ * engine or no engine).
+ */
 ORVO_MEDIA_API int SetAlphaBitmap(int playerId, HBITMAP bitmap);
+
+/*
+ * Switches the video renderer's full-screen mode (Media Session engine only; stored and applied
+ * when the video renderer appears). Returns Ok, Failed (low-latency engine; or the renderer refused),
+ * UnknownPlayer, or InvalidState (no engine).
+ */
 ORVO_MEDIA_API int SetFullScreen(int playerId, BOOL fullScreen);
+
+/*
+ * TRUE stretches the video to the whole window, FALSE keeps its aspect ratio (the default). Media
+ * Session engine only; stored and applied when the video renderer appears. Returns Ok, Failed (the
+ * renderer refused), UnknownPlayer, or InvalidState (low-latency engine or no engine).
+ */
 ORVO_MEDIA_API int SetStretch(int playerId, BOOL stretch);
 
 #ifdef __cplusplus
 }
 #endif
+
+#endif /* RC_INVOKED */
 
 #endif /* ORVO_MEDIA_H */

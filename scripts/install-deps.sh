@@ -8,6 +8,7 @@ packages=(
   wine64 wine xvfb xauth x11-apps imagemagick
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   pulseaudio pulseaudio-utils ffmpeg sox
+  clang lld llvm python3   # second compiler; lld-link, llvm-dlltool and python3 for the SDK checks
 )
 
 missing=()

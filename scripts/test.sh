@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Sets up everything and runs every test: installs packages, builds, starts the test bed, runs
-# CTest under Wine, stops the test bed. Extra arguments go to ctest (for example -L source).
+# Sets up everything and runs every test: installs packages, builds with gcc (the tests run from
+# this build) and, for a full run, with clang (warnings as errors outside src/), starts the test
+# bed, runs CTest under Wine, stops the test bed. Extra arguments go to ctest (for example
+# -L source) and skip the clang build unless ORVO_CLANG_BUILD=1.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVO_BUILD_DIR:-$root/build}
+clang_build=${ORVO_CLANG_BUILD:-$([ $# -eq 0 ] && echo 1 || echo 0)}
 
 "$root/scripts/install-deps.sh"
 "$root/scripts/make-test-media.sh"   # only makes test media files that are missing
 "$root/scripts/build.sh" "$build"
+if [ "$clang_build" = 1 ]; then
+  echo "test: building with clang into $build-clang"
+  "$root/scripts/build.sh" --clang "$build-clang"
+fi
 "$root/scripts/testbed.sh" start "$build"
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
 # shellcheck disable=SC1091

@@ -9,7 +9,7 @@ namespace ORVO {
 HMODULE LibraryModule();
 void SetLibraryModule(HMODULE module);
 
-// "3.3.1.0030", the version the log announces.
+// "3.3.1.0030", the version the log announces, built from ORVO_MEDIA_VERSION_* in OrvoMedia.h.
 extern const char kLibraryVersion[];
 
 }  // namespace ORVO

@@ -286,7 +286,6 @@ TEST_F(OrvoSourceTest, BufferTooSmallRetriesTheSameRequestWithTheGrownSize) {
 TEST_F(OrvoSourceTest, HostErrorEndsEveryStreamAndThePresentation) {
   open({Descriptor(0, VideoType(640, 360).Get()), Descriptor(1, AudioType(24000).Get())});
   LogCapture log(L"source_error.log");
-  std::atomic<DWORD> pullingThread{0};
   HANDLE threadHandle = nullptr;
   ScriptedHost::Instance().reset([&](int, unsigned char streamId, IMFSample* sample) {
     if (!threadHandle) {
