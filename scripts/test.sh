@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up everything and runs every test: installs packages, builds with gcc (the tests run from
-# this build) and, for a full run, with clang (warnings as errors outside src/), starts the test
+# this build) and, for a full run, with clang (its warnings are shown, not fatal), starts the test
 # bed, runs CTest under Wine, stops the test bed. Extra arguments go to ctest (for example
 # -L source) and skip the clang build unless ORVO_CLANG_BUILD=1.
 set -euo pipefail
