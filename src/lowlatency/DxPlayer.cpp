@@ -81,8 +81,9 @@ int DxPlayer::IsStreamActive(int index) {
 }
 
 DxPlayer::StreamInt* DxPlayer::firstAudioStream() {
+  // An audio stream the decoder or the endpoint refused has no volume to take.
   for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
-    if (stream->isAudio()) return stream.Get();
+    if (stream->isAudio() && stream->active()) return stream.Get();
   }
   return nullptr;
 }
