@@ -71,6 +71,8 @@ typedef int (*RequestDataCallback)(int playerId, unsigned char streamId, IMFSamp
 
 ORVO_MEDIA_API int SetLog(bool enable);
 ORVO_MEDIA_API int Create(int *playerId);
+/* Any export may be called from inside the callback. Close from inside the callback of the same
+ * player answers InvalidState (it would wait for the calling thread). */
 ORVO_MEDIA_API int Close(int playerId);
 
 ORVO_MEDIA_API int SetCallback(int playerId, RequestDataCallback callback);
@@ -83,6 +85,7 @@ ORVO_MEDIA_API int AddMediaType(int playerId, IMFMediaType *mediaType);
 ORVO_MEDIA_API int Open(int playerId, const wchar_t *uri);
 ORVO_MEDIA_API int Play(int playerId);
 ORVO_MEDIA_API int Pause(int playerId);
+/* From inside the callback of the same player: InvalidState, nothing stops. */
 ORVO_MEDIA_API int Stop(int playerId);
 ORVO_MEDIA_API int SetPosition(int playerId, LONGLONG position);
 ORVO_MEDIA_API int SetPlaybackRate(int playerId, double rate);
