@@ -39,9 +39,14 @@ void stopWithinBound(const std::shared_ptr<DxPlayer>& engine, const std::shared_
   };
   auto completion = std::make_shared<Completion>();
   ++*stopsInFlight;
-  auto stop = [engine, stopsInFlight, completion] {
+  auto stop = [held = engine, stopsInFlight, completion]() mutable {
     InitializeComForThread();
-    engine->Stop();
+    // The platform is reference-counted: a stop that outlives the last Close keeps it up until the
+    // engine's threads have ended, instead of having it shut down under them.
+    const bool platformHeld = SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL));
+    held->Stop();
+    held.reset();  // when the caller has gone on, the engine ends here, platform still up
+    if (platformHeld) MFShutdown();
     --*stopsInFlight;
     std::lock_guard<std::mutex> hold(completion->lock);
     completion->done = true;
