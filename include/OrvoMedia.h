@@ -138,9 +138,10 @@ typedef enum PlayerState {
  * source. The Media Session engine has one source for all streams; the low-latency engine has one
  * per stream, so calls for different streams of one player can run at the same time on different
  * threads. The callback may block until data arrives (that is how a live feed is paced), but Stop
- * and Close wait for the call in progress to return: keep waits short or end them when the host
- * stops. It must not call any function of this library (they wait for a lock that the thread
- * calling Stop or Close may hold while it waits for this callback), and it must not throw.
+ * and Close wait up to about 2 s for the call in progress to return: keep waits short or end them
+ * when the host stops. A call still blocked after that is left behind; whatever it fills is
+ * discarded. The callback may call any function of this library, except that Stop and Close of its
+ * own player answer InvalidState there. It must not throw.
  */
 typedef int (*RequestDataCallback)(int playerId, unsigned char streamId, IMFSample *sample,
                                    int reserved);
@@ -166,9 +167,11 @@ ORVO_MEDIA_API int Create(int *playerId);
 
 /*
  * Stops and destroys the player's engine, restores a subclassed preview window, releases the stream
- * descriptions and forgets the callback and the id. Waits for a callback in progress to return.
+ * descriptions and forgets the callback and the id. Waits for a callback in progress to return, but
+ * at most about 2 s: a callback that never returns is left behind, and its sample is discarded.
  * Closing the last player shuts Media Foundation's platform down again (see above).
- * Returns Ok or UnknownPlayer (also for a second Close of the same id).
+ * Returns Ok or UnknownPlayer (also for a second Close of the same id), or InvalidState when called
+ * from inside this player's own callback (it would wait for the calling thread; nothing closes).
  */
 ORVO_MEDIA_API int Close(int playerId);
 
@@ -276,10 +279,12 @@ ORVO_MEDIA_API int Play(int playerId);
 ORVO_MEDIA_API int Pause(int playerId);
 
 /*
- * Stops playback. Low-latency engine: ends the streams' threads (waiting for a callback in progress
- *   to return), shows a black frame and releases the sources; GetState is Stopped when it returns.
+ * Stops playback. Low-latency engine: ends the streams' threads (waiting at most about 2 s for a
+ *   callback in progress to return; one that never returns is left behind and its sample
+ *   discarded), shows a black frame and releases the sources; GetState is Stopped when it returns.
  * Media Session engine: asynchronous; GetState reports Stopped once the session has stopped.
- * Returns Ok, Failed (the session refused), UnknownPlayer, or InvalidState (no engine).
+ * Returns Ok, Failed (the session refused), UnknownPlayer, or InvalidState (no engine, or called from
+ * inside this player's own callback: nothing stops).
  */
 ORVO_MEDIA_API int Stop(int playerId);
 

@@ -1,5 +1,8 @@
-// The 27 exported functions. Each holds the registry lock for its whole duration, looks the player
-// up and forwards to the facade; an unknown id answers UnknownPlayer or the getter's neutral value.
+// The 27 exported functions. Each looks the player up under the registry lock, lets go of it and
+// forwards to the facade, which works under the player's own lock; an unknown id answers
+// UnknownPlayer or the getter's neutral value. Any export may so be called from inside the host
+// callback, except Stop and Close for the player whose callback it is (they would wait for the
+// calling thread itself).
 #include "OrvoMedia.h"
 
 #include <string>
@@ -10,6 +13,7 @@
 #include "common/CriticalSectionGuard.h"
 #include "common/Module.h"
 #include "log/Log.h"
+#include "source/OrvoSource.h"
 
 using ORVO::Media::OrvoMediaPlayer;
 using ORVO::Media::PlayerRegistry;
@@ -19,13 +23,24 @@ namespace {
 constexpr DWORD kPathCapacity = 260;
 constexpr size_t kLogPathCapacity = 2048;
 
-// Runs fn(player) under the registry lock, or returns fallback for an unknown id.
+std::shared_ptr<OrvoMediaPlayer> findPlayer(int playerId) {
+  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
+  return PlayerRegistry::Instance().find(playerId);
+}
+
+// Runs fn(player) on a reference taken under the registry lock, or returns fallback for an unknown
+// id. The reference keeps the player alive through a concurrent Close.
 template <typename T, typename Fn>
 T withPlayer(int playerId, T fallback, Fn fn) {
-  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
-  std::shared_ptr<OrvoMediaPlayer> player = PlayerRegistry::Instance().find(playerId);
+  std::shared_ptr<OrvoMediaPlayer> player = findPlayer(playerId);
   if (!player) return fallback;
   return fn(*player);
+}
+
+bool insideOwnCallback(int playerId) {
+  if (!ORVO::MediaFoundation::OrvoSource::IsInsideHostCallback(playerId)) return false;
+  ORVO_LOG_DEBUG("Exports: Stop or Close of player %d from inside its own callback refused", playerId);
+  return true;
 }
 
 }  // namespace
@@ -60,7 +75,7 @@ int Create(int* playerId) {
 }
 
 int Close(int playerId) {
-  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
+  if (insideOwnCallback(playerId)) return InvalidState;
   return PlayerRegistry::Instance().close(playerId) ? Ok : UnknownPlayer;
 }
 
@@ -70,8 +85,7 @@ int SetCallback(int playerId, RequestDataCallback callback) {
 }
 
 int SetPreviewWindow(int playerId, HWND window) {
-  ORVO::CriticalSectionGuard lock(PlayerRegistry::Instance().criticalSection());
-  std::shared_ptr<OrvoMediaPlayer> player = PlayerRegistry::Instance().find(playerId);
+  std::shared_ptr<OrvoMediaPlayer> player = findPlayer(playerId);
   if (!player) return UnknownPlayer;
   return player->SetPreviewWindow(window, player);
 }
@@ -109,6 +123,7 @@ int Pause(int playerId) {
 }
 
 int Stop(int playerId) {
+  if (insideOwnCallback(playerId)) return InvalidState;
   return withPlayer(playerId, static_cast<int>(UnknownPlayer), [](OrvoMediaPlayer& p) { return p.Stop(); });
 }
 

@@ -2,6 +2,11 @@
 
 #include <mfapi.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include "api/WindowRegistry.h"
 #include "common/ComInit.h"
 #include "common/CriticalSectionGuard.h"
@@ -19,9 +24,62 @@ namespace {
 // The message a Media Session engine posts to the preview window for each session event.
 constexpr UINT kSessionEventMessage = MediaFoundation::MediaFoundationPlayer::kSessionEventMessage;
 
+// How long Stop and Close wait for the low-latency engine to stop. Its threads end only once the
+// host callback in progress returns; a host that never returns must not take Stop down with it.
+constexpr DWORD kStopBoundMilliseconds = 1500;
+
+// Stops the engine on a thread of its own and waits at most kStopBoundMilliseconds. If the stop
+// takes longer it goes on alone: the thread holds the engine until the stop is done. stopsInFlight
+// counts the stops not yet done.
+void stopWithinBound(const std::shared_ptr<DxPlayer>& engine, const std::shared_ptr<std::atomic<int>>& stopsInFlight) {
+  struct Completion {
+    std::mutex lock;
+    std::condition_variable signal;
+    bool done = false;
+  };
+  auto completion = std::make_shared<Completion>();
+  ++*stopsInFlight;
+  auto stop = [held = engine, stopsInFlight, completion]() mutable {
+    InitializeComForThread();
+    // The platform is reference-counted: a stop that outlives the last Close keeps it up until the
+    // engine's threads have ended, instead of having it shut down under them.
+    const bool platformHeld = SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL));
+    held->Stop();
+    held.reset();  // when the caller has gone on, the engine ends here, platform still up
+    if (platformHeld) MFShutdown();
+    --*stopsInFlight;
+    std::lock_guard<std::mutex> hold(completion->lock);
+    completion->done = true;
+    completion->signal.notify_all();
+  };
+  std::thread worker;
+  try {
+    worker = std::thread(stop);
+  } catch (const std::system_error&) {
+    stop();  // no thread to spare: stop unbounded rather than not at all
+    return;
+  }
+  bool done = false;
+  {
+    std::unique_lock<std::mutex> hold(completion->lock);
+    done = completion->signal.wait_for(hold, std::chrono::milliseconds(kStopBoundMilliseconds),
+                                       [&] { return completion->done; });
+  }
+  if (done) {
+    worker.join();
+    return;
+  }
+  ORVO_LOG_DEBUG("OrvoMediaPlayer::Stop: engine %p still stopping after %u ms, left to finish alone",
+                 static_cast<void*>(engine.get()), static_cast<unsigned>(kStopBoundMilliseconds));
+  worker.detach();
+}
+
 }  // namespace
 
-OrvoMediaPlayer::OrvoMediaPlayer(int playerId) : m_playerId(playerId) { InitializeCriticalSection(&m_lock); }
+OrvoMediaPlayer::OrvoMediaPlayer(int playerId)
+    : m_playerId(playerId), m_stopsInFlight(std::make_shared<std::atomic<int>>(0)) {
+  InitializeCriticalSection(&m_lock);
+}
 
 OrvoMediaPlayer::~OrvoMediaPlayer() {
   Close();
@@ -116,7 +174,7 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
   InitializeComForThread();
 
   if (m_useLowLatencyRenderer) {
-    m_pDxPlayer = std::make_unique<DxPlayer>(m_playerId, m_window, m_mediaTypes, m_callback, m_uri,
+    m_pDxPlayer = std::make_shared<DxPlayer>(m_playerId, m_window, m_mediaTypes, m_callback, m_uri,
                                              m_audioDeviceValue, m_audioDeviceId);
     ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
     const int result = m_pDxPlayer->Open();
@@ -141,23 +199,30 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
 
 void OrvoMediaPlayer::Close() {
   HWND window = nullptr;
+  std::shared_ptr<DxPlayer> lowLatency;
+  ComPtr<MediaFoundation::MediaFoundationPlayer> session;
   {
     CriticalSectionGuard lock(&m_lock);
     window = m_window;
+    // Taken out under the lock and shut down outside it: shutting down joins threads that may be
+    // inside the host callback, calling exports of this very player.
+    lowLatency = std::move(m_pDxPlayer);
+    session = std::move(m_pMediaFoundationPlayer);
   }
   // The window lock is never taken under the player lock.
   if (window) WindowRegistry::Instance().Remove(window);
 
+  if (lowLatency) {
+    stopWithinBound(lowLatency, m_stopsInFlight);
+    lowLatency.reset();
+  }
+  if (session) {
+    session->RequestStop();
+    session->Shutdown();
+    session.Reset();
+  }
+
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) {
-    m_pDxPlayer->Stop();
-    m_pDxPlayer.reset();
-  }
-  if (m_pMediaFoundationPlayer) {
-    m_pMediaFoundationPlayer->RequestStop();
-    m_pMediaFoundationPlayer->Shutdown();
-    m_pMediaFoundationPlayer.Reset();
-  }
   if (m_window) {
     if (m_oldWndProc != 0) {
       SetWindowLongPtrW(m_window, GWLP_WNDPROC, m_oldWndProc);
@@ -179,45 +244,49 @@ void OrvoMediaPlayer::Close() {
 
 int OrvoMediaPlayer::Play() {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return m_pDxPlayer->Play();
+  if (lowLatencyEngine()) return lowLatencyEngine()->Play();
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStart());
   return InvalidState;
 }
 
 int OrvoMediaPlayer::Pause() {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return Failed;
+  if (lowLatencyEngine()) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestPause());
   return InvalidState;
 }
 
 int OrvoMediaPlayer::Stop() {
-  CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) {
-    m_pDxPlayer->Stop();
-    return Ok;
+  std::shared_ptr<DxPlayer> engine;
+  {
+    CriticalSectionGuard lock(&m_lock);
+    if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStop());
+    if (!m_pDxPlayer) return InvalidState;
+    engine = m_pDxPlayer;
   }
-  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStop());
-  return InvalidState;
+  // The engine joins threads that may be inside the host callback, calling exports of this very
+  // player: wait for them without the player lock.
+  stopWithinBound(engine, m_stopsInFlight);
+  return Ok;
 }
 
 int OrvoMediaPlayer::SetPosition(LONGLONG position) {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return Failed;
+  if (lowLatencyEngine()) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestSeek(position));
   return InvalidState;
 }
 
 int OrvoMediaPlayer::SetPlaybackRate(double rate) {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return Failed;
+  if (lowLatencyEngine()) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestRate(rate));
   return InvalidState;
 }
 
 int OrvoMediaPlayer::GetState() {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return m_pDxPlayer->GetState();
+  if (m_pDxPlayer) return *m_stopsInFlight > 0 ? Stopped : m_pDxPlayer->GetState();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetState();
   return Closed;
 }
@@ -239,28 +308,28 @@ double OrvoMediaPlayer::GetPlaybackRate() {
 
 double OrvoMediaPlayer::GetVolume() {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return m_pDxPlayer->GetVolume();
+  if (lowLatencyEngine()) return lowLatencyEngine()->GetVolume();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetVolume();
   return 1.0;
 }
 
 double OrvoMediaPlayer::GetBalance() {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return m_pDxPlayer->GetBalance();
+  if (lowLatencyEngine()) return lowLatencyEngine()->GetBalance();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetBalance();
   return 0.5;
 }
 
 int OrvoMediaPlayer::IsStreamActive(int index) {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return m_pDxPlayer->IsStreamActive(index);
+  if (lowLatencyEngine()) return lowLatencyEngine()->IsStreamActive(index);
   return Ok;
 }
 
 int OrvoMediaPlayer::SetVolume(double volume) {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) {
-    m_pDxPlayer->SetVolume(volume);
+  if (lowLatencyEngine()) {
+    lowLatencyEngine()->SetVolume(volume);
     return Ok;
   }
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetVolume(volume));
@@ -269,8 +338,8 @@ int OrvoMediaPlayer::SetVolume(double volume) {
 
 int OrvoMediaPlayer::SetBalance(double balance) {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) {
-    m_pDxPlayer->SetBalance(balance);
+  if (lowLatencyEngine()) {
+    lowLatencyEngine()->SetBalance(balance);
     return Ok;
   }
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetBalance(balance));
@@ -286,7 +355,7 @@ int OrvoMediaPlayer::SetAlphaBitmap(HBITMAP bitmap) {
 
 int OrvoMediaPlayer::SetFullScreen(BOOL fullScreen) {
   CriticalSectionGuard lock(&m_lock);
-  if (m_pDxPlayer) return Failed;
+  if (lowLatencyEngine()) return Failed;
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetFullScreen(fullScreen));
   return InvalidState;
 }

@@ -4,6 +4,7 @@
 #include <mfidl.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,10 +22,12 @@ class DxPlayer;
 // The object behind one player id: keeps the host's configuration until Open, then owns exactly
 // one engine until Close. The low-latency flag alone chooses the engine.
 //
-// Threads: every method but HandleWindowMessage runs on a host thread under the registry lock and
-// takes m_lock itself. HandleWindowMessage runs on the preview window's thread.
-// Lock order: registry lock -> m_lock -> engine lock. The window lock is taken alone, or directly
-// under the registry lock, never while m_lock is held.
+// Threads: every method but HandleWindowMessage runs on a host thread, possibly inside the host
+// callback, and takes m_lock itself; none runs under the registry lock. HandleWindowMessage runs on
+// the preview window's thread.
+// Lock order: registry lock -> m_lock -> engine lock. The window lock is taken alone, never while
+// m_lock is held. Stop and Close wait for engine threads without m_lock: those threads may be
+// inside the host callback, calling back into this player.
 class OrvoMediaPlayer {
  public:
   explicit OrvoMediaPlayer(int playerId);
@@ -74,6 +77,9 @@ class OrvoMediaPlayer {
  private:
   LRESULT handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool hasEngine() const { return m_pDxPlayer || m_pMediaFoundationPlayer; }
+  // The low-latency engine, or null while a stop of it is in flight: its lock is held for that
+  // stop, so a call from inside the host callback would wait for itself.
+  DxPlayer* lowLatencyEngine() const { return *m_stopsInFlight > 0 ? nullptr : m_pDxPlayer.get(); }
 
   CRITICAL_SECTION m_lock;
   bool m_useLowLatencyRenderer = true;
@@ -83,7 +89,11 @@ class OrvoMediaPlayer {
   std::wstring m_audioDeviceId;
   HWND m_window = nullptr;
   Microsoft::WRL::ComPtr<MediaFoundation::MediaFoundationPlayer> m_pMediaFoundationPlayer;
-  std::unique_ptr<DxPlayer> m_pDxPlayer;
+  // Shared so that Stop and Close can work on it outside m_lock, and a stop that outlasts its
+  // bound can finish on its own.
+  std::shared_ptr<DxPlayer> m_pDxPlayer;
+  // Stops of m_pDxPlayer not yet done; shared with a stop that goes on alone.
+  std::shared_ptr<std::atomic<int>> m_stopsInFlight;
   LONG_PTR m_oldWndProc = 0;
   LONG_PTR m_oldUserData = 0;
   std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>> m_streamDescriptors;

@@ -4,6 +4,7 @@
 
 #include "api/OrvoMediaPlayer.h"
 #include "common/ComAdopt.h"
+#include "common/CriticalSectionGuard.h"
 #include "decoder/VideoDecoderClassFactory.h"
 
 namespace ORVO {
@@ -25,7 +26,7 @@ PlayerRegistry& PlayerRegistry::Instance() {
 
 void PlayerRegistry::DestroyAtUnload() {
   // With players still registered the module is pinned, so an unload only happens with none left.
-  if (g_registry && g_registry->m_players.empty()) {
+  if (g_registry && g_registry->m_players.empty() && g_registry->m_closing == 0) {
     delete g_registry;
     g_registry = nullptr;
   }
@@ -36,6 +37,7 @@ PlayerRegistry::PlayerRegistry() { InitializeCriticalSection(&m_lock); }
 PlayerRegistry::~PlayerRegistry() { DeleteCriticalSection(&m_lock); }
 
 void PlayerRegistry::startPlatform() {
+  m_platformStarted = true;
   (void)MFStartup(MF_VERSION, MFSTARTUP_FULL);
   m_factory = AdoptRef(new MediaFoundation::VideoDecoderClassFactory());
   (void)m_factory->Register();
@@ -45,6 +47,7 @@ void PlayerRegistry::startPlatform() {
 }
 
 void PlayerRegistry::stopPlatform() {
+  m_platformStarted = false;
   if (m_factory) {
     m_factory->Unregister();
     m_factory.Reset();
@@ -58,7 +61,7 @@ void PlayerRegistry::stopPlatform() {
 }
 
 int PlayerRegistry::add() {
-  if (m_players.empty()) startPlatform();
+  if (!m_platformStarted) startPlatform();
   const int id = m_nextId++;
   m_players.emplace(id, std::make_shared<OrvoMediaPlayer>(id));
   return id;
@@ -70,13 +73,21 @@ std::shared_ptr<OrvoMediaPlayer> PlayerRegistry::find(int playerId) const {
 }
 
 bool PlayerRegistry::close(int playerId) {
-  auto it = m_players.find(playerId);
-  if (it == m_players.end()) return false;
-  std::shared_ptr<OrvoMediaPlayer> player = it->second;
+  std::shared_ptr<OrvoMediaPlayer> player;
+  {
+    CriticalSectionGuard lock(&m_lock);
+    auto it = m_players.find(playerId);
+    if (it == m_players.end()) return false;
+    player = it->second;
+    m_players.erase(it);
+    ++m_closing;
+  }
+  // Closing waits for the player's threads, and those may be inside a host callback that calls an
+  // export: never under the registry lock.
   player->Close();
-  m_players.erase(it);
-  player.reset();
-  if (m_players.empty()) stopPlatform();
+  player.reset();  // another export may still hold a reference; it finds the player closed
+  CriticalSectionGuard lock(&m_lock);
+  if (--m_closing == 0 && m_players.empty() && m_platformStarted) stopPlatform();
   return true;
 }
 

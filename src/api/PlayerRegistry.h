@@ -15,9 +15,10 @@ namespace Media {
 class OrvoMediaPlayer;
 
 // Process-wide map from player id to player. Its lock is the outermost lock of the library (the
-// whole order is written beside CriticalSectionGuard): every exported function holds it for its
-// whole duration. Ids count up from 1 and are never reused
-// while the library stays loaded.
+// whole order is written beside CriticalSectionGuard), held only to look a player up, add or
+// remove one: an export takes a shared reference under it and works under the player's own lock,
+// so a host callback may call any export while another thread waits for that callback's thread.
+// Ids count up from 1 and are never reused while the library stays loaded.
 //
 // While at least one player exists, Media Foundation is started, the local decoder factory is
 // registered, and the library holds a reference to its own module, so that a host unloading it
@@ -26,15 +27,17 @@ class PlayerRegistry {
  public:
   static PlayerRegistry& Instance();
 
-  // The registry lock, for a CriticalSectionGuard around a whole exported call.
+  // The registry lock, for a CriticalSectionGuard around a look-up or a configuration call.
   CRITICAL_SECTION* criticalSection() { return &m_lock; }
 
   // Under the lock.
   int add();
   std::shared_ptr<OrvoMediaPlayer> find(int playerId) const;
-  // Closes the player and removes it; the last removal shuts the platform down again.
-  bool close(int playerId);
   size_t size() const { return m_players.size(); }
+
+  // Takes the lock itself. Removes the player under the lock and closes it outside; the last close
+  // shuts the platform down again. False for an unknown id.
+  bool close(int playerId);
 
   // Frees the registry when the library is unloaded with FreeLibrary. At process exit it is left
   // alone instead: players still registered then belong to threads the OS has already ended, and
@@ -49,6 +52,9 @@ class PlayerRegistry {
 
   CRITICAL_SECTION m_lock;
   int m_nextId = 1;
+  // Removed players whose close is still running: the platform stays up for them.
+  int m_closing = 0;
+  bool m_platformStarted = false;
   std::map<int, std::shared_ptr<OrvoMediaPlayer>> m_players;
   Microsoft::WRL::ComPtr<MediaFoundation::VideoDecoderClassFactory> m_factory;
   HMODULE m_selfReference = nullptr;

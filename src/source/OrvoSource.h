@@ -40,7 +40,9 @@ class OrvoStream;
 // library's lock order (see CriticalSectionGuard) it comes after the engine locks and before the
 // log lock. Stop and Shutdown join the pulling thread while holding m_lock, so the pulling thread
 // never waits for m_lock: it polls it with TryEnterCriticalSection and 1 ms sleeps and gives up
-// once the state is no longer SourceStarted. The host callback runs without m_lock.
+// once the state is no longer SourceStarted. The host callback runs without m_lock. A host
+// callback that does not return within the join bound does not hold the stop up: the thread is
+// left behind with a reference to the source, and whatever it brings back is discarded.
 class OrvoSource : public BaseObject,
                    public RefCountedObject,
                    public OpQueue<OrvoSourceOp>,
@@ -98,6 +100,9 @@ class OrvoSource : public BaseObject,
   // Null when the identifier's low 8 bits name no stream. No reference added; lock held by caller.
   OrvoStream* FindStream(DWORD identifier);
   bool hasPullingThread();
+  // True on a pulling thread while it is inside the host callback of that player. The exports use it
+  // to refuse a Stop or Close that would wait for the very thread asking.
+  static bool IsInsideHostCallback(int playerId);
   size_t pullQueueLength();
 
  protected:
@@ -125,12 +130,21 @@ class OrvoSource : public BaseObject,
 
   // The pulling thread (OrvoSourcePulling.cpp). Every section of it that needs m_lock enters it by
   // polling (pollLock) and leaves it by scope.
-  void pullingRoutine();
+  // What became of one pulling thread; shared by the thread and the source. Set to LeftBehind
+  // under m_lock only, by a join that gave up waiting; the thread then owns a source reference.
+  enum class PullPhase : int { Running, Finished, LeftBehind };
+  struct PullThreadControl {
+    std::atomic<PullPhase> phase{PullPhase::Running};
+  };
+  using PullControlPtr = std::shared_ptr<PullThreadControl>;
+  void pullingRoutine(PullControlPtr control);
   enum class PullTake { Taken, NoneWaiting, Stopping };
-  PullTake takePullRequest(DWORD* index);
-  HRESULT requestData(DWORD index);
+  PullTake takePullRequest(const PullThreadControl& control, DWORD* index);
+  HRESULT requestData(const PullControlPtr& control, DWORD index);
   // One pull request on its way through the host: the sample offered now and what it was sized by.
   struct PullCall {
+    PullControlPtr control;
+    RequestDataCallback callback = nullptr;
     DWORD index = 0;
     int identifier = 0;
     UINT32 bufferSize = 0;
@@ -145,8 +159,8 @@ class OrvoSource : public BaseObject,
   OrvoStream* streamForRequest(DWORD index);
   void recordWait(int identifier, int64_t startTime);
   // Enters m_lock by polling (try-enter, 1 ms sleeps) and answers true with it entered; false,
-  // without it, once the state is no longer SourceStarted.
-  bool pollLock();
+  // without it, once the state is no longer SourceStarted or the thread was left behind.
+  bool pollLock(const PullThreadControl& control);
   // Ends every selected stream (end of stream, then end of presentation). Lock held.
   void endAllStreams();
 
@@ -164,10 +178,8 @@ class OrvoSource : public BaseObject,
   Common::Uri m_sourceUri;
   RequestDataCallback m_callback = nullptr;
   std::unique_ptr<std::thread> m_pullingThread;
-  // Set by the pulling thread as it leaves, so a leftover thread object can be told from a live one.
-  std::atomic<bool> m_pullingThreadDone{false};
-  // Set when the thread was detached because it stopped its own source (see joinPullingThread).
-  std::atomic<bool> m_releaseOnExit{false};
+  // The current thread's control; a finished one tells a leftover thread object from a live one.
+  PullControlPtr m_pullControl;
   std::deque<DWORD> m_pullQueue;
   int64_t m_waitSum = 0;
   int64_t m_waitCount = 0;

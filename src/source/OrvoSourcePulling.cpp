@@ -1,6 +1,7 @@
 // OrvoSource's pulling thread: the one thread per source that asks the host for data, one pull
 // request at a time and in request order. Stop and Shutdown join it while they hold m_lock, so every
-// section of it that needs m_lock enters it by polling (pollLock) and leaves it by scope.
+// section of it that needs m_lock enters it by polling (pollLock) and leaves it by scope. The join is
+// bounded: a host callback that does not come back in time has its thread left behind.
 #include <mfapi.h>
 
 #include <system_error>
@@ -20,25 +21,46 @@ namespace MediaFoundation {
 
 namespace {
 
+// The player whose host callback this thread is inside right now; 0 (never an id) outside.
+thread_local int t_callbackPlayerId = 0;
+
 // The pulling thread re-checks the state this often while the lock is busy or its FIFO is empty.
 constexpr DWORD kPollMilliseconds = 1;
 // A sample comes back empty: the host is asked again after this pause, so a host that keeps
 // answering 0 without data costs a poll, not a spinning core.
 constexpr DWORD kEmptySampleRetryMilliseconds = 1;
+// How long a stop waits for a pulling thread that is inside the host callback. Longer than any
+// sane host needs for one sample, short enough that Stop and Close stay well within two seconds.
+constexpr DWORD kJoinBoundMilliseconds = 1000;
+
+// Marks the calling thread as inside the host callback of one player for one call.
+class InsideHostCallback {
+ public:
+  explicit InsideHostCallback(int playerId) : m_previous(t_callbackPlayerId) { t_callbackPlayerId = playerId; }
+  ~InsideHostCallback() { t_callbackPlayerId = m_previous; }
+  InsideHostCallback(const InsideHostCallback&) = delete;
+  InsideHostCallback& operator=(const InsideHostCallback&) = delete;
+
+ private:
+  int m_previous;
+};
 
 }  // namespace
+
+bool OrvoSource::IsInsideHostCallback(int playerId) { return playerId != 0 && t_callbackPlayerId == playerId; }
 
 HRESULT OrvoSource::startPullingThread() {
   // An ended thread from an earlier start (host error, or a stop that failed part-way) cannot be
   // reused; replace it so this start has a live one.
-  if (m_pullingThread && m_pullingThreadDone) joinPullingThread();
+  if (m_pullingThread && m_pullControl->phase == PullPhase::Finished) joinPullingThread();
   if (m_pullingThread) return S_OK;
   try {
-    m_pullingThreadDone = false;
-    m_pullingThread = std::make_unique<std::thread>(&OrvoSource::pullingRoutine, this);
+    m_pullControl = std::make_shared<PullThreadControl>();
+    m_pullingThread = std::make_unique<std::thread>(&OrvoSource::pullingRoutine, this, m_pullControl);
   } catch (const std::system_error&) {
     ORVO_LOG_DEBUG("OrvoSource::DoStart: pulling thread creation failed");
     m_pullingThread.reset();
+    m_pullControl.reset();
     m_events->QueueEventParamVar(MEError, GUID_NULL, E_OUTOFMEMORY, nullptr);
     return E_OUTOFMEMORY;
   }
@@ -47,53 +69,73 @@ HRESULT OrvoSource::startPullingThread() {
 
 void OrvoSource::joinPullingThread() {
   if (!m_pullingThread) return;
-  if (m_pullingThread->get_id() == std::this_thread::get_id()) {
+  const bool self = m_pullingThread->get_id() == std::this_thread::get_id();
+  if (self) {
     // The host stopped or closed the player from inside its callback: a thread cannot join itself.
-    // It leaves by itself once the callback returns (the state is no longer started); until then
-    // it keeps the source alive with a reference of its own.
     ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
+  } else {
+    // The thread leaves at its next look at the state, unless it is inside the host callback.
+    const DWORD start = GetTickCount();
+    while (m_pullControl->phase != PullPhase::Finished && GetTickCount() - start < kJoinBoundMilliseconds) {
+      Sleep(kPollMilliseconds);
+    }
+  }
+  // Left behind, the thread keeps the source alive with a reference of its own and releases it as
+  // it leaves; the exchange settles which side saw the other first.
+  bool finished = m_pullControl->phase == PullPhase::Finished;
+  if (!finished) {
     AddRef();
-    m_releaseOnExit = true;
-    m_pullingThread->detach();
-  } else if (m_pullingThread->joinable()) {
+    finished = m_pullControl->phase.exchange(PullPhase::LeftBehind) == PullPhase::Finished;
+    if (finished) Release();  // it finished just now; the caller still holds the source
+  }
+  if (finished) {
     m_pullingThread->join();
+  } else {
+    if (!self) {
+      ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: host callback busy for %u ms, pulling thread left behind",
+                     static_cast<void*>(this), static_cast<unsigned>(kJoinBoundMilliseconds));
+    }
+    m_pullingThread->detach();
   }
   m_pullingThread.reset();
+  m_pullControl.reset();
 }
 
-bool OrvoSource::pollLock() {
+bool OrvoSource::pollLock(const PullThreadControl& control) {
   while (!TryEnterCriticalSection(&m_lock)) {
-    if (m_state != SourceStarted) return false;
+    if (m_state != SourceStarted || control.phase == PullPhase::LeftBehind) return false;
     Sleep(kPollMilliseconds);
   }
-  if (m_state == SourceStarted) return true;
+  // LeftBehind is only ever set under m_lock, so this look is exact.
+  if (m_state == SourceStarted && control.phase != PullPhase::LeftBehind) return true;
   CriticalSectionGuard entered(&m_lock, CriticalSectionGuard::kAlreadyEntered);  // only to learn it stops
   return false;
 }
 
-void OrvoSource::pullingRoutine() {
+void OrvoSource::pullingRoutine(PullControlPtr control) {
   ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread started", static_cast<void*>(this));
   if (!m_callback) {
-    m_pullingThreadDone = true;
+    control->phase = PullPhase::Finished;  // nobody to ask; the joiner never leaves this one behind
     return;
   }
-  while (m_state == SourceStarted) {
+  while (m_state == SourceStarted && control->phase == PullPhase::Running) {
     DWORD index = 0;
-    const PullTake take = takePullRequest(&index);
+    const PullTake take = takePullRequest(*control, &index);
     if (take == PullTake::Stopping) break;
     if (take == PullTake::NoneWaiting) {
       Sleep(kPollMilliseconds);
       continue;
     }
-    if (FAILED(requestData(index))) break;
+    if (FAILED(requestData(control, index))) break;
   }
   ORVO_LOG_DEBUG("OrvoSource::pullingRoutine[%p]: pulling thread finished", static_cast<void*>(this));
-  m_pullingThreadDone = true;
-  if (m_releaseOnExit.exchange(false)) Release();  // may destroy the source: nothing may follow
+  if (control->phase.exchange(PullPhase::Finished) == PullPhase::LeftBehind) {
+    Release();  // may destroy the source: nothing may follow
+  }
 }
 
-OrvoSource::PullTake OrvoSource::takePullRequest(DWORD* index) {
-  if (!pollLock()) return PullTake::Stopping;
+OrvoSource::PullTake OrvoSource::takePullRequest(const PullThreadControl& control, DWORD* index) {
+  if (!pollLock(control)) return PullTake::Stopping;
   CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
   if (m_pullQueue.empty()) return PullTake::NoneWaiting;
   *index = m_pullQueue.front();
@@ -117,14 +159,17 @@ OrvoStream* OrvoSource::streamForRequest(DWORD index) {
   return nullptr;
 }
 
-HRESULT OrvoSource::requestData(DWORD index) {
+HRESULT OrvoSource::requestData(const PullControlPtr& control, DWORD index) {
   PullCall call;
+  call.control = control;
   call.index = index;
   {
-    if (!pollLock()) return S_FALSE;
+    if (!pollLock(*control)) return S_FALSE;
     CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
     OrvoStream* stream = streamForRequest(index);
     if (!stream) return E_FAIL;
+    // Shutdown clears m_callback while a left-behind thread may still be on its way to the host.
+    call.callback = m_callback;
     call.identifier = static_cast<int>(stream->identifier());
     call.bufferSize = stream->bufferSize();
   }
@@ -140,14 +185,18 @@ HRESULT OrvoSource::requestData(DWORD index) {
       // pipeline waiting for data that will not come.
       ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d sample of %u bytes failed 0x%X, stopping playback...",
                      call.identifier, static_cast<unsigned>(call.bufferSize), static_cast<unsigned>(hr));
-      if (!pollLock()) return S_OK;
+      if (!pollLock(*control)) return S_OK;
       CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
       endAllStreams();
       return hr;
     }
 
     call.startTime = elapsedTime(10000000);
-    const int result = m_callback(m_playerId, static_cast<unsigned char>(call.identifier), call.sample.Get(), 0);
+    int result = 0;
+    {
+      InsideHostCallback inside(m_playerId);
+      result = call.callback(m_playerId, static_cast<unsigned char>(call.identifier), call.sample.Get(), 0);
+    }
 
     HRESULT status = S_OK;
     switch (takeHostAnswer(call, result, &status)) {
@@ -164,7 +213,15 @@ HRESULT OrvoSource::requestData(DWORD index) {
 
 OrvoSource::AfterAnswer OrvoSource::takeHostAnswer(PullCall& call, int result, HRESULT* status) {
   *status = S_OK;
-  if (!pollLock()) return AfterAnswer::Finish;  // stopping: the filled sample is dropped
+  if (!pollLock(*call.control)) {
+    // Stopping: the filled sample is dropped. A left-behind thread's answer belongs to a stop that
+    // is long over, never to whatever started since.
+    if (call.control->phase == PullPhase::LeftBehind) {
+      ORVO_LOG_DEBUG("OrvoSource::requestData[%p]: stream %d host callback returned after its stop, sample discarded",
+                     static_cast<void*>(this), call.identifier);
+    }
+    return AfterAnswer::Finish;
+  }
   CriticalSectionGuard lock(&m_lock, CriticalSectionGuard::kAlreadyEntered);
   OrvoStream* stream = streamForRequest(call.index);
   if (!stream) {
