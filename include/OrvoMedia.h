@@ -384,6 +384,46 @@ ORVO_MEDIA_API int SetFullScreen(int playerId, BOOL fullScreen);
  */
 ORVO_MEDIA_API int SetStretch(int playerId, BOOL stretch);
 
+/* ---- Extensions: functions added after the original 27 ---------------------------------------- */
+
+/*
+ * Per-stream statistics of the low-latency engine, counted from Open. The host sets size to
+ * sizeof(OrvoStreamStatistics) before the call; later versions only append fields, so a host built
+ * against this header keeps working. Times are milliseconds over the stream's last 512 samples
+ * (0 until there is one); latency runs from the return of the host's callback for a sample to the
+ * return of the present call for that sample (samples matched by their time stamps).
+ */
+typedef struct OrvoStreamStatistics {
+  unsigned int size;                     /* in: sizeof(OrvoStreamStatistics) */
+  unsigned int queueDepth;               /* decoded samples waiting for their time now */
+  unsigned int queueDepthMax;            /* the most that ever waited */
+  unsigned int reserved;                 /* 0 */
+  unsigned long long requested;          /* samples the library asked the host for */
+  unsigned long long returned;           /* of those, returned filled by the host */
+  unsigned long long decoded;            /* samples out of the decoder */
+  unsigned long long converted;          /* decoded samples made ready for presentation */
+  unsigned long long queued;             /* ready samples queued for their time */
+  unsigned long long presented;          /* samples handed to the window or the audio endpoint */
+  unsigned long long droppedTrimmed;     /* removed by a queue trim, or before playback started */
+  unsigned long long droppedLate;        /* too late to present */
+  unsigned long long droppedDecodeFailure; /* the decoder failed */
+  unsigned long long droppedOther;       /* timestamp or playback gaps, failed preparation */
+  double decodeMsMedian, decodeMsP99;    /* host's return -> decoder output */
+  double convertMsMedian, convertMsP99;  /* preparation for presentation (colour conversion) */
+  double processMsMedian, processMsP99;  /* the renderer's processing step (ProcessFrame) */
+  double presentMsMedian, presentMsP99;  /* the present step (PresentFrame, or the audio write) */
+  double latencyMsMedian, latencyMsP99;  /* host's return -> present step's return */
+} OrvoStreamStatistics;
+
+/*
+ * Extension. Fills *statistics for one stream of a player that plays through the low-latency
+ * engine; streamIndex counts the descriptions added with AddMediaType (0, 1, ...).
+ * Returns Ok, UnknownPlayer, InvalidArgument (null pointer, size below this first version's
+ * size, or no such stream), InvalidState (no engine), or Failed (the Media Session engine keeps no
+ * such statistics). Only the first `size` bytes are written. Any thread, the callback included; cheap enough to poll.
+ */
+ORVO_MEDIA_API int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics *statistics);
+
 #ifdef __cplusplus
 }
 #endif
