@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
+
 namespace orvo_test {
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
@@ -24,6 +26,39 @@ int ProcessThreadCount() {
   }
   CloseHandle(snapshot);
   return count;
+}
+
+std::string ProcessThreadReport() {
+  // ThreadQuerySetWin32StartAddress: the start routine the thread was created with.
+  using QueryThread = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+  const auto query =
+      reinterpret_cast<QueryThread>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread"));
+  std::string report;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return report;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    void* start = nullptr;
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread && query) query(thread, 9, &start, sizeof(start), nullptr);
+    if (thread) CloseHandle(thread);
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (start && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                    static_cast<const char*>(start), &module)) {
+      GetModuleFileNameA(module, name, MAX_PATH);
+    }
+    char line[MAX_PATH + 64];
+    std::snprintf(line, sizeof(line), "thread %lu start %s+0x%llx\n", static_cast<unsigned long>(entry.th32ThreadID),
+                  name,
+                  static_cast<unsigned long long>(static_cast<const char*>(start) -
+                                                  reinterpret_cast<const char*>(module)));
+    report += line;
+  }
+  CloseHandle(snapshot);
+  return report;
 }
 
 }  // namespace orvo_test

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 namespace orvo_test {
 
@@ -12,5 +13,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD po
 
 // The number of threads of this process right now.
 int ProcessThreadCount();
+
+// One line per thread of this process: its id and the module and offset it started at, so that a
+// thread count that does not settle says whose thread is left.
+std::string ProcessThreadReport();
 
 }  // namespace orvo_test
