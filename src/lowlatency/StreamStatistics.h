@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "OrvoMedia.h"
+#include "source/FeedObserver.h"
 
 namespace ORVO {
 namespace Media {
@@ -16,15 +17,15 @@ namespace Media {
 // Written by the stream's pulling and rendering threads and the source's pulling thread, read by any
 // host thread: counters are atomics, the time windows sit behind one small lock that is never held
 // across a platform call. Times are 100-ns ticks of one monotonic clock that the callers read.
-class StreamStatistics {
+class StreamStatistics : public MediaFoundation::FeedObserver {
  public:
   enum class Stage { Decode, Convert, Process, Present };
   enum class Drop { Trimmed, Late, DecodeFailure, Other };
   static constexpr size_t kWindow = 512;  // samples each median and 99th percentile look back over
 
-  void onRequested() { ++m_requested; }
+  void onRequested() override { ++m_requested; }
   // The host's callback returned a filled sample with this time stamp at `now`.
-  void onReturned(int64_t sampleTime, int64_t now);
+  void onReturned(int64_t sampleTime, int64_t now) override;
   // The decoder gave a sample with this time stamp at `now`: the decode stage runs from the host's
   // return of the sample with the same time stamp.
   void onDecoded(int64_t sampleTime, int64_t now);
