@@ -424,3 +424,49 @@ TEST_F(SessionPlaybackTest, RateChangeIsReportedAndCloseStaysPromptWhateverTheSe
   EXPECT_LT(closeMs, 3500u);
   printf("[ figures  ] close after a rate change: %lu ms\n", static_cast<unsigned long>(closeMs));
 }
+
+// A live feed played and stopped over and over, as a host that reconnects a camera would: each
+// cycle must give back every handle it took, and once Stop has been accepted GetState must not
+// claim Started while the session is still winding down.
+TEST_F(SessionPlaybackTest, LiveFeedCyclesGiveBackTheirHandlesAndStateFollowsStop) {
+  auto cycle = [&](bool checkStop) {
+    createSessionPlayer();
+    orvo_hostkit::HostFeeder::Options options;
+    options.loop = true;
+    orvo_hostkit::HostFeeder feeder(options);
+    std::unique_ptr<orvo_hostkit::AdtsReader> reader(new orvo_hostkit::AdtsReader());
+    ASSERT_TRUE(reader->Open(MediaPath("tone-440hz-48k-stereo.aac")));
+    IMFMediaType* type = nullptr;
+    ASSERT_EQ(CreateMediaType(id, &type), Ok);
+    ASSERT_EQ(orvo_hostkit::DescribeAac(type, reader->format()), S_OK);
+    ASSERT_EQ(AddMediaType(id, type), Ok);
+    type->Release();
+    feeder.AddStream(0, std::move(reader));
+    orvo_hostkit::HostFeeder::Register(id, &feeder);
+    ASSERT_EQ(SetCallback(id, &orvo_hostkit::HostFeeder::Callback), Ok);
+    ASSERT_EQ(Open(id, L"orvo://session-cycle"), Ok);
+    EXPECT_EQ(Play(id), Ok);
+    ASSERT_TRUE(waitForState(Started)) << "state " << StateName(GetState(id));
+    ASSERT_EQ(Stop(id), Ok);
+    if (checkStop) {
+      EXPECT_EQ(GetState(id), Stopped);  // no message pumped since Stop
+    }
+    EXPECT_TRUE(waitForState(Stopped, 3000)) << "state " << StateName(GetState(id));
+    feeder.Abort();
+    closePlayer();
+    orvo_hostkit::HostFeeder::Unregister(id);
+  };
+  cycle(false);  // the platform's own work queues, decoders and audio stay loaded after the first
+  cycle(false);
+  s_window->pump(300);
+  DWORD before = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  constexpr int kCycles = 6;
+  for (int i = 0; i < kCycles; ++i) cycle(true);
+  s_window->pump(300);
+  DWORD after = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+  printf("[ figures  ] handles %lu -> %lu over %d live-feed cycles\n", static_cast<unsigned long>(before),
+         static_cast<unsigned long>(after), kCycles);
+  EXPECT_LT(static_cast<long>(after) - static_cast<long>(before), kCycles) << "handles not given back";
+}
