@@ -192,27 +192,29 @@ TEST_F(DecoderFactoryTest, PlayersOpeningAtOnceOnTwoThreadsEachGetTheirOwnCodec)
 
   ComPtr<VideoDecoderClassFactory> factory = ORVO::AdoptRef(new VideoDecoderClassFactory());
   HANDLE recorded[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  bool takesItsCodec[2] = {false, false};
+  // Some platform decoders describe no input type, so each decoder is told apart by whether it
+  // takes H.264: the H.264 player's must, the other's must not.
+  bool created[2] = {false, false}, takesH264[2] = {false, false};
   auto open = [&](int player, const GUID& subtype) {
     VideoDecoderClassFactory::SetDecoderSubtype(subtype);
     SetEvent(recorded[player]);
     WaitForMultipleObjects(2, recorded, TRUE, 5000);  // the other player has recorded its own
     ComPtr<IMFTransform> decoder;
-    if (SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&decoder)))) {
-      ComPtr<IMFMediaType> type;
-      for (DWORD i = 0; SUCCEEDED(decoder->GetInputAvailableType(0, i, &type)); ++i) {
-        GUID offered = GUID_NULL;
-        type->GetGUID(MF_MT_SUBTYPE, &offered);
-        if (offered == subtype) takesItsCodec[player] = true;
-      }
-    }
+    ComPtr<IMFMediaType> h264;
+    created[player] = SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&decoder)));
+    if (!created[player] || FAILED(MFCreateMediaType(&h264))) return;
+    h264->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    h264->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+    MFSetAttributeSize(h264.Get(), MF_MT_FRAME_SIZE, 320, 240);
+    takesH264[player] = SUCCEEDED(decoder->SetInputType(0, h264.Get(), MFT_SET_TYPE_TEST_ONLY));
   };
-  std::thread h264(open, 0, MFVideoFormat_H264);
+  std::thread first(open, 0, MFVideoFormat_H264);
   std::thread second(open, 1, other);
-  h264.join();
+  first.join();
   second.join();
   CloseHandle(recorded[0]);
   CloseHandle(recorded[1]);
-  EXPECT_TRUE(takesItsCodec[0]) << "the H.264 player got another codec's decoder";
-  EXPECT_TRUE(takesItsCodec[1]) << "the second player got another codec's decoder";
+  ASSERT_TRUE(created[0] && created[1]);
+  EXPECT_TRUE(takesH264[0]) << "the H.264 player got another codec's decoder";
+  EXPECT_FALSE(takesH264[1]) << "the second player got the H.264 decoder";
 }
