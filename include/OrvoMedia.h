@@ -191,12 +191,15 @@ ORVO_MEDIA_API int SetCallback(int playerId, RequestDataCallback callback);
  * rendering thread and does not touch the window procedure; the video is scaled into the client
  * area, keeping its aspect ratio.
  * Media Session engine (UseLowLatencyRenderer(id, false) called before this): the library
- * subclasses the window until Close, handles WM_SIZE and WM_PAINT for the video, receives its session
- * events as posted WM_APP + 1 messages (do not use that message on this window), and passes every
- * message on to the host's procedure. The window's thread must pump messages for playback to
- * advance, and the window must belong to this process.
- * Returns Ok, UnknownPlayer, InvalidArgument (null window), InvalidState (the player has an engine),
- * or Failed (the window could not be subclassed).
+ * subclasses the window until Close, handles WM_SIZE and WM_PAINT for the video, and receives its
+ * session events as posted WM_APP + 1 messages, which it consumes (do not use that message on this
+ * window); every other message is passed on to the host's procedure, with no library lock held.
+ * GWLP_USERDATA stays the host's. Calling this again with another window gives the previous one its
+ * procedure back. The window's thread must pump messages for playback to advance, and the window
+ * must belong to this process.
+ * Returns Ok, UnknownPlayer, InvalidArgument (null window), InvalidState (the player has an engine,
+ * or the window is another open player's Media Session preview window), or Failed (the window could
+ * not be subclassed).
  */
 ORVO_MEDIA_API int SetPreviewWindow(int playerId, HWND window);
 
@@ -282,7 +285,9 @@ ORVO_MEDIA_API int Pause(int playerId);
  * Stops playback. Low-latency engine: ends the streams' threads (waiting at most about 2 s for a
  *   callback in progress to return; one that never returns is left behind and its sample
  *   discarded), shows a black frame and releases the sources; GetState is Stopped when it returns.
- * Media Session engine: asynchronous; GetState reports Stopped once the session has stopped.
+ * Media Session engine: asynchronous; once Stop answers Ok, GetState reports Stopped (never Started),
+ *   even while the session is still winding down; a Play or Pause requested afterwards is reported
+ *   when the session confirms it.
  * Returns Ok, Failed (the session refused), UnknownPlayer, or InvalidState (no engine, or called from
  * inside this player's own callback: nothing stops).
  */

@@ -79,36 +79,44 @@ void stopWithinBound(const std::shared_ptr<DxPlayer>& engine, const std::shared_
 OrvoMediaPlayer::OrvoMediaPlayer(int playerId)
     : m_playerId(playerId), m_stopsInFlight(std::make_shared<std::atomic<int>>(0)) {
   InitializeCriticalSection(&m_lock);
+  InitializeCriticalSection(&m_windowSettingLock);
 }
 
 OrvoMediaPlayer::~OrvoMediaPlayer() {
   Close();
+  DeleteCriticalSection(&m_windowSettingLock);
   DeleteCriticalSection(&m_lock);
 }
 
 int OrvoMediaPlayer::SetPreviewWindow(HWND window, std::shared_ptr<OrvoMediaPlayer> self) {
   if (!window) return InvalidArgument;
+  // Held throughout: two calls at once, or one during Close, must leave exactly the window set
+  // last (or none) subclassed.
+  CriticalSectionGuard windowSetting(&m_windowSettingLock);
+  bool subclass = false;
   {
     CriticalSectionGuard lock(&m_lock);
+    if (m_closed) return UnknownPlayer;
     if (hasEngine()) return InvalidState;
-    m_window = window;
-    if (m_useLowLatencyRenderer) return Ok;  // the low-latency engine draws into the window itself
+    // The low-latency engine draws into the window itself and leaves its procedure alone.
+    subclass = !m_useLowLatencyRenderer;
   }
-
-  WindowRegistry::Instance().Add(window, self);
-
+  // The window lock is never taken under the player lock. A window set before this one goes back
+  // to its host.
+  WindowRegistry& windows = WindowRegistry::Instance();
+  windows.RestoreAll(this, subclass ? window : nullptr);
+  if (subclass) {
+    switch (windows.Subclass(window, self)) {
+      case WindowRegistry::Subclassed:
+        break;
+      case WindowRegistry::TakenByAnotherPlayer:
+        return InvalidState;
+      default:
+        return Failed;
+    }
+  }
   CriticalSectionGuard lock(&m_lock);
-  // Subclassing twice would save our own procedure as the one to chain to; the host's procedure
-  // stays the one that is chained to and restored.
-  if (m_oldWndProc != 0) return Ok;
-  const LONG_PTR previous = SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
-  if (previous == 0) {
-    ORVO_LOG_ERROR("OrvoMediaPlayer::SetPreviewWindow: SetWindowLongPtr(GWL_WNDPROC) failed %d",
-                   static_cast<int>(GetLastError()));
-    return Failed;
-  }
-  m_oldWndProc = previous;
-  m_oldUserData = SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  m_window = window;
   return Ok;
 }
 
@@ -198,20 +206,15 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
 }
 
 void OrvoMediaPlayer::Close() {
-  HWND window = nullptr;
   std::shared_ptr<DxPlayer> lowLatency;
   ComPtr<MediaFoundation::MediaFoundationPlayer> session;
   {
     CriticalSectionGuard lock(&m_lock);
-    window = m_window;
     // Taken out under the lock and shut down outside it: shutting down joins threads that may be
     // inside the host callback, calling exports of this very player.
     lowLatency = std::move(m_pDxPlayer);
     session = std::move(m_pMediaFoundationPlayer);
   }
-  // The window lock is never taken under the player lock.
-  if (window) WindowRegistry::Instance().Remove(window);
-
   if (lowLatency) {
     stopWithinBound(lowLatency, m_stopsInFlight);
     lowLatency.reset();
@@ -222,21 +225,15 @@ void OrvoMediaPlayer::Close() {
     session.Reset();
   }
 
+  // Only now, with the engine gone, does the window go back to its host: until here its messages
+  // come through the library's procedure, which releases the session events still travelling.
+  // The window lock is never taken under the player lock.
+  CriticalSectionGuard windowSetting(&m_windowSettingLock);
+  WindowRegistry::Instance().RestoreAll(this);
+
   CriticalSectionGuard lock(&m_lock);
-  if (m_window) {
-    if (m_oldWndProc != 0) {
-      SetWindowLongPtrW(m_window, GWLP_WNDPROC, m_oldWndProc);
-      m_oldWndProc = 0;
-    }
-    if (m_oldUserData != 0) {
-      SetWindowLongPtrW(m_window, GWLP_USERDATA, m_oldUserData);
-      m_oldUserData = 0;
-    } else if (GetWindowLongPtrW(m_window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this)) {
-      // The host had no user data of its own: do not leave it a pointer to a destroyed player.
-      SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
-    }
-    m_window = nullptr;
-  }
+  m_closed = true;
+  m_window = nullptr;
   m_streamDescriptors.clear();
   m_mediaTypes.clear();
   m_callback = nullptr;
@@ -383,45 +380,43 @@ DWORD OrvoMediaPlayer::streamIdentifierAt(size_t index) {
   return id;
 }
 
-LRESULT CALLBACK OrvoMediaPlayer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // The shared reference keeps the player alive for the whole message, even if the host closes
-  // it meanwhile on another thread.
-  std::shared_ptr<OrvoMediaPlayer> player = WindowRegistry::Instance().Find(window);
-  if (!player) return DefWindowProcW(window, message, wParam, lParam);
-  return player->handleWindowMessage(window, message, wParam, lParam);
-}
-
-LRESULT OrvoMediaPlayer::handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  CriticalSectionGuard lock(&m_lock);
-  if (message == kSessionEventMessage && !m_pMediaFoundationPlayer) {
-    // The engine is gone: release the event it posted, if it is still travelling.
-    MediaFoundation::MediaFoundationPlayer::DiscardPostedEvent(wParam);
+bool OrvoMediaPlayer::HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  ComPtr<MediaFoundation::MediaFoundationPlayer> engine;
+  {
+    CriticalSectionGuard lock(&m_lock);
+    engine = m_pMediaFoundationPlayer;
   }
-  if (m_pMediaFoundationPlayer) {
-    switch (message) {
-      case WM_SIZE:
-        m_pMediaFoundationPlayer->OnSize(LOWORD(lParam), HIWORD(lParam));
-        break;
-      case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        if (!m_pMediaFoundationPlayer->OnPaint()) {
-          RECT client;
-          GetClientRect(window, &client);
-          FillRect(dc, &client, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-        }
-        EndPaint(window, &paint);
-        break;
-      }
-      case kSessionEventMessage:
-        m_pMediaFoundationPlayer->HandlePostedEvent(wParam);
-        break;
-      default:
-        break;
+  // From here on without the player lock: the engine takes its own, and the host's procedure,
+  // called after this returns, may call any export of this player.
+  if (message == kSessionEventMessage) {
+    if (engine) {
+      engine->HandlePostedEvent(wParam);
+    } else {
+      // The engine is gone: release the event it posted, if it is still travelling.
+      MediaFoundation::MediaFoundationPlayer::DiscardPostedEvent(wParam);
     }
+    return true;  // the session's own message: the host never sees it
   }
-  if (m_oldWndProc == 0) return DefWindowProcW(window, message, wParam, lParam);
-  return CallWindowProcW(reinterpret_cast<WNDPROC>(m_oldWndProc), window, message, wParam, lParam);
+  if (!engine) return false;
+  switch (message) {
+    case WM_SIZE:
+      engine->OnSize(LOWORD(lParam), HIWORD(lParam));
+      break;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      if (!engine->OnPaint()) {
+        RECT client;
+        GetClientRect(window, &client);
+        FillRect(dc, &client, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+      }
+      EndPaint(window, &paint);
+      break;
+    }
+    default:
+      break;
+  }
+  return false;
 }
 
 }  // namespace Media

@@ -24,9 +24,11 @@ class DxPlayer;
 //
 // Threads: every method but HandleWindowMessage runs on a host thread, possibly inside the host
 // callback, and takes m_lock itself; none runs under the registry lock. HandleWindowMessage runs on
-// the preview window's thread.
+// the preview window's thread and holds m_lock only to take a reference to the engine: the engine
+// works under its own lock, and the host's window procedure runs under no library lock at all.
 // Lock order: registry lock -> m_lock -> engine lock. The window lock is taken alone, never while
-// m_lock is held. Stop and Close wait for engine threads without m_lock: those threads may be
+// m_lock is held. m_windowSettingLock comes before both and is held by SetPreviewWindow and by the
+// end of Close only. Stop and Close wait for engine threads without m_lock: those threads may be
 // inside the host callback, calling back into this player.
 class OrvoMediaPlayer {
  public:
@@ -66,8 +68,10 @@ class OrvoMediaPlayer {
   int SetFullScreen(BOOL fullScreen);
   int SetStretch(BOOL stretch);
 
-  // The subclassed window's procedure, installed while the Media Session engine may be used.
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // A message of the subclassed preview window, on the window's thread: WM_SIZE and WM_PAINT for
+  // the engine's video, and the engine's posted session events. True when the message is consumed
+  // (the session events); otherwise the host's procedure gets it next. Holds no lock on return.
+  bool HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   // Read-only views for tests and engines.
   size_t streamDescriptorCount();
@@ -75,13 +79,15 @@ class OrvoMediaPlayer {
   DWORD streamIdentifierAt(size_t index);
 
  private:
-  LRESULT handleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool hasEngine() const { return m_pDxPlayer || m_pMediaFoundationPlayer; }
   // The low-latency engine, or null while a stop of it is in flight: its lock is held for that
   // stop, so a call from inside the host callback would wait for itself.
   DxPlayer* lowLatencyEngine() const { return *m_stopsInFlight > 0 ? nullptr : m_pDxPlayer.get(); }
 
   CRITICAL_SECTION m_lock;
+  // Serialises the choice of the subclassed preview window with Close.
+  CRITICAL_SECTION m_windowSettingLock;
+  bool m_closed = false;  // under m_lock; no window is subclassed for a closed player
   bool m_useLowLatencyRenderer = true;
   int m_playerId;
   std::wstring m_uri;
@@ -94,8 +100,6 @@ class OrvoMediaPlayer {
   std::shared_ptr<DxPlayer> m_pDxPlayer;
   // Stops of m_pDxPlayer not yet done; shared with a stop that goes on alone.
   std::shared_ptr<std::atomic<int>> m_stopsInFlight;
-  LONG_PTR m_oldWndProc = 0;
-  LONG_PTR m_oldUserData = 0;
   std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>> m_streamDescriptors;
   std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> m_mediaTypes;
   RequestDataCallback m_callback = nullptr;

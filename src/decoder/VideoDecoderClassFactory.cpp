@@ -21,6 +21,11 @@ std::atomic<LONG> g_serverLocks{0};
 // The subtype is 16 bytes, too wide for a lock-free atomic; a tiny lock keeps reads whole.
 SRWLOCK g_subtypeLock = SRWLOCK_INIT;
 GUID g_decoderSubtype = GUID_NULL;
+// The subtype the calling thread recorded last. A source reader creates its decoder on the thread
+// that sets the reader's output type, the thread that recorded the subtype just before: two players
+// opening at once on two threads each find their own codec, whatever the other recorded meanwhile.
+thread_local bool t_hasSubtype = false;
+thread_local GUID t_decoderSubtype = GUID_NULL;
 
 constexpr UINT32 kHardwareSearch = MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_ASYNCMFT | MFT_ENUM_FLAG_HARDWARE |
                                    MFT_ENUM_FLAG_SORTANDFILTER;
@@ -81,12 +86,17 @@ const MFT_REGISTER_TYPE_INFO* VideoDecoderClassFactory::OutputTypes(UINT32* coun
 }
 
 void VideoDecoderClassFactory::SetDecoderSubtype(const GUID& subtype) {
+  t_hasSubtype = true;
+  t_decoderSubtype = subtype;
   AcquireSRWLockExclusive(&g_subtypeLock);
   g_decoderSubtype = subtype;
   ReleaseSRWLockExclusive(&g_subtypeLock);
 }
 
 GUID VideoDecoderClassFactory::DecoderSubtype() {
+  if (t_hasSubtype) return t_decoderSubtype;
+  // A thread that never recorded one: a platform that creates the decoder elsewhere gets the
+  // process's last, as before.
   AcquireSRWLockShared(&g_subtypeLock);
   const GUID subtype = g_decoderSubtype;
   ReleaseSRWLockShared(&g_subtypeLock);

@@ -12,8 +12,8 @@ namespace MediaFoundation {
 
 // Registered with Media Foundation as a process-local video decoder for the common compressed
 // subtypes. It decodes nothing itself: CreateInstance finds the system's first hardware (else
-// software) decoder for the subtype the low-latency engine recorded last, switches it to
-// low-latency mode and hands it out.
+// software) decoder for the subtype the low-latency engine recorded last on the same thread,
+// switches it to low-latency mode and hands it out.
 //
 // Threads: CreateInstance runs on Media Foundation threads, possibly for several players at once.
 class VideoDecoderClassFactory final : public IClassFactory {
@@ -34,7 +34,8 @@ class VideoDecoderClassFactory final : public IClassFactory {
   HRESULT Register();
   HRESULT Unregister();
 
-  // The subtype that the next CreateInstance searches for; the last writer wins.
+  // The subtype that the next CreateInstance on the calling thread searches for. A thread that
+  // never set one gets the process's last, whoever set it.
   static void SetDecoderSubtype(const GUID& subtype);
   static GUID DecoderSubtype();
   static LONG ServerLockCount();

@@ -2,7 +2,10 @@
 
 #include <mfapi.h>
 
+#include <atomic>
+#include <cstddef>
 #include <sstream>
+#include <vector>
 
 #include "common/Module.h"
 #include "log/Log.h"
@@ -15,14 +18,42 @@ namespace Media {
 
 namespace {
 
+// Asks the window's own thread to destroy it: DestroyWindow works only there.
+constexpr UINT kRetireMessage = WM_APP + 2;
+
+// Classes whose window could not be destroyed yet (its thread neither pumps nor has ended): a
+// class cannot be unregistered while a window of it exists, so each later retirement tries again.
+SRWLOCK g_orphanLock = SRWLOCK_INIT;
+std::vector<std::wstring>* g_orphanClasses = new std::vector<std::wstring>();  // never destroyed
+
+void unregisterClassOrKeep(const std::wstring& name) {
+  AcquireSRWLockExclusive(&g_orphanLock);
+  if (!name.empty()) g_orphanClasses->push_back(name);
+  std::vector<std::wstring>& orphans = *g_orphanClasses;
+  for (size_t i = 0; i < orphans.size();) {
+    if (UnregisterClassW(orphans[i].c_str(), LibraryModule()) || GetLastError() == ERROR_CLASS_DOES_NOT_EXIST) {
+      orphans.erase(orphans.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+  ReleaseSRWLockExclusive(&g_orphanLock);
+}
+
+// The window belongs to the library, which destroys it itself: WM_CLOSE or Escape must not end the
+// message loop of the host thread it was created on.
 LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CLOSE:
-      PostQuitMessage(0);
-      return 0;
     case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) PostQuitMessage(0);
       return 0;
+    case kRetireMessage: {
+      wchar_t name[128] = {};
+      GetClassNameW(hwnd, name, 128);
+      DestroyWindow(hwnd);
+      unregisterClassOrKeep(name);
+      return 0;
+    }
     default:
       return DefWindowProcW(hwnd, message, wParam, lParam);
   }
@@ -35,8 +66,21 @@ AudioOutput::AudioOutput(int streamIndex, const std::wstring& deviceId)
 
 AudioOutput::~AudioOutput() {
   m_pRenderer.reset();
-  if (m_hiddenWindow) DestroyWindow(m_hiddenWindow);
-  if (!m_windowClassName.empty()) UnregisterClassW(m_windowClassName.c_str(), LibraryModule());
+  destroyHiddenWindow();
+}
+
+void AudioOutput::destroyHiddenWindow() {
+  // Open and Close may run on different host threads, and a stop that outlasts its bound ends the
+  // engine on a thread of its own: the window is destroyed on its own thread, here or by message.
+  if (m_hiddenWindow) {
+    if (GetWindowThreadProcessId(m_hiddenWindow, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(m_hiddenWindow);
+    } else if (PostMessageW(m_hiddenWindow, kRetireMessage, 0, 0)) {
+      return;  // its thread destroys it and unregisters the class
+    }
+    // Otherwise its thread has ended and took the window with it.
+  }
+  unregisterClassOrKeep(m_windowClassName);
 }
 
 HRESULT AudioOutput::describe(IMFMediaType*, IMFMediaType* decodedType) {
@@ -58,19 +102,43 @@ HRESULT AudioOutput::onDecodedType(IMFMediaType* decoded) {
 HRESULT AudioOutput::open() {
   LogMediaType("DxPlayer::StreamInt::StreamInt: media type %S", m_pMediaType.Get());
   createHiddenWindow();
-  m_pRenderer.reset(new (std::nothrow) MediaFoundation::WasapiRenderer());
-  const HRESULT hr = m_pRenderer ? m_pRenderer->Initialize(m_pMediaType.Get(), m_deviceId) : E_OUTOFMEMORY;
-  if (LogIfFailed(hr, "DxPlayer::StreamInt::StreamInt: m_pAudioRenderer->Initialize")) {
-    m_pRenderer.reset();
-    return hr;
-  }
+  const HRESULT hr = openRenderer();
+  if (FAILED(hr)) return hr;
   m_frameBytes = static_cast<uint32_t>(m_pRenderer->decodedBufferBytes());
   return S_OK;
 }
 
+HRESULT AudioOutput::openRenderer() {
+  std::unique_ptr<MediaFoundation::WasapiRenderer> renderer(new (std::nothrow) MediaFoundation::WasapiRenderer());
+  const HRESULT hr = renderer ? renderer->Initialize(m_pMediaType.Get(), m_deviceId) : E_OUTOFMEMORY;
+  if (LogIfFailed(hr, "DxPlayer::StreamInt::StreamInt: m_pAudioRenderer->Initialize")) return hr;
+  m_pRenderer = std::move(renderer);
+  // A new endpoint starts at unity: the host's levels are applied to it again.
+  m_appliedVolume = -1.0;
+  m_appliedBalance = -1.0;
+  return S_OK;
+}
+
+void AudioOutput::reopenLostEndpoint() {
+  // Whatever is the default endpoint now takes over. While none can be opened, a retry at most
+  // every kReopenIntervalMs keeps the rendering thread from spinning on the platform.
+  const ULONGLONG now = GetTickCount64();
+  if (now - m_lastReopenAttempt < kReopenIntervalMs) return;
+  m_lastReopenAttempt = now;
+  m_pRenderer.reset();
+  const HRESULT hr = openRenderer();
+  m_endpointLost = FAILED(hr);
+  if (SUCCEEDED(hr)) {
+    ORVO_LOG_INFO("DxPlayer::StreamInt::renderingRoutine: stream %d audio endpoint reopened", m_streamIndex);
+  }
+}
+
 void AudioOutput::createHiddenWindow() {
+  // Unique also against a class left behind by an earlier stream at the same address, whose window
+  // waits on a thread that has not pumped yet.
+  static std::atomic<unsigned> s_classSerial{0};
   std::wostringstream name;
-  name << L"DirectSound Renderer 0x" << static_cast<const void*>(this);
+  name << L"DirectSound Renderer 0x" << static_cast<const void*>(this) << L"." << ++s_classSerial;
   m_windowClassName = name.str();
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof(windowClass);
@@ -101,6 +169,7 @@ int64_t AudioOutput::lead() const {
 }
 
 void AudioOutput::present(IMFSample* sample, int64_t) {
+  if (m_endpointLost.load()) reopenLostEndpoint();
   if (!m_pRenderer) return;
   const double volume = m_requestedVolume.load();
   if (Pacing::ShouldApplyLevel(m_appliedVolume, volume)) {
@@ -116,6 +185,11 @@ void AudioOutput::present(IMFSample* sample, int64_t) {
   if (hr != S_OK) {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d sound render failed 0x%X", m_streamIndex,
                    (unsigned)hr);
+  }
+  if (hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_SERVICE_NOT_RUNNING) {
+    // The endpoint went away (unplugged, or the audio service restarted): the next due sample
+    // reopens, so the sound goes on wherever the platform now plays by default.
+    m_endpointLost = true;
   }
 }
 

@@ -19,6 +19,9 @@ namespace Media {
 // Sound for a low-latency audio stream: decoded float or PCM handed to the WASAPI renderer a
 // little ahead of its time, at the volume and balance the host asked for last. The host thread
 // writes the requested levels; the rendering thread applies them (atomics).
+// Each stream also has a hidden 1x1 window, created on the thread that opens the player; it never
+// ends that thread's message loop, and it is destroyed on that thread also when the player is
+// closed on another (by a posted message, so that thread must pump or end).
 class AudioOutput : public StreamOutput {
  public:
   AudioOutput(int streamIndex, const std::wstring& deviceId);
@@ -43,9 +46,18 @@ class AudioOutput : public StreamOutput {
   double requestedBalance() const { return m_requestedBalance.load(); }
   void requestVolume(double volume) { m_requestedVolume.store(volume); }
   void requestBalance(double balance) { m_requestedBalance.store(balance); }
+  // True while the audio endpoint is gone and no default endpoint could be opened in its place
+  // (each due sample retries, at most every kReopenIntervalMs); the engine may report Error.
+  bool endpointLost() const { return m_endpointLost.load(); }
+  static constexpr ULONGLONG kReopenIntervalMs = 500;
 
  private:
   void createHiddenWindow();
+  void destroyHiddenWindow();
+  // A renderer on the default endpoint for m_pMediaType, replacing the current one on success.
+  HRESULT openRenderer();
+  // Rendering thread: swaps in a renderer on the endpoint that is now the default.
+  void reopenLostEndpoint();
 
   const int m_streamIndex;
   const std::wstring m_deviceId;
@@ -58,6 +70,8 @@ class AudioOutput : public StreamOutput {
   double m_appliedBalance = -1.0;  // rendering thread
   std::atomic<double> m_requestedVolume{-1.0};
   std::atomic<double> m_requestedBalance{-1.0};
+  std::atomic<bool> m_endpointLost{false};  // written by the rendering thread
+  ULONGLONG m_lastReopenAttempt = 0;         // rendering thread
 };
 
 }  // namespace Media

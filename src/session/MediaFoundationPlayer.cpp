@@ -305,7 +305,11 @@ void MediaFoundationPlayer::runQueued() {
 
 PlayerState MediaFoundationPlayer::GetState() {
   CriticalSectionGuard guard(&m_lock);
-  return static_cast<PlayerState>(m_state.load());
+  const int state = m_state.load();
+  // The session confirms a Stop only later, and not at all while a host callback holds the source:
+  // once a Stop is accepted, playback is no longer something the host can count on.
+  if ((state == Started || state == Paused) && m_commands.StopPending()) return Stopped;
+  return static_cast<PlayerState>(state);
 }
 
 LONGLONG MediaFoundationPlayer::GetDuration() {

@@ -90,6 +90,8 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   // The facade's name for Dispose.
   HRESULT Shutdown() { return Dispose(); }
 
+  // Stopped, not Started or Paused, from the moment a Stop is accepted until the session confirms
+  // it; every other state as the session last confirmed it.
   PlayerState GetState();
   LONGLONG GetDuration();
   LONGLONG GetPosition();

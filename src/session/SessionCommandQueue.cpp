@@ -60,5 +60,13 @@ bool SessionCommandQueue::PendingRate(double* rate) const {
   return change != nullptr;
 }
 
+bool SessionCommandQueue::StopPending() const {
+  for (const CommandMap* commands : {&m_inFlight, &m_queued}) {
+    auto it = commands->find(SlotTransport);
+    if (it != commands->end() && it->second.command == CommandStop) return true;
+  }
+  return false;
+}
+
 }  // namespace MediaFoundation
 }  // namespace ORVO

@@ -57,6 +57,8 @@ class SessionCommandQueue {
   bool PendingPosition(LONGLONG* position) const;
   // The rate of a rate change in flight, else of a waiting one; false when there is none.
   bool PendingRate(double* rate) const;
+  // True while a Stop is in flight or waiting.
+  bool StopPending() const;
 
   const CommandMap& queued() const { return m_queued; }
   const CommandMap& inFlight() const { return m_inFlight; }

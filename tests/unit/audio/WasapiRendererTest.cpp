@@ -19,6 +19,7 @@
 #include "ToneSamples.h"
 #include "UnixCommand.h"
 #include "log/Log.h"
+#include "lowlatency/AudioOutput.h"
 #include "render/WasapiRenderer.h"
 
 using Microsoft::WRL::ComPtr;
@@ -478,6 +479,38 @@ TEST_F(WasapiRendererTest, DeviceThatGoesAwayFailsEveryLaterRenderAtOnce) {
   const std::string log = logText();
   EXPECT_NE(log.find("]: m_pAudioClient->GetCurrentPadding failed 0x88890004"), std::string::npos) << log;
   EXPECT_NE(log.find("]: audio device is gone failed 0x88890004"), std::string::npos) << log;
+}
+
+// A low-latency stream's sound output whose endpoint goes away: while no default endpoint can be
+// opened the loss shows and is retried at a bounded pace; once one can, the next due sample plays
+// on it.
+TEST_F(WasapiRendererTest, StreamOutputReopensTheDefaultEndpointAfterTheOldOneWentAway) {
+  useTap();
+  ORVO::Media::AudioOutput output(0, L"");
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(output.onDecodedType(type.Get()), S_OK);
+  ASSERT_EQ(output.open(), S_OK);
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.5, 0.02}});
+  auto present = [&] { output.present(MakeSample(tone.data(), tone.size()).Get(), 0); };
+  present();
+  ASSERT_EQ(AudioEndpointTap::audioClientsActivated(), 1);
+
+  AudioEndpointTap::faults().padding = AUDCLNT_E_DEVICE_INVALIDATED;
+  AudioEndpointTap::faults().defaultEndpoint = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  present();  // meets the loss
+  present();  // finds no endpoint to take over
+  EXPECT_TRUE(output.endpointLost());
+  AudioEndpointTap::faults() = AudioEndpointTap::Faults();
+  present();  // too soon for another attempt
+  EXPECT_TRUE(output.endpointLost());
+  EXPECT_EQ(AudioEndpointTap::audioClientsActivated(), 1);
+
+  Sleep(static_cast<DWORD>(ORVO::Media::AudioOutput::kReopenIntervalMs) + 100);
+  const size_t written = AudioEndpointTap::written().size();
+  present();
+  EXPECT_FALSE(output.endpointLost());
+  EXPECT_EQ(AudioEndpointTap::audioClientsActivated(), 2);
+  EXPECT_GT(AudioEndpointTap::written().size(), written) << "the sample did not reach the reopened endpoint";
 }
 
 // ---- Recorded from the null sink -----------------------------------------------------------

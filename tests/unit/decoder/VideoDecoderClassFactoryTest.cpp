@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "common/ComAdopt.h"
 #include "decoder/VideoDecoderClassFactory.h"
@@ -174,4 +175,46 @@ TEST_F(DecoderFactoryTest, RegistrationIsVisibleOnlyAsLocalDecoderAndOnlyWhileRe
   EXPECT_EQ(countDecoders(MFVideoFormat_H264, false), system);  // the factory never finds itself
   ASSERT_EQ(factory->Unregister(), S_OK);
   EXPECT_EQ(countDecoders(MFVideoFormat_H264, true), system);
+}
+
+// Two players of different codecs opening at once: each records its subtype on its own thread and
+// its reader then asks the factory on that same thread, while the other player's record lands in
+// between. Each must get a decoder for its own codec.
+TEST_F(DecoderFactoryTest, PlayersOpeningAtOnceOnTwoThreadsEachGetTheirOwnCodec) {
+  GUID other = GUID_NULL;
+  for (const GUID& candidate : {MFVideoFormat_WMV3, MFVideoFormat_HEVC, MFVideoFormat_MPEG2, MFVideoFormat_MJPG}) {
+    if (countDecoders(candidate, false) > 0) {
+      other = candidate;
+      break;
+    }
+  }
+  if (other == GUID_NULL) GTEST_SKIP() << "the platform decodes no video codec besides H.264";
+
+  ComPtr<VideoDecoderClassFactory> factory = ORVO::AdoptRef(new VideoDecoderClassFactory());
+  HANDLE recorded[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  // Some platform decoders describe no input type, so each decoder is told apart by whether it
+  // takes H.264: the H.264 player's must, the other's must not.
+  bool created[2] = {false, false}, takesH264[2] = {false, false};
+  auto open = [&](int player, const GUID& subtype) {
+    VideoDecoderClassFactory::SetDecoderSubtype(subtype);
+    SetEvent(recorded[player]);
+    WaitForMultipleObjects(2, recorded, TRUE, 5000);  // the other player has recorded its own
+    ComPtr<IMFTransform> decoder;
+    ComPtr<IMFMediaType> h264;
+    created[player] = SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&decoder)));
+    if (!created[player] || FAILED(MFCreateMediaType(&h264))) return;
+    h264->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    h264->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+    MFSetAttributeSize(h264.Get(), MF_MT_FRAME_SIZE, 320, 240);
+    takesH264[player] = SUCCEEDED(decoder->SetInputType(0, h264.Get(), MFT_SET_TYPE_TEST_ONLY));
+  };
+  std::thread first(open, 0, MFVideoFormat_H264);
+  std::thread second(open, 1, other);
+  first.join();
+  second.join();
+  CloseHandle(recorded[0]);
+  CloseHandle(recorded[1]);
+  ASSERT_TRUE(created[0] && created[1]);
+  EXPECT_TRUE(takesH264[0]) << "the H.264 player got another codec's decoder";
+  EXPECT_FALSE(takesH264[1]) << "the second player got the H.264 decoder";
 }
