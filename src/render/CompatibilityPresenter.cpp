@@ -17,9 +17,9 @@ namespace {
 
 // A quad from the vertex id (no vertex buffer); the constant buffer maps it to the part of the
 // frame to show, in texture coordinates. Written for the older HLSL compilers too (no ternary
-// operator or integer literal suffixes: Wine's compiler rejects them). The pixel shaders force
-// alpha to 1 because the fourth byte of RGB32 is undefined. One pixel shader per frame format:
-// luma in t0, chroma in t1 (NV12: U and V interleaved; planar: U) and t2 (planar: V). A YUY2 row
+// operator, integer literal suffixes or calls to functions of our own: Wine's compiler rejects
+// them, hence the macro). The pixel shaders force alpha to 1 because the fourth byte of RGB32 is
+// undefined. One pixel shader per frame format: luma in t0, chroma in t1 (NV12: U and V interleaved; planar: U) and t2 (planar: V). A YUY2 row
 // lies in an RGBA texture of half the width (Y0 U Y1 V per texel), read texel by texel because
 // filtering would blend the two luma samples of a pair.
 const char kShaderSource[] = R"(
@@ -39,24 +39,23 @@ Texture2D plane0 : register(t0);
 Texture2D plane1 : register(t1);
 Texture2D plane2 : register(t2);
 SamplerState frameSampler : register(s0);
-float4 toRgb(float y, float u, float v) {
-  float4 yuv = float4(y, u, v, 1.0);
-  return float4(saturate(float3(dot(toR, yuv), dot(toG, yuv), dot(toB, yuv))), 1.0);
-}
+#define TO_RGB(yuv) float4(saturate(float3(dot(toR, yuv), dot(toG, yuv), dot(toB, yuv))), 1.0)
 float4 ps_rgb32(VSOut i) : SV_TARGET { return float4(plane0.Sample(frameSampler, i.uv).rgb, 1.0); }
 float4 ps_nv12(VSOut i) : SV_TARGET {
-  float2 chroma = plane1.Sample(frameSampler, i.uv).rg;
-  return toRgb(plane0.Sample(frameSampler, i.uv).r, chroma.x, chroma.y);
+  float4 yuv = float4(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(frameSampler, i.uv).rg, 1.0);
+  return TO_RGB(yuv);
 }
 float4 ps_planar(VSOut i) : SV_TARGET {
-  return toRgb(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(frameSampler, i.uv).r,
-               plane2.Sample(frameSampler, i.uv).r);
+  float4 yuv = float4(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(frameSampler, i.uv).r,
+                      plane2.Sample(frameSampler, i.uv).r, 1.0);
+  return TO_RGB(yuv);
 }
 float4 ps_yuy2(VSOut i) : SV_TARGET {
   float2 pixel = min(floor(i.uv * lumaSize.xy), lumaSize.xy - 1.0);
   float pair = floor(pixel.x * 0.5);
   float4 texel = plane0.Load(int3(pair, pixel.y, 0));
-  return toRgb(lerp(texel.r, texel.b, pixel.x - 2.0 * pair), texel.g, texel.a);
+  float4 yuv = float4(lerp(texel.r, texel.b, pixel.x - 2.0 * pair), texel.g, texel.a, 1.0);
+  return TO_RGB(yuv);
 }
 )";
 
