@@ -248,6 +248,7 @@ HRESULT VideoOutput::open() { return applyPresentationType(); }
 
 HRESULT VideoOutput::onCurrentTypeChanged(IMFSourceReader* reader) {
   if (reader == nullptr) return E_POINTER;
+  if (!m_pConvertedType) return MF_E_NOT_INITIALIZED;  // describe() failed: the stream is inactive
   ComPtr<IMFMediaType> decoded;
   ORVO_RETURN_IF_FAILED(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &decoded),
                         "VideoOutput::onCurrentTypeChanged[%p]: GetCurrentMediaType", this);
