@@ -16,8 +16,9 @@ namespace Media {
 // reader, threads and queue and calls these hooks, so it never asks which kind of stream it runs.
 //
 // Threads: describe, open and the first onDecodedType run on the set-up thread (DxPlayer's host
-// thread); later onDecodedType/resetConversion and prepare on the pulling thread; process and
-// present on the rendering thread; stopped on the host thread after both threads were joined.
+// thread); later onDecodedType/resetConversion, onCurrentTypeChanged and prepare on the pulling
+// thread; process and present on the rendering thread; stopped on the host thread after both
+// threads were joined.
 class StreamOutput {
  public:
   virtual ~StreamOutput() = default;
