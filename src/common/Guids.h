@@ -14,6 +14,10 @@ constexpr GUID kNeededSizeKey = {0x6c990d34, 0xbb8e, 0x477a, {0x85, 0x98, 0x0d, 
 constexpr GUID kMFT_FRIENDLY_NAME_Attribute = {0x314ffbae, 0x5b41, 0x4c95, {0x9c, 0x19, 0x4e, 0x7d, 0x58, 0x6f, 0xac, 0xe3}};
 // The platform's audio resampler, CLSID_CResamplerMediaObject {F447B69E-1884-4A7E-8055-346F74D6EDB3}
 constexpr GUID kCLSID_CResamplerMediaObject = {0xf447b69e, 0x1884, 0x4a7e, {0x80, 0x55, 0x34, 0x6f, 0x74, 0xd6, 0xed, 0xb3}};
+// Sample attribute (UINT32) of the low-latency video output: which presentation type a queued
+// frame was prepared for. {5D1B7C42-8E3A-4F6B-9C27-3A61E0F4B8D5}
+constexpr GUID kSamplePresentationGeneration = {
+    0x5d1b7c42, 0x8e3a, 0x4f6b, {0x9c, 0x27, 0x3a, 0x61, 0xe0, 0xf4, 0xb8, 0xd5}};
 
 
 // DirectShow format-block types named in media-type descriptions; declared by uuids.h but not in

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <mfidl.h>
+#include <mfreadwrite.h>
 #include <wrl/client.h>
 
 #include <cstdint>
@@ -15,8 +16,9 @@ namespace Media {
 // reader, threads and queue and calls these hooks, so it never asks which kind of stream it runs.
 //
 // Threads: describe, open and the first onDecodedType run on the set-up thread (DxPlayer's host
-// thread); later onDecodedType/resetConversion and prepare on the pulling thread; process and
-// present on the rendering thread; stopped on the host thread after both threads were joined.
+// thread); later onDecodedType/resetConversion, onCurrentTypeChanged and prepare on the pulling
+// thread; process and present on the rendering thread; stopped on the host thread after both
+// threads were joined.
 class StreamOutput {
  public:
   virtual ~StreamOutput() = default;
@@ -34,6 +36,13 @@ class StreamOutput {
   virtual void resetConversion() {}
   // Once, after the first reader: makes the renderer ready for the presentation type.
   virtual HRESULT open() = 0;
+  // Pulling thread: the reader flagged MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED on the sample
+  // about to be prepared (the decoder met a new frame size mid-stream). Takes the reader's current
+  // decoded type for it and the samples after it.
+  virtual HRESULT onCurrentTypeChanged(IMFSourceReader* reader) {
+    (void)reader;
+    return S_OK;
+  }
 
   // Pulling thread: the sample to queue for a decoded one, as a new reference in *output.
   virtual HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) = 0;

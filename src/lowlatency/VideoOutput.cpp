@@ -17,6 +17,7 @@
 #include "log/Log.h"
 #include "lowlatency/MediaTypeDescription.h"
 #include "lowlatency/PacingRules.h"
+#include "render/CompatibilityPresenter.h"
 #include "render/Dx11Renderer.h"
 
 using Microsoft::WRL::ComPtr;
@@ -39,6 +40,40 @@ HRESULT CopyAttribute(IMFAttributes* from, IMFAttributes* to, REFGUID key) {
   return hr;
 }
 
+// Whether holders references are all there are: AddRef and Release return the new count. Only
+// the pulling thread hands out references to pooled samples, so a count seen at holders cannot
+// grow behind the caller's back.
+bool HeldOnlyBy(IUnknown* object, ULONG holders) {
+  object->AddRef();
+  return object->Release() == holders;
+}
+
+bool IsPlanar420(REFGUID subtype) {
+  return subtype == MFVideoFormat_NV12 || subtype == MFVideoFormat_I420 || subtype == MFVideoFormat_IYUV ||
+         subtype == MFVideoFormat_YV12;
+}
+
+// A black picture in the presentation format. Zeroed YUV would be green: black is luma 16 (0 at
+// full range) with neutral chroma 128. The 4:2:0 luma plane comes first, width x height bytes.
+void FillBlack(IMFMediaType* type, BYTE* data, DWORD length, UINT32 width, UINT32 height) {
+  GUID subtype = GUID_NULL;
+  type->GetGUID(MF_MT_SUBTYPE, &subtype);
+  const BYTE luma =
+      MFGetAttributeUINT32(type, MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_Unknown) == MFNominalRange_0_255 ? 0 : 16;
+  if (subtype == MFVideoFormat_YUY2) {
+    for (DWORD i = 0; i + 1 < length; i += 2) {
+      data[i] = luma;
+      data[i + 1] = 128;
+    }
+  } else if (IsPlanar420(subtype)) {
+    const DWORD lumaBytes = static_cast<DWORD>(std::min<ULONGLONG>(length, static_cast<ULONGLONG>(width) * height));
+    memset(data, luma, lumaBytes);
+    memset(data + lumaBytes, 128, length - lumaBytes);
+  } else {
+    ZeroMemory(data, length);
+  }
+}
+
 }  // namespace
 
 VideoOutput::PresentObserver VideoOutput::SetPresentObserver(PresentObserver observer) {
@@ -57,6 +92,12 @@ VideoOutput::~VideoOutput() {
 }
 
 std::vector<GUID> VideoOutput::decodedSubtypes(IMFMediaType* inputType) const {
+  if (m_pRenderer && m_pRenderer->IsCompatibilityMode()) {
+    // The renderer converts YUV while drawing: NV12 is the smallest upload (12 bits a pixel).
+    // RGB32 and the packed formats it cannot draw are left for the colour converter.
+    return {MFVideoFormat_NV12, MFVideoFormat_YUY2, MFVideoFormat_I420, MFVideoFormat_IYUV, MFVideoFormat_YV12,
+            MFVideoFormat_RGB32, MFVideoFormat_UYVY, MFVideoFormat_YVYU, MFVideoFormat_RGB24};
+  }
   std::vector<GUID> subtypes = {MFVideoFormat_RGB32, MFVideoFormat_YUY2, MFVideoFormat_IYUV,
                                 MFVideoFormat_I420,  MFVideoFormat_YV12, MFVideoFormat_NV12,
                                 MFVideoFormat_UYVY,  MFVideoFormat_YVYU, MFVideoFormat_RGB24};
@@ -93,7 +134,7 @@ HRESULT VideoOutput::describe(IMFMediaType* inputType, IMFMediaType* decodedType
   }
 
   // The presentation type starts as RGB32 at the decoded size; the converter's output (or the
-  // decoder's own RGB32) replaces it once the reader settled.
+  // decoded type itself when the renderer draws it) replaces it once the reader settled.
   ComPtr<IMFMediaType> presentation;
   ORVO_RETURN_IF_FAILED(MFCreateMediaType(&presentation),
                         "DxPlayer::StreamInt::StreamInt: MFCreateMediaType(&m_pMediaType)");
@@ -103,6 +144,11 @@ HRESULT VideoOutput::describe(IMFMediaType* inputType, IMFMediaType* decodedType
                         "DxPlayer::StreamInt::StreamInt: m_pMediaType->SetGUID(MF_MT_SUBTYPE)");
   LogIfFailed(presentation->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive),
               "DxPlayer::StreamInt::StreamInt: m_pMediaType->SetUINT32(MF_MT_INTERLACE_MODE)");
+  // The converter's output type, kept apart: the presentation type is read on other threads.
+  ORVO_RETURN_IF_FAILED(MFCreateMediaType(&m_pConvertedType),
+                        "DxPlayer::StreamInt::StreamInt: MFCreateMediaType(&m_pConvertedType)");
+  ORVO_RETURN_IF_FAILED(presentation->CopyAllItems(m_pConvertedType.Get()),
+                        "DxPlayer::StreamInt::StreamInt: CopyAllItems(m_pConvertedType)");
   setPresentationType(presentation.Get());
   return S_OK;
 }
@@ -129,7 +175,9 @@ void VideoOutput::configureReader(IMFAttributes* attributes) {
 HRESULT VideoOutput::onDecodedType(IMFMediaType* decoded) {
   GUID subtype = GUID_NULL;
   decoded->GetGUID(MF_MT_SUBTYPE, &subtype);
-  if (subtype != MFVideoFormat_RGB32) return createColourConverter(decoded);
+  const bool drawnAsIs = subtype == MFVideoFormat_RGB32 || (m_pRenderer && m_pRenderer->IsCompatibilityMode() &&
+                                                           MediaFoundation::CompatibilityPresenter::TakesSubtype(subtype));
+  if (!drawnAsIs) return createColourConverter(decoded);
   ComPtr<IMFMediaType> presentation;
   ORVO_RETURN_IF_FAILED(MFCreateMediaType(&presentation),
                         "DxPlayer::StreamInt::createReader: MFCreateMediaType(&m_pMediaType)");
@@ -140,6 +188,7 @@ HRESULT VideoOutput::onDecodedType(IMFMediaType* decoded) {
 }
 
 void VideoOutput::resetConversion() {
+  m_samplePool.clear();
   if (!m_pColorConverter) return;
   m_pColorConverter->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
   m_pColorConverter.Reset();
@@ -174,7 +223,7 @@ HRESULT VideoOutput::createColourConverter(IMFMediaType* decoded) {
 
   ORVO_RETURN_IF_FAILED(m_pColorConverter->SetInputType(0, decoded, 0),
                         "DxPlayer::StreamInt::StreamInt[%p]: m_pMFColorConverter->SetInputType", this);
-  ORVO_RETURN_IF_FAILED(m_pColorConverter->SetOutputType(0, presentationType().Get(), 0),
+  ORVO_RETURN_IF_FAILED(m_pColorConverter->SetOutputType(0, m_pConvertedType.Get(), 0),
                         "DxPlayer::StreamInt::StreamInt[%p]: m_pMFColorConverter->SetOutputType", this);
   MFT_OUTPUT_STREAM_INFO info = {};
   if (LogIfFailed(m_pColorConverter->GetOutputStreamInfo(0, &info),
@@ -195,7 +244,34 @@ HRESULT VideoOutput::createColourConverter(IMFMediaType* decoded) {
   return S_OK;
 }
 
-HRESULT VideoOutput::open() {
+HRESULT VideoOutput::open() { return applyPresentationType(); }
+
+HRESULT VideoOutput::onCurrentTypeChanged(IMFSourceReader* reader) {
+  if (reader == nullptr) return E_POINTER;
+  if (!m_pConvertedType) return MF_E_NOT_INITIALIZED;  // describe() failed: the stream is inactive
+  ComPtr<IMFMediaType> decoded;
+  ORVO_RETURN_IF_FAILED(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &decoded),
+                        "VideoOutput::onCurrentTypeChanged[%p]: GetCurrentMediaType", this);
+  LogMediaType("VideoOutput::onCurrentTypeChanged: new decoded media type %S", decoded.Get());
+  // A converter, if one is still needed, is made again for the new frame size and aperture.
+  ComPtr<IMFMediaType> converted;
+  ORVO_RETURN_IF_FAILED(MFCreateMediaType(&converted), "VideoOutput::onCurrentTypeChanged[%p]: MFCreateMediaType",
+                        this);
+  ORVO_RETURN_IF_FAILED(m_pConvertedType->CopyAllItems(converted.Get()),
+                        "VideoOutput::onCurrentTypeChanged[%p]: CopyAllItems", this);
+  ORVO_RETURN_IF_FAILED(CopyAttribute(decoded.Get(), converted.Get(), MF_MT_FRAME_SIZE),
+                        "VideoOutput::onCurrentTypeChanged[%p]: CopyAttribute(MF_MT_FRAME_SIZE)", this);
+  for (const GUID& key : {MF_MT_MINIMUM_DISPLAY_APERTURE, MF_MT_PIXEL_ASPECT_RATIO}) {
+    if (FAILED(CopyAttribute(decoded.Get(), converted.Get(), key))) converted->DeleteItem(key);
+  }
+  m_pConvertedType = converted;
+  resetConversion();
+  const HRESULT hr = onDecodedType(decoded.Get());
+  if (FAILED(hr)) return hr;
+  return applyPresentationType();
+}
+
+HRESULT VideoOutput::applyPresentationType() {
   ComPtr<IMFMediaType> type = presentationType();
   UINT32 numerator = 0, denominator = 0;
   if (FAILED(MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator))) {
@@ -212,7 +288,11 @@ HRESULT VideoOutput::open() {
 
   UINT32 width = 0, height = 0;
   MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height);
-  m_frameBytes = width * height * 4;
+  GUID subtype = GUID_NULL;
+  type->GetGUID(MF_MT_SUBTYPE, &subtype);
+  UINT32 bytes = 0;
+  if (FAILED(MFCalculateImageSize(subtype, width, height, &bytes)) || bytes == 0) bytes = width * height * 4;
+  m_frameBytes = bytes;
   return S_OK;
 }
 
@@ -258,20 +338,32 @@ void VideoOutput::requestAllocator() {
 void VideoOutput::setPresentationType(IMFMediaType* type) {
   CriticalSectionGuard guard(&m_typeLock);
   m_pMediaType = type;
+  ++m_typeGeneration;
 }
 
-ComPtr<IMFMediaType> VideoOutput::presentationType() const {
+ComPtr<IMFMediaType> VideoOutput::presentationType() const { return presentationType(nullptr); }
+
+ComPtr<IMFMediaType> VideoOutput::presentationType(uint32_t* generation) const {
   CriticalSectionGuard guard(&m_typeLock);
+  if (generation != nullptr) *generation = m_typeGeneration;
   return m_pMediaType;
 }
 
 HRESULT VideoOutput::prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) {
   *output = nullptr;
-  if (m_pColorConverter) return convertSample(decoded, output);
-  if (m_pAllocator) return copyToAllocatorSample(decoded, streamFlags, timestamp, output);
-  decoded->AddRef();
-  *output = decoded;
-  return S_OK;
+  uint32_t generation = 0;
+  presentationType(&generation);
+  HRESULT hr = S_OK;
+  if (m_pColorConverter) {
+    hr = convertSample(decoded, output);
+  } else if (m_pAllocator) {
+    hr = copyToAllocatorSample(decoded, streamFlags, timestamp, output);
+  } else {
+    decoded->AddRef();
+    *output = decoded;
+  }
+  if (SUCCEEDED(hr) && *output != nullptr) (*output)->SetUINT32(kSamplePresentationGeneration, generation);
+  return hr;
 }
 
 HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
@@ -287,12 +379,8 @@ HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
         ORVO_RETURN_IF_FAILED(m_pAllocator->AllocateSample(&outSample),
                               "DxPlayer::StreamInt::OnReadSample: m_pAllocator->AllocateSample");
       } else {
-        ORVO_RETURN_IF_FAILED(MFCreateSample(&outSample), "DxPlayer::StreamInt::OnReadSample: MFCreateSample");
-        ComPtr<IMFMediaBuffer> buffer;
-        ORVO_RETURN_IF_FAILED(MFCreateAlignedMemoryBuffer(m_frameBytes, MF_16_BYTE_ALIGNMENT, &buffer),
-                              "DxPlayer::StreamInt::OnReadSample: MFCreateAlignedMemoryBuffer");
-        ORVO_RETURN_IF_FAILED(outSample->AddBuffer(buffer.Get()),
-                              "DxPlayer::StreamInt::OnReadSample: pSample->AddBuffer");
+        hr = pooledSample(&outSample);
+        if (FAILED(hr)) return hr;
       }
     }
 
@@ -314,6 +402,35 @@ HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
     m_pColorConverter->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
   }
   return MF_E_NOTACCEPTING;
+}
+
+HRESULT VideoOutput::pooledSample(IMFSample** output) {
+  const DWORD bytes = m_frameBytes.load();
+  if (bytes != m_pooledBytes) m_samplePool.clear();
+  m_pooledBytes = bytes;
+  // A converted frame is free again once the queue and the renderer let go of it and its buffer.
+  for (const ComPtr<IMFSample>& sample : m_samplePool) {
+    ComPtr<IMFMediaBuffer> buffer;
+    if (!HeldOnlyBy(sample.Get(), 1) || FAILED(sample->GetBufferByIndex(0, &buffer)) ||
+        !HeldOnlyBy(buffer.Get(), 2)) {
+      continue;
+    }
+    sample->DeleteAllItems();
+    buffer->SetCurrentLength(0);
+    *output = sample.Get();
+    (*output)->AddRef();
+    return S_OK;
+  }
+  ComPtr<IMFSample> sample;
+  ComPtr<IMFMediaBuffer> buffer;
+  ORVO_RETURN_IF_FAILED(MFCreateSample(&sample), "DxPlayer::StreamInt::OnReadSample: MFCreateSample");
+  ORVO_RETURN_IF_FAILED(MFCreateAlignedMemoryBuffer(bytes, MF_16_BYTE_ALIGNMENT, &buffer),
+                        "DxPlayer::StreamInt::OnReadSample: MFCreateAlignedMemoryBuffer");
+  ORVO_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()), "DxPlayer::StreamInt::OnReadSample: pSample->AddBuffer");
+  // With every pooled sample still in use this one serves once and goes.
+  if (m_samplePool.size() < kMaxPooledSamples) m_samplePool.push_back(sample);
+  *output = sample.Detach();
+  return S_OK;
 }
 
 HRESULT VideoOutput::copyToAllocatorSample(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp,
@@ -355,11 +472,18 @@ HRESULT VideoOutput::copyToAllocatorSample(IMFSample* sample, DWORD streamFlags,
 }
 
 bool VideoOutput::process(IMFSample* sample) {
+  uint32_t generation = 0;
+  ComPtr<IMFMediaType> type = presentationType(&generation);
+  if (MFGetAttributeUINT32(sample, kSamplePresentationGeneration, generation) != generation) {
+    // Prepared before the decoded type changed: its buffer has the old frame's size and layout.
+    m_frameReady = false;
+    return false;
+  }
   UINT interlaceMode = MFVideoInterlace_Progressive;
   BOOL deviceChanged = FALSE, processAgain = FALSE;
   ComPtr<IMFSample> output;
-  const HRESULT hr = m_pRenderer->ProcessFrame(presentationType().Get(), sample, &interlaceMode, &deviceChanged,
-                                               &processAgain, &output);
+  const HRESULT hr =
+      m_pRenderer->ProcessFrame(type.Get(), sample, &interlaceMode, &deviceChanged, &processAgain, &output);
   m_frameReady = !LogIfFailed(hr, "DxPlayer::StreamInt::renderingRoutine: stream %d ProcessFrame", m_streamIndex);
   return m_frameReady;
 }
@@ -396,7 +520,10 @@ void VideoOutput::presentBlackFrame(int64_t baseLocalTime) {
   BYTE* data = nullptr;
   DWORD maxLength = 0;
   if (FAILED(buffer->Lock(&data, &maxLength, nullptr))) return;
-  ZeroMemory(data, maxLength);
+  ComPtr<IMFMediaType> type = presentationType();
+  UINT32 width = 0, height = 0;
+  MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height);
+  FillBlack(type.Get(), data, maxLength, width, height);
   buffer->SetCurrentLength(maxLength);
   buffer->Unlock();
   sample->SetSampleTime(baseLocalTime == kUnsetTime ? 0
@@ -405,8 +532,8 @@ void VideoOutput::presentBlackFrame(int64_t baseLocalTime) {
   UINT interlaceMode = MFVideoInterlace_Progressive;
   BOOL deviceChanged = FALSE, processAgain = FALSE;
   ComPtr<IMFSample> output;
-  if (SUCCEEDED(m_pRenderer->ProcessFrame(presentationType().Get(), sample.Get(), &interlaceMode, &deviceChanged,
-                                          &processAgain, &output))) {
+  if (SUCCEEDED(m_pRenderer->ProcessFrame(type.Get(), sample.Get(), &interlaceMode, &deviceChanged, &processAgain,
+                                          &output))) {
     m_pRenderer->PresentFrame();
   }
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "lowlatency/StreamOutput.h"
 
@@ -17,11 +18,15 @@ class Dx11Renderer;
 namespace Media {
 
 // Pictures for a low-latency video stream: the Direct3D 11 renderer in the host's window, the
-// colour converter that brings the decoder's output to RGB32 when the decoder cannot give RGB32
-// itself, and the renderer's sample allocator when it hands one out.
+// colour converter that brings the decoder's output to RGB32 when the renderer cannot draw it as
+// it is, and the renderer's sample allocator when it hands one out. In compatibility presentation
+// the renderer draws NV12, YUY2 and the planar 4:2:0 formats itself, so the decoder is asked for
+// those first and no converter runs.
 //
-// The presentation type is replaced on the pulling thread when the reader is made again and read
-// on the rendering thread; m_typeLock guards it and nothing else is taken while it is held.
+// The presentation type is replaced on the pulling thread when the reader is made again or the
+// decoded type changes, and read on the rendering thread; m_typeLock guards it and its generation
+// and nothing else is taken while it is held. Each prepared sample carries the generation it was
+// made for, so that frames queued before a change are dropped rather than drawn with the new type.
 class VideoOutput : public StreamOutput {
  public:
   // Measurement seam for benchmarks: called on the rendering thread after PresentFrame returned
@@ -40,21 +45,28 @@ class VideoOutput : public StreamOutput {
   HRESULT onDecodedType(IMFMediaType* decoded) override;
   void resetConversion() override;
   HRESULT open() override;
+  HRESULT onCurrentTypeChanged(IMFSourceReader* reader) override;
   HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
   bool process(IMFSample* sample) override;
   int64_t lead() const override { return 0; }
   void present(IMFSample* sample, int64_t sampleTime) override;
   void stopped(int64_t baseLocalTime) override;
-  uint32_t frameBytes() const override { return m_frameBytes; }
+  uint32_t frameBytes() const override { return m_frameBytes.load(); }
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const override;
 
   bool hasColourConverter() const { return m_pColorConverter != nullptr; }
 
  private:
+  // Up to this many converted frames are kept for reuse: the queue's and the renderer's share.
+  static constexpr size_t kMaxPooledSamples = 4;
+
   HRESULT createColourConverter(IMFMediaType* decoded);
+  HRESULT applyPresentationType();
   void requestAllocator();
   void setPresentationType(IMFMediaType* type);
+  Microsoft::WRL::ComPtr<IMFMediaType> presentationType(uint32_t* generation) const;
   HRESULT convertSample(IMFSample* sample, IMFSample** output);
+  HRESULT pooledSample(IMFSample** output);
   HRESULT copyToAllocatorSample(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp, IMFSample** output);
   void presentBlackFrame(int64_t baseLocalTime);
 
@@ -63,14 +75,18 @@ class VideoOutput : public StreamOutput {
   GUID m_inputSubtype = GUID_NULL;
   Microsoft::WRL::ComPtr<MediaFoundation::Dx11Renderer> m_pRenderer;
   Microsoft::WRL::ComPtr<IMFTransform> m_pColorConverter;
+  Microsoft::WRL::ComPtr<IMFMediaType> m_pConvertedType;  // RGB32 at the decoded size: the converter's output
   DWORD m_outputStreamFlags = 0;
+  std::vector<Microsoft::WRL::ComPtr<IMFSample>> m_samplePool;  // pulling thread: converter output
+  DWORD m_pooledBytes = 0;
   Microsoft::WRL::ComPtr<IMFAttributes> m_pAllocatorAttributes;
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pAllocator;
-  uint32_t m_frameBytes = 102400;
+  std::atomic<uint32_t> m_frameBytes{102400};
   bool m_frameReady = false;  // rendering thread: process() left a frame for present()
 
   mutable CRITICAL_SECTION m_typeLock;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // guarded by m_typeLock
+  uint32_t m_typeGeneration = 0;                      // guarded by m_typeLock
 };
 
 }  // namespace Media

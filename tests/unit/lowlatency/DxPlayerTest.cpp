@@ -105,27 +105,28 @@ TEST_F(DxPlayerTest, HostMistakesLeaveStreamsInactiveWithoutHarm) {
   EXPECT_EQ(player->Stop(), S_OK);
 }
 
-TEST_F(DxPlayerTest, VideoStreamNegotiatesADecodedTypeAndConvertsToRgb32) {
+TEST_F(DxPlayerTest, VideoStreamNegotiatesADecodedTypeTheRendererDraws) {
   orvo_test::TestWindow window(640, 360);
   auto player = make({VideoType(MFVideoFormat_H264, 640, 360)}, window.hwnd());
   ASSERT_EQ(player->IsStreamActive(0), Ok);
   DxPlayer::StreamInt* stream = player->streamAt(0);
   ASSERT_NE(stream, nullptr);
   EXPECT_FALSE(stream->isAudio());
-  // A decoder that gives RGB32 needs no converter; anything else must have one.
+  // Compatibility presentation (this test bed) draws the decoder's NV12 itself: no converter.
   auto* video = dynamic_cast<ORVO::Media::VideoOutput*>(stream->output());
   ASSERT_NE(video, nullptr);
-  EXPECT_EQ(video->hasColourConverter(), stream->decodedSubtype() != MFVideoFormat_RGB32);
+  EXPECT_EQ(stream->decodedSubtype(), MFVideoFormat_NV12);
+  EXPECT_FALSE(video->hasColourConverter());
   GUID subtype = GUID_NULL;
   Microsoft::WRL::ComPtr<IMFMediaType> presentation = stream->presentationType();
   ASSERT_NE(presentation.Get(), nullptr);
   presentation->GetGUID(MF_MT_SUBTYPE, &subtype);
-  EXPECT_EQ(subtype, MFVideoFormat_RGB32);
+  EXPECT_EQ(subtype, MFVideoFormat_NV12);
   UINT32 width = 0, height = 0;
   EXPECT_EQ(MFGetAttributeSize(presentation.Get(), MF_MT_FRAME_SIZE, &width, &height), S_OK);
   EXPECT_EQ(width, 640u);
   EXPECT_EQ(height, 360u);
-  EXPECT_EQ(stream->frameBytes(), 640u * 360u * 4u);
+  EXPECT_EQ(stream->frameBytes(), 640u * 360u * 3u / 2u);
   UINT32 numerator = 0, denominator = 0;
   EXPECT_EQ(MFGetAttributeRatio(presentation.Get(), MF_MT_PIXEL_ASPECT_RATIO, &numerator, &denominator), S_OK);
   EXPECT_EQ(stream->renderingStrategy(), RenderingStrategy::LowLatency);

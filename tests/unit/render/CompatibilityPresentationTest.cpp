@@ -189,6 +189,33 @@ TEST_F(CompatibilityPresentationTest, BottomUpFramesAndCroppedAperturesShowUprig
   }
 }
 
+TEST_F(CompatibilityPresentationTest, YuvFramesAreConvertedWhileDrawing) {
+  s_window->resize(480, 360);
+  struct Case {
+    GUID subtype;
+    UINT32 codedHeight;
+    const char* what;
+  };
+  // NV12 arrives as a whole-macroblock decode: its chroma follows 368 luma rows, 8 of them padding.
+  const Case cases[] = {{MFVideoFormat_NV12, 368, "NV12 640x368 with a 640x360 aperture"},
+                        {MFVideoFormat_I420, 360, "I420"},
+                        {MFVideoFormat_YUY2, 360, "YUY2"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, c.codedHeight);
+    type->SetGUID(MF_MT_SUBTYPE, c.subtype);
+    MFVideoArea aperture = {};
+    aperture.Area = {640, 360};
+    type->SetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture), sizeof(aperture));
+    ASSERT_EQ(S_OK, s_renderer->SetCurrentMediaType(type.Get()));
+    // Split a third of the way down: chroma read from the wrong rows shows as wrong colours.
+    ComPtr<IMFSample> frame = orvo_test::YuvQuadrantSample(c.subtype, 640, c.codedHeight, 320, 120, 360);
+    ASSERT_NE(frame, nullptr);
+    Screenshot shot = Show(type.Get(), frame.Get(), "compat_yuv.png");
+    ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 1.0 / 3.0, 480, 360);
+  }
+}
+
 TEST_F(CompatibilityPresentationTest, BlackFrameOfStopClearsThePicture) {
   s_window->resize(480, 360);
   ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(640, 360);

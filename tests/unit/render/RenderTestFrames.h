@@ -51,4 +51,61 @@ inline Microsoft::WRL::ComPtr<IMFSample> QuadrantSample(UINT32 width, UINT32 hei
   return sample;
 }
 
+// One of the quadrant colours as BT.601 limited-range codes (what SD frames carry when their type
+// names no matrix): Y = 16 + 219 E'y, U/V = 128 + 224 E'pb/E'pr.
+inline void Bt601Codes(UINT32 argb, BYTE* y, BYTE* u, BYTE* v) {
+  const double r = ((argb >> 16) & 0xFF) / 255.0, g = ((argb >> 8) & 0xFF) / 255.0, b = (argb & 0xFF) / 255.0;
+  const double luma = 0.299 * r + 0.587 * g + 0.114 * b;
+  auto code = [](double value) { return static_cast<BYTE>(value < 0 ? 0 : value > 255 ? 255 : value + 0.5); };
+  *y = code(16 + 219 * luma);
+  *u = code(128 + 224 * (b - luma) / 1.772);
+  *v = code(128 + 224 * (r - luma) / 1.402);
+}
+
+// The quadrant picture as a system-memory NV12, I420 or YUY2 sample of width x codedHeight,
+// packed rows; rows from splitY on down are the bottom quadrants, rows from height on are
+// decoder padding painted white.
+inline Microsoft::WRL::ComPtr<IMFSample> YuvQuadrantSample(const GUID& subtype, UINT32 width, UINT32 codedHeight,
+                                                           UINT32 splitX, UINT32 splitY, UINT32 height) {
+  const bool packed = subtype == MFVideoFormat_YUY2;
+  const DWORD lumaBytes = width * codedHeight, size = packed ? lumaBytes * 2 : lumaBytes * 3 / 2;
+  Microsoft::WRL::ComPtr<IMFMediaBuffer> buffer;
+  if (FAILED(MFCreateMemoryBuffer(size, &buffer))) return nullptr;
+  BYTE* data = nullptr;
+  buffer->Lock(&data, nullptr, nullptr);
+  auto colourAt = [&](UINT32 x, UINT32 y) {
+    if (y >= height) return 0xFFFFFFFFu;
+    return y < splitY ? (x < splitX ? kTopLeft : kTopRight) : (x < splitX ? kBottomLeft : kBottomRight);
+  };
+  for (UINT32 y = 0; y < codedHeight; ++y) {
+    for (UINT32 x = 0; x < width; ++x) {
+      BYTE luma, u, v;
+      Bt601Codes(colourAt(x, y), &luma, &u, &v);
+      if (packed) {
+        BYTE* pair = data + (static_cast<size_t>(y) * width + (x & ~1u)) * 2;
+        pair[(x & 1) * 2] = luma;
+        pair[1] = u;
+        pair[3] = v;
+        continue;
+      }
+      data[static_cast<size_t>(y) * width + x] = luma;
+      if ((x & 1) || (y & 1)) continue;
+      const size_t cy = y / 2, cx = x / 2;
+      if (subtype == MFVideoFormat_NV12) {
+        data[lumaBytes + cy * width + cx * 2] = u;
+        data[lumaBytes + cy * width + cx * 2 + 1] = v;
+      } else {
+        data[lumaBytes + cy * (width / 2) + cx] = u;
+        data[lumaBytes + lumaBytes / 4 + cy * (width / 2) + cx] = v;
+      }
+    }
+  }
+  buffer->Unlock();
+  buffer->SetCurrentLength(size);
+  Microsoft::WRL::ComPtr<IMFSample> sample;
+  MFCreateSample(&sample);
+  sample->AddBuffer(buffer.Get());
+  return sample;
+}
+
 }  // namespace orvo_test
