@@ -7,6 +7,7 @@
 #include "RenderTestFrames.h"
 #include "Screenshot.h"
 #include "TestWindow.h"
+#include "log/Log.h"
 #include "render/Dx11Renderer.h"
 
 using Microsoft::WRL::ComPtr;
@@ -23,17 +24,29 @@ Rgb ToRgb(UINT32 argb) {
   return {static_cast<uint8_t>(argb >> 16), static_cast<uint8_t>(argb >> 8), static_cast<uint8_t>(argb)};
 }
 
+// Set by the gpu-real configuration, whose Direct3D 11 (DXVK) has the video device.
+bool GpuReal() {
+  char value[4] = {};
+  return GetEnvironmentVariableA("ORVO_GPU_REAL", value, sizeof(value)) == 1 && value[0] == '1';
+}
+
 std::string Describe(Rgb c) {
   return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
 }
 
 // What the test bed shows once the renderer has presented on a real window under Xvfb, checked
-// against placements worked out by hand (not by the renderer's own geometry code).
+// against placements worked out by hand (not by the renderer's own geometry code). The gpu-real
+// configuration runs the same checks with the pictures drawn by the Direct3D 11 video processor.
 class CompatibilityPresentationTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    // The gpu-real run reads from the log which path presented.
+    if (ORVO::GlobalLog() == nullptr) {
+      ORVO::SetGlobalLog(new ORVO::Log);
+      ORVO::GlobalLog()->Reconfigure(4, L"unit_render.log");
+    }
     s_window = new TestWindow(480, 360, L"compatibility presentation");
     s_renderer = new Dx11Renderer();
     s_setUp = s_renderer->SetVideoWindow(s_window->hwnd());
@@ -46,16 +59,22 @@ class CompatibilityPresentationTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_EQ(S_OK, s_setUp);
-    ASSERT_TRUE(s_renderer->IsCompatibilityMode()) << "this test bed has no Direct3D video device";
+    ASSERT_NE(GpuReal(), s_renderer->IsCompatibilityMode())
+        << (GpuReal() ? "DXVK offers a Direct3D video device" : "this test bed has no Direct3D video device");
   }
 
   // Sends one frame through ProcessFrame and PresentFrame and photographs the display.
   Screenshot Show(IMFMediaType* type, IMFSample* sample, const std::string& png) {
-    UINT interlace = MFVideoInterlace_Progressive;
-    BOOL changed = FALSE, again = FALSE;
-    EXPECT_EQ(S_OK, s_renderer->ProcessFrame(type, sample, &interlace, &changed, &again, nullptr));
-    EXPECT_EQ(S_OK, s_renderer->PresentFrame());
-    s_window->pump(150);
+    // Under DXVK, Wine's Vulkan surface keeps its old size for the first presents after a window
+    // resize (those pictures are scaled to the old size); a live feed's later frames are right, so
+    // the gpu-real run shows each frame four times.
+    for (int i = GpuReal() ? 0 : 3; i < 4; ++i) {
+      UINT interlace = MFVideoInterlace_Progressive;
+      BOOL changed = FALSE, again = FALSE;
+      EXPECT_EQ(S_OK, s_renderer->ProcessFrame(type, sample, &interlace, &changed, &again, nullptr));
+      EXPECT_EQ(S_OK, s_renderer->PresentFrame());
+      s_window->pump(150);
+    }
     return Screenshot::Capture(std::string(ORVO_BINARY_DIR) + "/tests/unit_render/" + png);
   }
 
