@@ -102,8 +102,9 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
   D3D11_TEXTURE2D_DESC textureDesc = {};
   frame.texture->GetDesc(&textureDesc);
   const SIZE frameSize = m_host.FrameSize();
+  const bool interlaced = FrameFormatForInterlaceMode(frame.interlaceMode) != D3D11_VIDEO_FRAME_FORMAT_PROGRESSIVE;
   if (m_pVideoProcessorEnum && m_pVideoProcessor && textureDesc.Width == static_cast<UINT>(frameSize.cx) &&
-      textureDesc.Height == static_cast<UINT>(frameSize.cy)) {
+      textureDesc.Height == static_cast<UINT>(frameSize.cy) && (m_bobProcessor || !interlaced)) {
     return S_OK;
   }
   DiscardProcessor();
@@ -121,9 +122,11 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
                   m_owner))
     return hr;
 
+  // A driver that cannot answer (DXVK's stub returns E_NOTIMPL) is taken at its word that it can
+  // draw into the swap chain's format; only a driver that answers no is refused.
   UINT formatFlags = 0;
   hr = m_pVideoProcessorEnum->CheckVideoProcessorFormat(DXGI_FORMAT_B8G8R8A8_UNORM, &formatFlags);
-  if (FAILED(hr) || (formatFlags & D3D11_VIDEO_PROCESSOR_FORMAT_SUPPORT_OUTPUT) == 0) {
+  if (SUCCEEDED(hr) && (formatFlags & D3D11_VIDEO_PROCESSOR_FORMAT_SUPPORT_OUTPUT) == 0) {
     hr = MF_E_UNSUPPORTED_D3D_TYPE;
     ORVO_LOG_DEBUG(
         "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->CheckVideoProcessorFormat failed 0x%X",
@@ -133,14 +136,22 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
 
   m_sourceRect = {0, 0, frame.displayWidth, frame.displayHeight};
 
+  // BOB matters for interlaced input only: progressive input takes processor 0 where the caps
+  // cannot be read or no processor offers BOB, rather than failing every frame.
   UINT index = 0;
   hr = FindBOBProcessorIndex(m_owner, m_pVideoProcessorEnum.Get(), &index);
+  m_bobProcessor = SUCCEEDED(hr);
   if (FAILED(hr)) {
-    return hr;
+    if (FrameFormatForInterlaceMode(frame.interlaceMode) != D3D11_VIDEO_FRAME_FORMAT_PROGRESSIVE) return hr;
+    ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: no BOB processor, using processor 0 for progressive input",
+                   m_owner);
+    index = 0;
   }
   hr = m_pDX11VideoDevice->CreateVideoProcessor(m_pVideoProcessorEnum.Get(), index, &m_pVideoProcessor);
   if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor", m_owner))
     return hr;
+  ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: video processor %u created for %ux%u", m_owner, index,
+                 textureDesc.Width, textureDesc.Height);
 
   if (frame.video3D != 0) {
     D3D11_VIDEO_PROCESSOR_CAPS caps = {};

@@ -53,6 +53,9 @@ class D3D11VideoProcessorPath {
   Microsoft::WRL::ComPtr<ID3D11VideoDevice> m_pDX11VideoDevice;
   Microsoft::WRL::ComPtr<ID3D11VideoProcessorEnumerator> m_pVideoProcessorEnum;
   Microsoft::WRL::ComPtr<ID3D11VideoProcessor> m_pVideoProcessor;
+  // False when the processor was taken for progressive input without BOB: interlaced input then
+  // asks for a BOB processor again.
+  bool m_bobProcessor = false;
   RECT m_sourceRect = {};
   RECT m_targetRect = {};
 };

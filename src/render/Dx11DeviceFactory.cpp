@@ -3,6 +3,8 @@
 #include <d3d10.h>
 #include <mfapi.h>
 
+#include <atomic>
+
 #include "common/ComAdopt.h"
 #include "log/Log.h"
 #include "render/ID3D11DeviceWrapper.h"
@@ -23,6 +25,19 @@ HRESULT DefaultCheckVideoSupport(ID3D11Device* device) {
 
 Dx11DevicePlatform g_devicePlatform = DefaultDx11DevicePlatform();
 
+const D3D_FEATURE_LEVEL kLevels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
+                                     D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_3,  D3D_FEATURE_LEVEL_9_2,
+                                     D3D_FEATURE_LEVEL_9_1};
+constexpr int kLevelCount = static_cast<int>(sizeof(kLevels) / sizeof(kLevels[0]));
+
+// What the ladder found, for the whole process: the index of the first level that gave the video
+// interface, kLadderFoundNone when none did, kLadderUnknown before the first climb. On a software
+// rasteriser each failed level costs a device creation, and every player's Open paid for all of
+// them again. An atomic rather than a lock: renderers climb under their own locks only.
+constexpr int kLadderUnknown = -1;
+constexpr int kLadderFoundNone = kLevelCount;
+std::atomic<int> g_ladderResult{kLadderUnknown};
+
 }  // namespace
 
 Dx11DevicePlatform DefaultDx11DevicePlatform() {
@@ -35,14 +50,49 @@ Dx11DevicePlatform DefaultDx11DevicePlatform() {
 Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform) {
   Dx11DevicePlatform previous = g_devicePlatform;
   g_devicePlatform = platform;
+  // Another platform is another machine: what the ladder found on the previous one does not hold.
+  g_ladderResult = kLadderUnknown;
   return previous;
 }
 
+HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType) {
+  // The level that worked before goes first; should it fail now (a driver update, another
+  // adapter), the others follow in order and the memory is corrected.
+  const int remembered = g_ladderResult.load();
+  if (remembered == kLadderFoundNone) {
+    ORVO_LOG_DEBUG(
+        "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: this process found no feature level with ID3D11VideoDevice "
+        "before, not trying again",
+        m_owner);
+    return E_NOINTERFACE;
+  }
+  HRESULT hr = E_FAIL;
+  for (int attempt = remembered >= 0 ? -1 : 0; attempt < kLevelCount; ++attempt) {
+    const int i = attempt < 0 ? remembered : attempt;
+    if (attempt >= 0 && i == remembered) continue;
+    hr = g_devicePlatform.createDevice(nullptr, driverType, nullptr, kCreationFlags, &kLevels[i], 1, D3D11_SDK_VERSION,
+                                       &m_pD3D11Device, nullptr, nullptr);
+    if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice", m_owner)) {
+      m_pD3D11Device.Reset();
+      continue;
+    }
+    hr = g_devicePlatform.checkVideoSupport(m_pD3D11Device.Get());
+    if (LogErrorIfFailed(
+            hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
+            m_owner)) {
+      m_pD3D11Device.Reset();
+      continue;
+    }
+    g_ladderResult = i;
+    return S_OK;
+  }
+  // Only a hardware ladder speaks for the machine; a test's other driver type does not.
+  if (driverType == D3D_DRIVER_TYPE_HARDWARE) g_ladderResult = kLadderFoundNone;
+  return hr;
+}
+
 HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
-  static const D3D_FEATURE_LEVEL kLevels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
-                                              D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_3,  D3D_FEATURE_LEVEL_9_2,
-                                              D3D_FEATURE_LEVEL_9_1};
-  const UINT levelCount = static_cast<UINT>(sizeof(kLevels) / sizeof(kLevels[0]));
+  const UINT levelCount = static_cast<UINT>(kLevelCount);
   HRESULT hr = E_FAIL;
 
   if (static_cast<UINT>(driverType) == kDriverTypeWrapper && !m_compatibility) {
@@ -63,22 +113,8 @@ HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
   // Once a machine has shown that it has no video device, a re-creation (new monitor) goes
   // straight to the plain device: the ladder would only fail and log the same way again.
   if (!m_compatibility) {
-    for (UINT i = 0; i < levelCount; ++i) {
-      hr = g_devicePlatform.createDevice(nullptr, driverType, nullptr, kCreationFlags, &kLevels[i], 1,
-                                         D3D11_SDK_VERSION, &m_pD3D11Device, nullptr, nullptr);
-      if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: D3D11CreateDevice", m_owner)) {
-        m_pD3D11Device.Reset();
-        continue;
-      }
-      hr = g_devicePlatform.checkVideoSupport(m_pD3D11Device.Get());
-      if (LogErrorIfFailed(
-              hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
-              m_owner)) {
-        m_pD3D11Device.Reset();
-        continue;
-      }
-      return S_OK;
-    }
+    hr = climbLadder(driverType);
+    if (SUCCEEDED(hr)) return S_OK;
   }
 
   // No level gives a device with the video interface: present without it rather than leave the
@@ -155,12 +191,35 @@ HRESULT Dx11DeviceFactory::findAdapterAndOutput() {
   hr = adapter->GetParent(IID_PPV_ARGS(&m_pDXGIFactory2));
   if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pAdapter->GetParent", m_owner)) return hr;
   m_pDXGIOutput1.Reset();
+  m_pAdapter = adapter;
+  return S_OK;
+}
+
+// Enumerated on first use, for a full-screen mode: DXVK's EnumOutputs divides by the monitor's
+// refresh rate, which a virtual display (Xvfb) reports as 0, and playback in a window never needs
+// the output.
+IDXGIOutput1* Dx11DeviceFactory::output() {
+  if (m_pDXGIOutput1 || !m_pAdapter) return m_pDXGIOutput1.Get();
   ComPtr<IDXGIOutput> output;
-  hr = adapter->EnumOutputs(0, &output);
-  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pAdapter->EnumOutputs", m_owner)) return hr;
+  HRESULT hr = m_pAdapter->EnumOutputs(0, &output);
+  if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pAdapter->EnumOutputs", m_owner)) {
+    return nullptr;
+  }
   hr = output.As(&m_pDXGIOutput1);
   LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: pDXGIOutput->QueryInterface", m_owner);
-  return hr;
+  return m_pDXGIOutput1.Get();
+}
+
+HRESULT Dx11DeviceFactory::FindClosestMatchingMode(UINT width, UINT height, BOOL stereo) {
+  IDXGIOutput1* first = output();
+  if (first == nullptr) return DXGI_ERROR_NOT_FOUND;
+  DXGI_MODE_DESC1 wanted = {};
+  wanted.Width = width;
+  wanted.Height = height;
+  wanted.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  wanted.Stereo = stereo;
+  DXGI_MODE_DESC1 found = {};
+  return first->FindClosestMatchingMode1(&wanted, &found, m_pD3D11Device.Get());
 }
 
 void Dx11DeviceFactory::Release() {
@@ -169,6 +228,7 @@ void Dx11DeviceFactory::Release() {
   m_pD3D11Device.Reset();
   m_pD3DImmediateContext.Reset();
   m_pDXGIOutput1.Reset();
+  m_pAdapter.Reset();
 }
 
 }  // namespace MediaFoundation

@@ -22,13 +22,16 @@ struct Dx11DevicePlatform {
 
 // The platform's own entry points.
 Dx11DevicePlatform DefaultDx11DevicePlatform();
-// Installs a replacement and returns the one it replaces, so a test can put it back.
+// Installs a replacement and returns the one it replaces, so a test can put it back. Also forgets
+// what the feature-level ladder found in this process.
 Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform);
 
 // The renderer's Direct3D 11 device and what hangs off it: the feature-level ladder for a device
 // with the video interface, the plain-device fallback of compatibility presentation, wrapper mode,
 // the DXGI device manager shared with Media Foundation, the multithread-protected immediate context,
-// and the adapter's DXGI factory and first output. The renderer's lock serialises every call.
+// and the adapter's DXGI factory and first output. The renderer's lock serialises every call. What
+// the ladder found is remembered for the process, so later renderers start at the level that worked
+// or go straight to the plain device.
 class Dx11DeviceFactory {
  public:
   // Driver type that asks for wrapper mode: a real hardware device behind ID3D11DeviceWrapper.
@@ -50,11 +53,16 @@ class Dx11DeviceFactory {
   // Null in compatibility presentation.
   IMFDXGIDeviceManager* manager() const { return m_pDXGIManager.Get(); }
   IDXGIFactory2* dxgiFactory() const { return m_pDXGIFactory2.Get(); }
-  IDXGIOutput1* output() const { return m_pDXGIOutput1.Get(); }
+  // The adapter's first output, enumerated on first use; null when it has none.
+  IDXGIOutput1* output();
+  // FindClosestMatchingMode1 on that output for a full-screen BGRA mode of this size.
+  HRESULT FindClosestMatchingMode(UINT width, UINT height, BOOL stereo);
   bool compatibility() const { return m_compatibility; }
 
  private:
   HRESULT createDevice(D3D_DRIVER_TYPE driverType);
+  // The feature levels for a device with the video interface, the remembered one first.
+  HRESULT climbLadder(D3D_DRIVER_TYPE driverType);
   HRESULT findAdapterAndOutput();
 
   const void* m_owner;
@@ -62,6 +70,7 @@ class Dx11DeviceFactory {
   Microsoft::WRL::ComPtr<ID3D11DeviceContext> m_pD3DImmediateContext;
   Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_pDXGIManager;
   Microsoft::WRL::ComPtr<IDXGIFactory2> m_pDXGIFactory2;
+  Microsoft::WRL::ComPtr<IDXGIAdapter1> m_pAdapter;
   Microsoft::WRL::ComPtr<IDXGIOutput1> m_pDXGIOutput1;
   UINT m_resetToken = 0;
   bool m_compatibility = false;

@@ -10,6 +10,7 @@
 #include "render/CompatibilityPresenter.h"
 #include "render/D3D11VideoProcessorPath.h"
 #include "render/ID3D11DeviceWrapper.h"
+#include "render/SystemFrameUpload.h"
 #include "render/VideoGeometry.h"
 #include "render/VideoProcessorTransformPath.h"
 
@@ -30,7 +31,8 @@ Dx11Renderer::Dx11Renderer(const Options& options)
       m_composition(this),
       m_swapChain(this),
       m_monitors(this),
-      m_recreation(options.recreationPeriod) {
+      m_recreation(options.recreationPeriod),
+      m_upload(new SystemFrameUpload(this)) {
   InitializeCriticalSection(&m_lock);
   if (options.useXVP) {
     m_transformPath.reset(new VideoProcessorTransformPath(this, *this));
@@ -99,7 +101,17 @@ STDMETHODIMP Dx11Renderer::SetVideoWindow(HWND hwndVideo) {
   discardVideoProcessor(true);
   m_swapChain.Reset();
   // Compatibility presentation has no device manager for the transform to work on.
-  if (m_transformPath && !m_device.compatibility()) return m_transformPath->Create(m_device.manager());
+  if (!m_transformPath || m_device.compatibility()) return S_OK;
+  hr = m_transformPath->Create(m_device.manager());
+  if (SUCCEEDED(hr)) return S_OK;
+  // The device has the video interface but the platform's transform cannot be built or driven on
+  // it (Wine's lacks IMFVideoProcessorControl): the Direct3D 11 path draws on the same device.
+  ORVO_LOG_INFO(
+      "Dx11Renderer::SetVideoWindow[%p]: video processor transform unusable (0x%X), presenting through the Direct3D "
+      "11 video processor",
+      this, (unsigned)hr);
+  m_transformPath.reset();
+  m_d3d11Path.reset(new D3D11VideoProcessorPath(this, *this));
   return S_OK;
 }
 
@@ -413,14 +425,19 @@ HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSampl
                                             IMFMediaBuffer* pEVBuffer, const RECT& target, UINT interlaceMode,
                                             BOOL* pbProcessAgain, IMFSample** ppOutputSample) {
   ComPtr<IMFDXGIBuffer> dxgiBuffer;
-  ORVO_RETURN_IF_FAILED(pBuffer->QueryInterface(IID_PPV_ARGS(&dxgiBuffer)),
-                        "Dx11Renderer::ProcessFrame[%p]: pBuffer->QueryInterface(IMFDXGIBuffer)", this);
   ComPtr<ID3D11Texture2D> texture;
-  ORVO_RETURN_IF_FAILED(dxgiBuffer->GetResource(IID_PPV_ARGS(&texture)),
-                        "Dx11Renderer::ProcessFrame[%p]: pDXGIBuffer->GetResource(ID3D11Texture2D)", this);
   VideoPathFrame frame;
-  ORVO_RETURN_IF_FAILED(dxgiBuffer->GetSubresourceIndex(&frame.subresource),
-                        "Dx11Renderer::ProcessFrame[%p]: pDXGIBuffer->GetSubresourceIndex", this);
+  if (m_d3d11Path && FAILED(pBuffer->QueryInterface(IID_PPV_ARGS(&dxgiBuffer)))) {
+    const HRESULT hr = uploadSystemFrame(pCurrentType, pBuffer, &texture);
+    if (FAILED(hr)) return hr;
+  } else {
+    ORVO_RETURN_IF_FAILED(pBuffer->QueryInterface(IID_PPV_ARGS(&dxgiBuffer)),
+                          "Dx11Renderer::ProcessFrame[%p]: pBuffer->QueryInterface(IMFDXGIBuffer)", this);
+    ORVO_RETURN_IF_FAILED(dxgiBuffer->GetResource(IID_PPV_ARGS(&texture)),
+                          "Dx11Renderer::ProcessFrame[%p]: pDXGIBuffer->GetResource(ID3D11Texture2D)", this);
+    ORVO_RETURN_IF_FAILED(dxgiBuffer->GetSubresourceIndex(&frame.subresource),
+                          "Dx11Renderer::ProcessFrame[%p]: pDXGIBuffer->GetSubresourceIndex", this);
+  }
   ComPtr<ID3D11Texture2D> evTexture;
   if (m_video3D != 0 && m_video3DFormat == MFVideo3DSampleFormat_MultiView && pEVBuffer != nullptr) {
     ComPtr<IMFDXGIBuffer> evDxgiBuffer;
@@ -472,6 +489,18 @@ HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSampl
   return hr;
 }
 
+HRESULT Dx11Renderer::uploadSystemFrame(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer,
+                                        ID3D11Texture2D** ppTexture) {
+  // As in compatibility presentation, the frame size lives in the type passed with each frame.
+  UINT32 width = 0, height = 0;
+  MFGetAttributeSize(pCurrentType, MF_MT_FRAME_SIZE, &width, &height);
+  if (width != m_frameWidth || height != m_frameHeight || m_pCurrentMediaType.Get() != pCurrentType) {
+    const HRESULT hr = applyMediaType(pCurrentType, false);
+    if (FAILED(hr)) return hr;
+  }
+  return m_upload->Upload(m_device.device(), m_device.context(), pCurrentType, pBuffer, ppTexture);
+}
+
 HRESULT Dx11Renderer::processFrameCompatible(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, const RECT& target) {
   UINT32 width = 0, height = 0;
   HRESULT hr = m_pCompatPresenter->CheckFrameType(pCurrentType, &width, &height);
@@ -518,6 +547,7 @@ HRESULT Dx11Renderer::Shutdown() {
   ORVO_LOG_DEBUG("Dx11Renderer::Shutdown[%p]: shutdown called", this);
   m_shutdown = TRUE;
   m_pCompatPresenter.reset();
+  m_upload->Release();
   m_device.Release();
   if (m_pSampleAllocator) {
     m_pSampleAllocator->UninitializeSampleAllocator();
@@ -556,14 +586,7 @@ HRESULT Dx11Renderer::CreateRenderTargetSample(IMFSample** ppSample, const char*
 }
 
 HRESULT Dx11Renderer::FindClosestMatchingMode(UINT width, UINT height, BOOL stereo) {
-  if (m_device.output() == nullptr) return DXGI_ERROR_NOT_FOUND;
-  DXGI_MODE_DESC1 wanted = {};
-  wanted.Width = width;
-  wanted.Height = height;
-  wanted.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-  wanted.Stereo = stereo;
-  DXGI_MODE_DESC1 found = {};
-  return m_device.output()->FindClosestMatchingMode1(&wanted, &found, m_device.device());
+  return m_device.FindClosestMatchingMode(width, height, stereo);
 }
 
 POINT Dx11Renderer::VisualOffset() { return m_composition.offset(); }

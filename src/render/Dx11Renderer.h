@@ -25,6 +25,7 @@ namespace MediaFoundation {
 
 class CompatibilityPresenter;
 class D3D11VideoProcessorPath;
+class SystemFrameUpload;
 class VideoProcessorTransformPath;
 
 // Video presenter of the low-latency engine: one per video stream, on the host's window. Owns a
@@ -126,6 +127,7 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   void discardVideoProcessor(bool device);
   HRESULT applyMediaType(IMFMediaType* pType, bool setXVPInput);
   HRESULT processFrameCompatible(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, const RECT& target);
+  HRESULT uploadSystemFrame(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, ID3D11Texture2D** ppTexture);
   HRESULT processFrameOnTexture(IMFMediaType* pCurrentType, IMFSample* pSample, IMFMediaBuffer* pBuffer,
                                 IMFMediaBuffer* pEVBuffer, const RECT& target, UINT interlaceMode, BOOL* pbProcessAgain,
                                 IMFSample** ppOutputSample);
@@ -161,8 +163,12 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pSampleAllocator;
 
   // One of the two paths, chosen by Options::useXVP; compatibility presentation replaces either.
+  // SetVideoWindow trades the transform path for the Direct3D 11 one where the transform cannot
+  // be built on the device.
   std::unique_ptr<VideoProcessorTransformPath> m_transformPath;
   std::unique_ptr<D3D11VideoProcessorPath> m_d3d11Path;
+  // System-memory frames of the Direct3D 11 path, in a texture.
+  std::unique_ptr<SystemFrameUpload> m_upload;
   std::unique_ptr<CompatibilityPresenter> m_pCompatPresenter;
 
   // The current media type and the placement inputs derived from it.

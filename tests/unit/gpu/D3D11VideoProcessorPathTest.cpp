@@ -332,9 +332,10 @@ TEST_F(VideoProcessorPath, BobIndexIsTheFirstProcessorThatOffersIt) {
   EXPECT_EQ(m_videoDevice->enumerators[1]->rateCapsAsked, asked);
 }
 
-TEST_F(VideoProcessorPath, NoBobProcessorFailsWithoutDrawing) {
+TEST_F(VideoProcessorPath, NoBobProcessorFailsInterlacedInputButDrawsProgressiveWithProcessorZero) {
   m_videoDevice->processorCaps = {D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_DEINTERLACE_BLEND,
                                   D3D11_VIDEO_PROCESSOR_PROCESSOR_CAPS_FRAME_RATE_CONVERSION};
+  m_frame.interlaceMode = MFVideoInterlace_FieldInterleavedUpperFirst;
   EXPECT_EQ(Process(), E_FAIL);
   EXPECT_TRUE(m_videoDevice->processors.empty());
   EXPECT_TRUE(m_videoContext->blts.empty());
@@ -343,6 +344,17 @@ TEST_F(VideoProcessorPath, NoBobProcessorFailsWithoutDrawing) {
 
   m_videoDevice->processorCaps.clear();  // no rate-conversion caps at all
   EXPECT_EQ(Process(), E_FAIL);
+
+  // Progressive input needs no deinterlacing: processor 0 draws it, and the next interlaced frame
+  // asks for BOB again instead of reusing that processor.
+  m_frame.interlaceMode = MFVideoInterlace_Progressive;
+  ASSERT_EQ(Process(), S_OK);
+  ASSERT_EQ(m_videoDevice->processors.size(), 1u);
+  EXPECT_EQ(m_videoDevice->processors[0]->rateConversionIndex, 0u);
+  EXPECT_EQ(m_videoContext->blts.size(), 1u);
+  m_frame.interlaceMode = MFVideoInterlace_FieldInterleavedUpperFirst;
+  EXPECT_EQ(Process(), E_FAIL);
+  EXPECT_EQ(m_videoContext->blts.size(), 1u);
 }
 
 TEST_F(VideoProcessorPath, CapsFailuresAreReturned) {

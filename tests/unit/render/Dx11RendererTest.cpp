@@ -35,12 +35,15 @@ struct DeviceRecorder {
   // costs about a second on the test bed's software rasteriser.
   static inline bool refuseVideoFlag = true;
   static inline bool failAll = false;
+  // A level refused with the video flag, as DXVK refuses 11_1.
+  static inline D3D_FEATURE_LEVEL refuseLevel = static_cast<D3D_FEATURE_LEVEL>(0);
 
   static HRESULT WINAPI Create(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags,
                                const D3D_FEATURE_LEVEL* levels, UINT levelCount, UINT sdkVersion, ID3D11Device** device,
                                D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context) {
     calls.push_back({flags, levelCount, levelCount > 0 ? levels[0] : D3D_FEATURE_LEVEL_9_1, driverType});
     if (failAll) return DXGI_ERROR_UNSUPPORTED;
+    if ((flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT) && levelCount == 1 && levels[0] == refuseLevel) return E_INVALIDARG;
     if (refuseVideoFlag && !pretendVideo && (flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT)) return E_INVALIDARG;
     return D3D11CreateDevice(adapter, driverType, software, flags, levels, levelCount, sdkVersion, device, level,
                              context);
@@ -74,6 +77,7 @@ class Dx11RendererTest : public ::testing::Test {
     DeviceRecorder::pretendVideo = false;
     DeviceRecorder::refuseVideoFlag = true;
     DeviceRecorder::failAll = false;
+    DeviceRecorder::refuseLevel = static_cast<D3D_FEATURE_LEVEL>(0);
     Dx11DevicePlatform recorder = {&DeviceRecorder::Create, &DeviceRecorder::CheckVideo};
     m_previous = ORVO::MediaFoundation::SetDx11DevicePlatform(recorder);
   }
@@ -164,6 +168,37 @@ TEST_F(Dx11RendererTest, WithoutVideoDeviceTriesEachLevelOnceThenPresentsCompati
   }
   EXPECT_EQ(0u, DeviceRecorder::calls[7].flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT);
   EXPECT_EQ(7u, DeviceRecorder::calls[7].levelCount);
+
+  // The process remembers: the next player goes straight to the plain device.
+  DeviceRecorder::calls.clear();
+  RendererHolder second(new Dx11Renderer());
+  ASSERT_EQ(S_OK, second->SetVideoWindow(window.hwnd()));
+  EXPECT_TRUE(second->IsCompatibilityMode());
+  ASSERT_EQ(1u, DeviceRecorder::calls.size());
+  EXPECT_EQ(7u, DeviceRecorder::calls[0].levelCount);
+}
+
+TEST_F(Dx11RendererTest, LaterPlayersStartAtTheLevelThatGaveTheVideoDeviceAndDrawWithoutTheTransform) {
+  // DXVK's pattern: 11_1 refused, 11_0 gives the video interface; Wine's video processor transform
+  // then cannot be driven on it, so the renderer draws with the Direct3D 11 video processor.
+  DeviceRecorder::pretendVideo = true;
+  DeviceRecorder::refuseLevel = D3D_FEATURE_LEVEL_11_1;
+  TestWindow window(160, 120);
+  RendererHolder first(new Dx11Renderer());
+  ASSERT_EQ(S_OK, first->SetVideoWindow(window.hwnd()));
+  EXPECT_FALSE(first->IsCompatibilityMode());
+  EXPECT_EQ(2, DeviceRecorder::ladderCalls());
+
+  DeviceRecorder::calls.clear();
+  RendererHolder second(new Dx11Renderer());
+  ASSERT_EQ(S_OK, second->SetVideoWindow(window.hwnd()));
+  ASSERT_EQ(1, DeviceRecorder::ladderCalls());
+  EXPECT_EQ(D3D_FEATURE_LEVEL_11_0, DeviceRecorder::calls[0].firstLevel);
+  // The seam's device has no real video interface: frames fail on the path, not at set-up.
+  ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(64, 48);
+  ASSERT_EQ(S_OK, second->SetCurrentMediaType(type.Get()));
+  ComPtr<IMFSample> memory = orvo_test::QuadrantSample(64, 48, 32, 24);
+  EXPECT_EQ(E_NOINTERFACE, Process(second.renderer, type.Get(), memory.Get(), nullptr));
 }
 
 TEST_F(Dx11RendererTest, CompatibilityAllocatorComesWithoutDeviceManager) {
@@ -519,12 +554,9 @@ TEST_F(Dx11RendererTest, TransformPathOnDeviceWithoutVideoInterfaceFailsCleanly)
   DeviceRecorder::pretendVideo = true;
   TestWindow window(160, 120);
   RendererHolder r(new Dx11Renderer());
-  const HRESULT hr = r->SetVideoWindow(window.hwnd());
-  if (FAILED(hr)) {
-    // Wine's video processor transform may refuse a Direct3D manager; then the stream never starts.
-    EXPECT_FALSE(r->IsCompatibilityMode());
-    GTEST_SKIP() << "video processor transform refused the device manager: 0x" << std::hex << hr;
-  }
+  // Where the transform cannot be built (Wine's), the Direct3D 11 path takes over and fails the same.
+  ASSERT_EQ(S_OK, r->SetVideoWindow(window.hwnd()));
+  EXPECT_FALSE(r->IsCompatibilityMode());
   ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(64, 48);
   ASSERT_EQ(S_OK, r->SetCurrentMediaType(type.Get()));
   ComPtr<IMFVideoSampleAllocatorEx> allocator;
@@ -532,7 +564,7 @@ TEST_F(Dx11RendererTest, TransformPathOnDeviceWithoutVideoInterfaceFailsCleanly)
   ComPtr<IMFSample> texture;
   ASSERT_EQ(S_OK, allocator->AllocateSample(&texture));
   EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), texture.Get(), nullptr));
-  // A system-memory sample is refused on this path: it has no DXGI buffer.
+  // A system-memory sample is refused too: without a DXGI buffer (transform) or a video device.
   ComPtr<IMFSample> memory = orvo_test::QuadrantSample(64, 48, 32, 24);
   EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), memory.Get(), nullptr));
 }

@@ -1,0 +1,45 @@
+# Runs a test program of the gpu-real configuration, then reads the library's logs beside it: the
+# pictures must have come from a Direct3D 11 video processor, never from compatibility presentation,
+# or the run proved nothing about the video-device path.
+#   cmake -DEXE=<program> -DDIR=<its folder> -DFILTER=<gtest filter> -P GpuRealRun.cmake
+file(GLOB stale "${DIR}/*.log")
+if(stale)
+  file(REMOVE ${stale})
+endif()
+# Xvfb's screen reports a refresh rate of 0 through XRandR, and DXVK's Present divides by it.
+# Without XRandR and XVidMode, Wine's X11 driver reports one fixed mode at 60 Hz. Set for this
+# program's name only, so the default configuration's runs keep their display settings.
+get_filename_component(program "${EXE}" NAME)
+foreach(extension UseXRandR UseXVidMode)
+  execute_process(COMMAND wine reg add "HKCU\\Software\\Wine\\AppDefaults\\${program}\\X11 Driver" /v ${extension}
+                          /d N /f OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE added)
+  if(NOT added EQUAL 0)
+    message(FATAL_ERROR "gpu-real: could not set ${extension}=N for ${program} (${added})")
+  endif()
+endforeach()
+execute_process(COMMAND wine "${EXE}" --gtest_color=no "--gtest_filter=${FILTER}" WORKING_DIRECTORY "${DIR}"
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "gpu-real: ${EXE} failed (${result})")
+endif()
+file(GLOB logs "${DIR}/*.log")
+set(text "")
+foreach(log ${logs})
+  file(READ "${log}" content)
+  string(APPEND text "${content}")
+endforeach()
+if(text STREQUAL "")
+  message(FATAL_ERROR "gpu-real: no library log in ${DIR}")
+endif()
+if(text MATCHES "using compatibility presentation")
+  message(FATAL_ERROR "gpu-real: a renderer fell back to compatibility presentation")
+endif()
+if(text MATCHES "VideoProcessorBlt failed")
+  message(FATAL_ERROR "gpu-real: the video processor failed to draw a frame")
+endif()
+string(REGEX MATCHALL "ProcessFrameUsingD3D11\\[[0-9A-Fa-fx]+\\]: video processor [0-9]+ created" made "${text}")
+list(LENGTH made count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "gpu-real: no Direct3D 11 video processor was created")
+endif()
+message(STATUS "gpu-real: ${count} Direct3D 11 video processor(s) drew the frames, no compatibility presentation")
