@@ -1,5 +1,6 @@
 #include "StressKit.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -197,14 +198,27 @@ long BoundedCall(const std::function<void()>& call, DWORD boundMs) {
 }
 
 void RunIsolated(const char* scenario, DWORD deadlineMs, const std::function<void()>& body) {
+  // A death test's child reports nothing of its own results; collect the failures of every thread
+  // and print them where the parent shows them, with the child's stderr.
+  ::testing::TestPartResultArray results;
   {
+    ::testing::ScopedFakeTestPartResultReporter reporter(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
     Watchdog watchdog(scenario, deadlineMs);
     body();
+  }
+  int failures = 0;
+  for (int i = 0; i < results.size(); ++i) {
+    const ::testing::TestPartResult& result = results.GetTestPartResult(i);
+    if (!result.failed()) continue;
+    ++failures;
+    fprintf(stderr, "%s:%d: Failure\n%s\n", result.file_name() ? result.file_name() : "?", result.line_number(),
+            result.message());
   }
   fflush(stdout);
   fflush(stderr);
   // Without unloading anything: a call the scenario left stuck must not hold up the verdict.
-  TerminateProcess(GetCurrentProcess(), ::testing::Test::HasFailure() ? 1 : 0);
+  TerminateProcess(GetCurrentProcess(), failures ? 1 : 0);
   ExitProcess(1);
 }
 
