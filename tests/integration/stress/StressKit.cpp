@@ -69,6 +69,11 @@ int FedPlayer::Open() {
                                                   : L"orvo://low_latency_renderer?renderingStrategy=lowlatency");
 }
 
+void FedPlayer::Abandon() {
+  m_closed = true;
+  m_feeder.release();  // a library thread may still be inside it
+}
+
 int FedPlayer::Close() {
   if (m_closed.exchange(true)) return Ok;
   // A feeder waiting for a frame's time must not hold up the close.
@@ -144,7 +149,22 @@ void CallBoard::Leave(int thread) {
     m_longestWhat = slot.what.load();
     m_longestId = slot.id.load();
   }
+  {
+    std::lock_guard<std::mutex> guard(m_kindsLock);
+    long long& longest = m_longestByKind[slot.what.load()];
+    longest = (std::max)(longest, took);
+  }
   slot.what = nullptr;
+}
+
+std::string CallBoard::SlowestKinds(long long atLeastMs) const {
+  std::lock_guard<std::mutex> guard(m_kindsLock);
+  std::string text;
+  for (const auto& kind : m_longestByKind) {
+    if (kind.second < atLeastMs) continue;
+    text += (text.empty() ? "" : ", ") + kind.first + " " + std::to_string(kind.second) + " ms";
+  }
+  return text.empty() ? "none" : text;
 }
 
 std::string CallBoard::Longest() const {
@@ -197,23 +217,37 @@ long BoundedCall(const std::function<void()>& call, DWORD boundMs) {
   return wait == WAIT_OBJECT_0 ? static_cast<long>(GetTickCount64() - start) : -1;
 }
 
-void RunIsolated(const char* scenario, DWORD deadlineMs, const std::function<void()>& body) {
-  // A death test's child reports nothing of its own results; collect the failures of every thread
-  // and print them where the parent shows them, with the child's stderr.
-  ::testing::TestPartResultArray results;
-  {
-    ::testing::ScopedFakeTestPartResultReporter reporter(
-        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
-    Watchdog watchdog(scenario, deadlineMs);
-    body();
-  }
-  int failures = 0;
-  for (int i = 0; i < results.size(); ++i) {
-    const ::testing::TestPartResult& result = results.GetTestPartResult(i);
-    if (!result.failed()) continue;
-    ++failures;
+namespace {
+
+// A death test's child reports nothing of its own results: print each failure of any thread at
+// once to stderr (which the parent shows), so that even a scenario the watchdog ends says what
+// went wrong before.
+class PrintingReporter : public ::testing::ScopedFakeTestPartResultReporter {
+ public:
+  PrintingReporter() : ScopedFakeTestPartResultReporter(INTERCEPT_ALL_THREADS, &m_results) {}
+  void ReportTestPartResult(const ::testing::TestPartResult& result) override {
+    if (!result.failed()) return;
+    ++m_failures;
     fprintf(stderr, "%s:%d: Failure\n%s\n", result.file_name() ? result.file_name() : "?", result.line_number(),
             result.message());
+    fflush(stderr);
+  }
+  int failures() const { return m_failures; }
+
+ private:
+  ::testing::TestPartResultArray m_results;
+  std::atomic<int> m_failures{0};
+};
+
+}  // namespace
+
+void RunIsolated(const char* scenario, DWORD deadlineMs, const std::function<void()>& body) {
+  int failures = 0;
+  {
+    PrintingReporter reporter;
+    Watchdog watchdog(scenario, deadlineMs);
+    body();
+    failures = reporter.failures();
   }
   fflush(stdout);
   fflush(stderr);

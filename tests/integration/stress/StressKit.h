@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "HostFeeder.h"
@@ -45,6 +47,8 @@ class FedPlayer {
   HostFeeder& feeder() { return *m_feeder; }
   int Open();
   int Close();
+  // For a library left wedged by a scenario: never closes, the process's end takes it.
+  void Abandon();
 
  private:
   int m_id = 0;
@@ -92,6 +96,8 @@ class CallBoard {
   std::string Longest() const;
   long long OldestRunningMs() const;
   std::string Describe() const;
+  // "Stop 3120 ms, Close 2400 ms": the longest finished call of each kind that took at least atLeastMs.
+  std::string SlowestKinds(long long atLeastMs) const;
 
  private:
   struct Slot {
@@ -105,6 +111,8 @@ class CallBoard {
   std::atomic<long long> m_longestMs{0};
   std::atomic<const char*> m_longestWhat{nullptr};
   std::atomic<int> m_longestId{0};
+  mutable std::mutex m_kindsLock;
+  std::map<std::string, long long> m_longestByKind;
 };
 
 // Runs `call` on a thread of its own and waits for it at most boundMs. Answers the time it took, or
