@@ -119,7 +119,7 @@ void MeasuresCatchADeliberateLeak() {
 }
 
 // The players a churn cycles through. A low-latency video player costs seconds here (its Direct3D
-// device ladder and decoder), the others tens of milliseconds, so video takes one cycle in 250.
+// device ladder and decoder), the others tens of milliseconds, so video takes one cycle in 500.
 enum Kind { LowLatencyAudio, SessionAudio, LowLatencyVideo, kKinds };
 const char* const kKindNames[kKinds] = {"low-latency, AAC", "session, AAC via orvo://", "low-latency, H.264 + AAC"};
 
@@ -130,9 +130,9 @@ struct Plan {
   bool destroyWindow;    // the player's own window is destroyed between Stop and Close
   bool closeElsewhere;   // another thread closes it
   explicit Plan(int cycle)
-      : kind(cycle % 250 == 249 ? LowLatencyVideo : static_cast<Kind>(cycle % 2)),
-        waitForPlayback(cycle % 4 < 2),
-        destroyWindow(cycle % 5 == 0 || cycle % 500 == 499),
+      : kind(cycle % 500 == 499 ? LowLatencyVideo : static_cast<Kind>(cycle % 2)),
+        waitForPlayback(cycle % 8 < 2 || cycle % 1000 == 499),
+        destroyWindow(cycle % 5 == 0 || cycle % 1000 == 999),
         closeElsewhere(cycle % 3 == 0) {}
 };
 
@@ -171,7 +171,10 @@ void RunCycle(Churn& churn, int thread, int cycle, HWND window) {
   const ULONGLONG start = GetTickCount64();
   std::unique_ptr<orvo_test::TestWindow> ownWindow;
   if (plan.destroyWindow) {
-    ownWindow.reset(new orvo_test::TestWindow(160, 90, L"churn"));
+    churn.step(thread, "CreateWindow", 0, [&] {
+      ownWindow.reset(new orvo_test::TestWindow(160, 90, L"churn"));
+      return 0;
+    });
     window = ownWindow->hwnd();
   }
   std::unique_ptr<FedPlayer> player;
@@ -207,7 +210,7 @@ void RunCycle(Churn& churn, int thread, int cycle, HWND window) {
     churn.expect(cycle, plan, "Close", churn.step(thread, "Close", id, [&] { return player->Close(); }));
   }
   // Session events for the window may still be queued; deliver them before the next cycle.
-  stress::PumpUntil([] { return false; }, 0);
+  churn.step(thread, "dispatching window messages", id, [] { return stress::PumpUntil([] { return false; }, 0); });
   const long long spent = static_cast<long long>(GetTickCount64() - start);
   churn.spentMs[plan.kind] += spent;
   ++churn.done[plan.kind];
@@ -248,7 +251,7 @@ void ChurnAndCompare() {
     stress::Watchdog watchdog("lifecycle churn warm-up", 90000);
     Churn warmUp;
     orvo_test::TestWindow window(160, 90, L"warm-up");
-    for (int cycle : {0, 1, 2, 3, 249, 499}) RunCycle(warmUp, 0, cycle, window.hwnd());
+    for (int cycle : {0, 1, 2, 3, 499, 999}) RunCycle(warmUp, 0, cycle, window.hwnd());
     warmUp.toClose.clear();
   }
   const ResourceUsage baseline = SettledUsage();

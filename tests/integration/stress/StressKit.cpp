@@ -71,7 +71,7 @@ int FedPlayer::Open() {
 
 void FedPlayer::Abandon() {
   m_closed = true;
-  m_feeder.release();  // a library thread may still be inside it
+  static_cast<void>(m_feeder.release());  // a library thread may still be inside it
 }
 
 int FedPlayer::Close() {
