@@ -167,8 +167,10 @@ void HammerThread(Hammer& hammer, int thread, ULONGLONG until) {
     const bool live = id == slot.id.load();
     ++hammer.calls;
     if (e.call == nullptr && strcmp(e.name, "Close") == 0) {
-      if (live && hammer.replace(slot, thread)) continue;
-      if (live) continue;
+      if (live) {
+        hammer.replace(slot, thread);
+        continue;
+      }
     } else if (e.call == nullptr) {  // Create
       int created = 0;
       hammer.board.Enter(thread, "Create", 0);
