@@ -175,6 +175,8 @@ HRESULT OrvoSource::requestData(const PullControlPtr& control, DWORD index) {
   }
 
   for (;;) {
+    // A host asking again and again for a bigger buffer makes big allocations: none once stopping.
+    if (m_state != SourceStarted || control->phase != PullPhase::Running) return S_OK;
     call.sample.Reset();
     call.buffer.Reset();
     HRESULT hr = MFCreateSample(&call.sample);
