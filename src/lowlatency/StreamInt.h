@@ -103,6 +103,7 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   HRESULT createReader();
   HRESULT openSource();
   void releaseReader();
+  // The source the current reader reads from; null while none is open.
   Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> currentSource();
   void pullingRoutine();
   void renderingRoutine();

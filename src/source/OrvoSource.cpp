@@ -254,6 +254,7 @@ STDMETHODIMP OrvoSource::SetD3DManager(IUnknown*) { return S_OK; }
 
 void OrvoSource::EndFeed() {
   CriticalSectionGuard lock(&m_lock);
+  if (!m_feedEnded) m_feedEndedAt = GetTickCount();
   m_feedEnded = true;
   if (m_state == SourceStarted) endFeedNow();
 }

@@ -186,6 +186,7 @@ class OrvoSource : public BaseObject,
   Common::Uri m_sourceUri;
   RequestDataCallback m_callback = nullptr;
   bool m_feedEnded = false;  // EndFeed was called; a later start ends the streams at once
+  DWORD m_feedEndedAt = 0;   // GetTickCount then: the join's bound runs from here
   std::unique_ptr<std::thread> m_pullingThread;
   // The current thread's control; a finished one tells a leftover thread object from a live one.
   PullControlPtr m_pullControl;

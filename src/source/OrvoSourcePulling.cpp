@@ -74,8 +74,10 @@ void OrvoSource::joinPullingThread() {
     // The host stopped or closed the player from inside its callback: a thread cannot join itself.
     ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
   } else {
-    // The thread leaves at its next look at the state, unless it is inside the host callback.
-    const DWORD start = GetTickCount();
+    // The thread leaves at its next look at the state, unless it is inside the host callback. The
+    // bound runs from the end of the feed, when there was one: the sources of one player are
+    // joined one after the other, but their waits for the host overlap.
+    const DWORD start = m_feedEnded ? m_feedEndedAt : GetTickCount();
     while (m_pullControl->phase != PullPhase::Finished && GetTickCount() - start < kJoinBoundMilliseconds) {
       Sleep(kPollMilliseconds);
     }
