@@ -87,7 +87,7 @@ typedef enum PlayerResult {
                           engine) playback is already started */
 } PlayerResult;
 
-/* What GetState returns. The low-latency engine uses Closed, Started and Stopped only. */
+/* What GetState returns. The low-latency engine uses Closed, Started, Stopped and Error only. */
 typedef enum PlayerState {
   Closed = 0,      /* no engine yet; the low-latency engine before its first Play; a Media Session
                       engine whose open failed */
@@ -97,7 +97,10 @@ typedef enum PlayerState {
   Paused = 4,      /* Media Session engine */
   Stopped = 5,     /* stopped by Stop, or the presentation ended */
   Closing = 6,     /* Media Session engine: shutting down */
-  Error = 7        /* Media Session engine: the session reported a failure; Close the player */
+  Error = 7        /* Media Session engine: the session reported a failure; Close the player.
+                      Low-latency engine: a stream's decoding cannot go on (its reader keeps
+                      failing), or a Play could not start every stream; Stop, then Play tries
+                      again with new sources */
 } PlayerState;
 
 /* Return values of RequestDataCallback. */
@@ -268,7 +271,8 @@ ORVO_MEDIA_API int Open(int playerId, const wchar_t *uri);
 /*
  * Starts playback. Low-latency engine: starts one pulling and one rendering thread per active
  *   stream; the callback is called from then on. InvalidState when already started. After Stop, Play
- *   starts again with new sources: the host's callback is asked for samples from then on.
+ *   starts again with new sources: the host's callback is asked for samples from then on. Failed,
+ *   with the state Error, when a stream cannot be started again.
  * Media Session engine: starts (or resumes after Pause) asynchronously; GetState reports Started
  *   once the session has started. Failed when the session refuses.
  * Returns Ok, Failed, UnknownPlayer, or InvalidState (no engine: Open first).

@@ -55,18 +55,41 @@ int DxPlayer::Play() {
   if (m_state.load() == Started) return InvalidState;
   // Without a successful Open there is no synchronizer to pace against.
   if (!m_pSynchronizer) return Failed;
+  // After Error the streams' threads have ended, or are ending, but were never joined.
+  bool running = false;
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) running = running || stream->running();
+  if (running) stopStreams();
   m_state.store(Started);
   for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
-    if (stream->active()) stream->start();
+    if (!stream->active() || SUCCEEDED(stream->start())) continue;
+    // Half a player is not playing: a stream that cannot start fails the whole Play.
+    m_state.store(Error);
+    stopStreams();
+    return Failed;
   }
   return Ok;
 }
 
 HRESULT DxPlayer::Stop() {
   CriticalSectionGuard guard(&m_lock);
-  if (m_state.load() <= Stopped) m_state.store(Stopped);
-  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) stream->stop();
+  m_state.store(Stopped);
+  stopStreams();
   return S_OK;
+}
+
+void DxPlayer::stopStreams() {
+  // Every feed ends before the first join, so the streams' waits for their host callbacks overlap
+  // instead of adding up.
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) stream->endFeed();
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) stream->stop();
+}
+
+void DxPlayer::streamFailed(int streamIndex) {
+  int expected = Started;
+  if (m_state.compare_exchange_strong(expected, Error)) {
+    ORVO_LOG_ERROR("DxPlayer::streamFailed: [%p] stream %d cannot go on, player in error", static_cast<void*>(this),
+                   streamIndex);
+  }
 }
 
 PlayerState DxPlayer::GetState() {

@@ -42,9 +42,12 @@ class DxPlayer {
   // active; Ok creates the synchronizer.
   int Open();
   // Ok and two threads per active stream, or InvalidState when already started (or Failed before
-  // a successful Open).
+  // a successful Open). Failed, and the state Error, when a stream cannot be started again after a
+  // stop; the streams that did start are stopped again.
   int Play();
-  // Ends every stream's threads, shows a black frame and releases the readers and sources.
+  // Ends every stream's threads, shows a black frame and releases the readers and sources; the
+  // state is Stopped afterwards, also after Error. Bounded even when a host callback never returns:
+  // every source's feed is ended first, so no thread waits for the host.
   HRESULT Stop();
 
   PlayerState GetState();
@@ -63,6 +66,9 @@ class DxPlayer {
   // Trims every rendering queue to its newest sample when all active ones hold 3 or more, and
   // restarts the agreement. Never blocks on m_lock.
   void flush();
+  // A stream's reader cannot go on: a player still Started moves to Error, which ends every
+  // stream's threads at their next look at the state. Never takes m_lock.
+  void streamFailed(int streamIndex);
 
   // Read-only views for tests.
   size_t streamCount() const { return m_streams.size(); }
@@ -70,6 +76,8 @@ class DxPlayer {
 
  private:
   StreamInt* firstAudioStream();
+  // Stop's work, m_lock held.
+  void stopStreams();
 
   int m_playerId;
   CRITICAL_SECTION m_lock;
@@ -77,7 +85,9 @@ class DxPlayer {
   // Guarded by m_lock.
   std::vector<Microsoft::WRL::ComPtr<StreamInt>> m_streams;  // in AddMediaType order
   RequestDataCallback m_callback;
-  std::atomic<int> m_state;  // written under m_lock, read by the stream threads without it
+  // Written under m_lock, read by the stream threads without it; streamFailed moves it from
+  // Started to Error without the lock, by compare and exchange.
+  std::atomic<int> m_state;
   std::unique_ptr<TimestampSynchronizer> m_pSynchronizer;
   int m_activeCount = 0;
 };

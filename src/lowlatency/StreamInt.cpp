@@ -4,6 +4,7 @@
 #include <mferror.h>
 
 #include <algorithm>
+#include <system_error>
 
 #include "common/Clock.h"
 #include "common/ComAdopt.h"
@@ -24,6 +25,9 @@ namespace Media {
 namespace {
 
 constexpr DWORD kAnyStream = 0xFFFFFFFE;  // MF_SOURCE_READER_ANY_STREAM
+// A reader that brings nothing back this many passes in a row (about half a second at the 10 ms
+// pause between them) will not recover: the stream gives up and the player reports Error.
+constexpr int kReadFailuresBeforeError = 50;
 
 }  // namespace
 
@@ -118,8 +122,11 @@ HRESULT DxPlayer::StreamInt::openSource() {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::createReader: OrvoSource::CreateInstance failed 0x%X", (unsigned)hr);
     return FAILED(hr) ? hr : E_UNEXPECTED;
   }
-  m_pSource = AdoptRef(source);
-  m_pSource->m_lowLatency = 1;
+  source->m_lowLatency = 1;
+  {
+    CriticalSectionGuard guard(&m_lock);
+    m_pSource = AdoptRef(source);
+  }
 
   ComPtr<IMFStreamDescriptor> descriptor;
   IMFMediaType* types[1] = {m_pInputType.Get()};
@@ -146,7 +153,7 @@ HRESULT DxPlayer::StreamInt::createReader() {
   m_output->configureReader(attributes.Get());
 
   ComPtr<IMFMediaSource> source;
-  hr = m_pSource->QueryInterface(IID_PPV_ARGS(&source));
+  hr = currentSource()->QueryInterface(IID_PPV_ARGS(&source));
   if (SUCCEEDED(hr)) hr = MFCreateSourceReaderFromMediaSource(source.Get(), attributes.Get(), &m_pReader);
   ORVO_RETURN_IF_FAILED(hr, "DxPlayer::StreamInt::createReader: MFCreateSourceReaderFromMediaSource");
 
@@ -174,11 +181,18 @@ HRESULT DxPlayer::StreamInt::createReader() {
   return hr;
 }
 
+ComPtr<MediaFoundation::OrvoSource> DxPlayer::StreamInt::currentSource() {
+  CriticalSectionGuard guard(&m_lock);
+  return m_pSource;
+}
+
 void DxPlayer::StreamInt::releaseReader() {
-  if (m_pSource) {
-    m_pSource->Shutdown();
-    m_pSource.Reset();
+  ComPtr<MediaFoundation::OrvoSource> source;
+  {
+    CriticalSectionGuard guard(&m_lock);
+    source.Swap(m_pSource);
   }
+  if (source) source->Shutdown();
   if (m_pReader) {
     m_pReader->Flush(0);
     m_pReader.Reset();
@@ -208,26 +222,40 @@ void DxPlayer::StreamInt::queueSample(IMFSample* sample) {
 // ---------------------------------------------------------------------------------------------
 // Threads
 
-void DxPlayer::StreamInt::start() {
-  if (!m_active || running()) return;
+HRESULT DxPlayer::StreamInt::start() {
+  if (!m_active) return S_FALSE;
+  if (running()) return S_OK;
   if (!m_pReader) {
     // Stop released source and reader; a new Play needs them again.
     m_output->resetConversion();
     const HRESULT hr = createReader();
     if (FAILED(hr)) {
-      ORVO_LOG_DEBUG("DxPlayer::StreamInt::start: stream %d reader re-creation failed 0x%X", m_streamIndex,
+      ORVO_LOG_ERROR("DxPlayer::StreamInt::start: stream %d reader re-creation failed 0x%X", m_streamIndex,
                      (unsigned)hr);
       releaseReader();
-      return;
+      return hr;
     }
   }
-  m_pullingThread.reset(new std::thread(&StreamInt::pullingRoutine, this));
-  m_renderingThread.reset(new std::thread(&StreamInt::renderingRoutine, this));
+  try {
+    m_pullingThread.reset(new std::thread(&StreamInt::pullingRoutine, this));
+    m_renderingThread.reset(new std::thread(&StreamInt::renderingRoutine, this));
+  } catch (const std::system_error&) {
+    ORVO_LOG_ERROR("DxPlayer::StreamInt::start: stream %d thread creation failed", m_streamIndex);
+    return E_OUTOFMEMORY;  // the caller stops what did start
+  }
+  return S_OK;
+}
+
+void DxPlayer::StreamInt::endFeed() {
+  if (ComPtr<MediaFoundation::OrvoSource> source = currentSource()) source->EndFeed();
 }
 
 void DxPlayer::StreamInt::stop() {
+  // Normally done for all streams already; a stop on its own must not wait for the host either.
+  endFeed();
   if (m_pullingThread) {
-    // The thread ends after its current ReadSample returns, that is, once the host delivers.
+    // The feed has ended: the current ReadSample returns with what the decoder still holds, or
+    // with the end of the stream, whether or not the host callback in progress ever comes back.
     m_pullingThread->join();
     m_pullingThread.reset();
   }
@@ -246,7 +274,14 @@ void DxPlayer::StreamInt::stop() {
 void DxPlayer::StreamInt::pullingRoutine() {
   ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d pulling thread started", m_streamIndex);
   InitializeComForThread();
+  int failures = 0;  // passes in a row that brought no sample back
   while (m_owner->state() == Started) {
+    if (failures >= kReadFailuresBeforeError) {
+      ORVO_LOG_ERROR("DxPlayer::StreamInt::pullingRoutine: stream %d reader failed %d times in a row, giving up",
+                     m_streamIndex, failures);
+      m_owner->streamFailed(m_streamIndex);
+      break;
+    }
     const int64_t passStart = elapsedTime(10000000);
     DWORD actualIndex = 0, flags = 0;
     LONGLONG timestamp = 0;
@@ -254,12 +289,22 @@ void DxPlayer::StreamInt::pullingRoutine() {
     HRESULT hr = m_pReader->ReadSample(kAnyStream, 0, &actualIndex, &flags, &timestamp, &sample);
     if (hr == E_INVALIDARG) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::Start: ReadSample result E_INVALIDARG, re-creating decoder...");
+      ++failures;
       releaseReader();
       m_output->resetConversion();
-      if (FAILED(createReader())) break;
+      if (FAILED(createReader())) {
+        m_owner->streamFailed(m_streamIndex);
+        break;
+      }
       continue;
     }
-    LogIfFailed(hr, "DxPlayer::StreamInt::Start: ReadSample");
+    // After an error flag the reader answers nothing more; it counts as a failure like a failed call.
+    const bool failed = FAILED(hr) || (flags & MF_SOURCE_READERF_ERROR);
+    if (failed && failures == 0) {
+      ORVO_LOG_ERROR("DxPlayer::StreamInt::pullingRoutine: stream %d ReadSample failed 0x%X, flags 0x%X",
+                     m_streamIndex, static_cast<unsigned>(hr), static_cast<unsigned>(flags));
+    }
+    failures = failed && !sample ? failures + 1 : 0;
     if (actualIndex != 0) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::pullingRoutine: stream %d unexpected stream index %d", m_streamIndex,
                      (int)actualIndex);
@@ -281,7 +326,7 @@ void DxPlayer::StreamInt::pullingRoutine() {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::pullingRoutine: stream %d end of stream", m_streamIndex);
       break;
     }
-    if (FAILED(hr) && !sample) Sleep(10);  // a reader that keeps failing is not asked in a busy loop
+    if (failures > 0) Sleep(10);  // a reader that keeps failing is not asked in a busy loop
   }
   CoUninitialize();
   ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d pulling thread finished", m_streamIndex);

@@ -36,7 +36,9 @@ namespace Media {
 // Threads: constructed, started and stopped by the DxPlayer on a host thread (under the DxPlayer
 // lock). While playing, the pulling thread owns the reader and source and feeds the output's
 // prepare(); the rendering thread paces the queue and calls the output's process() and present().
-// m_lock guards m_queue only and no other lock is taken while it is held.
+// m_lock guards m_queue and the m_pSource pointer (the pulling thread replaces the source when it
+// re-creates the reader, while a stop ends the current one's feed); no other lock is taken while it
+// is held.
 class DxPlayer::StreamInt : public IMFSourceReaderCallback {
  public:
   StreamInt(DxPlayer* owner, int playerId, int streamIndex, int syncIndex, IMFMediaType* inputType, HWND window,
@@ -54,8 +56,13 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   STDMETHODIMP OnFlush(DWORD) override { return S_OK; }
   STDMETHODIMP OnEvent(DWORD, IMFMediaEvent*) override { return S_OK; }
 
-  // Starts the pulling and then the rendering thread (the player is already Started).
-  void start();
+  // Starts the pulling and then the rendering thread (the player is already Started). Fails when
+  // the reader that an earlier stop released cannot be made again; nothing runs then.
+  HRESULT start();
+  // Ends the source's feed, so that a pulling thread waiting in ReadSample returns even when the
+  // host callback it waits for never does. Called on every stream before the first stop(), so the
+  // streams' bounded waits for their host callbacks overlap. The player is no longer Started.
+  void endFeed();
   // Joins both threads, lets the output finish (a black frame for video) and releases source,
   // reader and queue. The player is no longer Started when this runs.
   void stop();
@@ -96,6 +103,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   HRESULT createReader();
   HRESULT openSource();
   void releaseReader();
+  // The source the current reader reads from; null while none is open.
+  Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> currentSource();
   void pullingRoutine();
   void renderingRoutine();
   void queueSample(IMFSample* sample);
@@ -118,7 +127,7 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   std::deque<Microsoft::WRL::ComPtr<IMFSample>> m_queue;  // guarded by m_lock
   std::unique_ptr<std::thread> m_pullingThread;
   std::unique_ptr<std::thread> m_renderingThread;
-  Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> m_pSource;
+  Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> m_pSource;  // set and cleared under m_lock
   Microsoft::WRL::ComPtr<IMFSourceReader> m_pReader;
   int64_t m_waitSum = 0;
   int64_t m_waitCount = 0;

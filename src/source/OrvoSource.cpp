@@ -252,6 +252,20 @@ STDMETHODIMP OrvoSource::GetStreamAttributes(DWORD streamIdentifier, IMFAttribut
 
 STDMETHODIMP OrvoSource::SetD3DManager(IUnknown*) { return S_OK; }
 
+void OrvoSource::EndFeed() {
+  CriticalSectionGuard lock(&m_lock);
+  if (!m_feedEnded) m_feedEndedAt = GetTickCount();
+  m_feedEnded = true;
+  if (m_state == SourceStarted) endFeedNow();
+}
+
+void OrvoSource::endFeedNow() {
+  // Not stopped: the pulling thread leaves at its next look at the state, and its answer from a
+  // host callback in progress is dropped. Stop or Shutdown later join it, bounded as always.
+  m_state = SourceStopping;
+  endAllStreams();
+}
+
 DWORD OrvoSource::streamCount() {
   CriticalSectionGuard lock(&m_lock);
   return m_streamArray.GetCount();
@@ -355,7 +369,11 @@ HRESULT OrvoSource::DoStart(OrvoStartOp* op) {
     hr = m_events->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &op->data());
   }
   if (SUCCEEDED(hr)) {
-    hr = startPullingThread();
+    if (m_feedEnded) {
+      endFeedNow();
+    } else {
+      hr = startPullingThread();
+    }
   } else {
     LogIfFailed(hr, "OrvoSource::DoStart:");
     m_events->QueueEventParamVar(MESourceStarted, GUID_NULL, hr, nullptr);

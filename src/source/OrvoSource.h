@@ -89,6 +89,12 @@ class OrvoSource : public BaseObject,
   STDMETHODIMP GetStreamAttributes(DWORD streamIdentifier, IMFAttributes** attributes) override;
   STDMETHODIMP SetD3DManager(IUnknown* manager) override;
 
+  // Ends the feed now, from any thread: the host is asked for nothing more, and every selected
+  // stream reports end of stream, so that a reader waiting in a synchronous ReadSample returns
+  // instead of waiting for a host callback that may never come back. A source not started yet
+  // ends its streams as soon as it starts. Shutdown still follows as usual.
+  void EndFeed();
+
   // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only.
   unsigned char m_lowLatency = 0;
 
@@ -163,6 +169,8 @@ class OrvoSource : public BaseObject,
   bool pollLock(const PullThreadControl& control);
   // Ends every selected stream (end of stream, then end of presentation). Lock held.
   void endAllStreams();
+  // EndFeed's work on a started source. Lock held.
+  void endFeedNow();
 
   // Recursive: an operation running under it may post further operations (a stream does so while
   // it pumps samples), and posting takes it again.
@@ -177,6 +185,8 @@ class OrvoSource : public BaseObject,
   Microsoft::WRL::ComPtr<OrvoSourceOp> m_pRunningOp;
   Common::Uri m_sourceUri;
   RequestDataCallback m_callback = nullptr;
+  bool m_feedEnded = false;  // EndFeed was called; a later start ends the streams at once
+  DWORD m_feedEndedAt = 0;   // GetTickCount then: the join's bound runs from here
   std::unique_ptr<std::thread> m_pullingThread;
   // The current thread's control; a finished one tells a leftover thread object from a live one.
   PullControlPtr m_pullControl;

@@ -74,8 +74,10 @@ void OrvoSource::joinPullingThread() {
     // The host stopped or closed the player from inside its callback: a thread cannot join itself.
     ORVO_LOG_DEBUG("OrvoSource::joinPullingThread[%p]: stopped from the pulling thread itself", static_cast<void*>(this));
   } else {
-    // The thread leaves at its next look at the state, unless it is inside the host callback.
-    const DWORD start = GetTickCount();
+    // The thread leaves at its next look at the state, unless it is inside the host callback. The
+    // bound runs from the end of the feed, when there was one: the sources of one player are
+    // joined one after the other, but their waits for the host overlap.
+    const DWORD start = m_feedEnded ? m_feedEndedAt : GetTickCount();
     while (m_pullControl->phase != PullPhase::Finished && GetTickCount() - start < kJoinBoundMilliseconds) {
       Sleep(kPollMilliseconds);
     }
@@ -175,6 +177,8 @@ HRESULT OrvoSource::requestData(const PullControlPtr& control, DWORD index) {
   }
 
   for (;;) {
+    // A host asking again and again for a bigger buffer makes big allocations: none once stopping.
+    if (m_state != SourceStarted || control->phase != PullPhase::Running) return S_OK;
     call.sample.Reset();
     call.buffer.Reset();
     HRESULT hr = MFCreateSample(&call.sample);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "SourceTestSupport.h"
 
 using namespace source_test;
@@ -138,8 +140,9 @@ TEST_F(BadHostTest, ShutdownFromInsideTheCallbackDoesNotJoinItself) {
   OrvoSource* source = m_source;
   HANDLE threadHandle = nullptr;
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ScriptedHost::Instance().reset([source, &threadHandle, done](int, unsigned char, IMFSample* sample) {
-    if (!threadHandle) {
+  std::atomic<bool> started{false};  // shut down only once StartAll has read the start events
+  ScriptedHost::Instance().reset([source, &threadHandle, done, &started](int, unsigned char, IMFSample* sample) {
+    if (started && !threadHandle) {
       DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &threadHandle, SYNCHRONIZE,
                       FALSE, 0);
       // A host that closes its player from the callback shuts the source down on this thread.
@@ -150,10 +153,43 @@ TEST_F(BadHostTest, ShutdownFromInsideTheCallbackDoesNotJoinItself) {
   });
   auto streams = StartAll(m_source);
   ASSERT_EQ(streams.size(), 1u);
+  started = true;
+  streams[0]->RequestSample(nullptr);  // takes a read-ahead sample, so the host is asked again
   ASSERT_EQ(WaitForSingleObject(done, 3000), WAIT_OBJECT_0);
   EXPECT_EQ(m_source->state(), OrvoSource::SourceShutdown);
   EXPECT_EQ(WaitForSingleObject(threadHandle, 2000), WAIT_OBJECT_0) << "the pulling thread left by itself";
   EXPECT_TRUE(m_log->contains("stopped from the pulling thread itself"));
   CloseHandle(threadHandle);
   CloseHandle(done);
+}
+
+TEST_F(BadHostTest, EndingTheFeedDuringABusyCallbackEndsTheStreamAtOnceAndDropsItsAnswer) {
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ScriptedHost::Instance().reset([release, entered](int, unsigned char, IMFSample* sample) {
+    SetEvent(entered);
+    WaitForSingleObject(release, 10000);
+    return FillSample(sample, 16, 4, 0);
+  });
+  auto streams = StartAll(m_source);
+  ASSERT_EQ(streams.size(), 1u);
+  ASSERT_EQ(streams[0]->RequestSample(nullptr), S_OK);
+  ASSERT_EQ(WaitForSingleObject(entered, 3000), WAIT_OBJECT_0);
+  // A reader waiting for this stream must learn of its end while the host still holds the request.
+  m_source->EndFeed();
+  ComPtr<IMFMediaEvent> event;
+  for (event = NextEvent(streams[0].Get(), 500); event && TypeOf(event.Get()) != MEEndOfStream;
+       event = NextEvent(streams[0].Get(), 500)) {
+    EXPECT_NE(TypeOf(event.Get()), MEMediaSample);
+  }
+  EXPECT_TRUE(event) << "no end of stream while the host callback is busy";
+  EXPECT_EQ(WaitForSingleObject(entered, 0), WAIT_OBJECT_0);
+  SetEvent(release);
+  // The host's late answer reaches nobody, and it is asked nothing more.
+  Sleep(100);
+  EXPECT_EQ(NextEvent(streams[0].Get(), 200), nullptr);
+  EXPECT_EQ(ScriptedHost::Instance().callCount(), 1u);
+  EXPECT_EQ(m_source->Shutdown(), S_OK);
+  CloseHandle(release);
+  CloseHandle(entered);
 }
