@@ -165,8 +165,12 @@ void VideoOutput::configureReader(IMFAttributes* attributes) {
   LogIfFailed(attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1),
               "DxPlayer::StreamInt::createReader: "
               "pAttributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS)");
+  // Test seam: Wine's decoder given a device manager on a Direct3D 11 with video support delivers
+  // all-zero frames. The test bed decodes into system memory there; hosts never set this.
+  const bool decoderWithoutDevice = GetEnvironmentVariableW(L"ORVO_TEST_DECODER_WITHOUT_DEVICE", nullptr, 0) > 0;
   ComPtr<IMFDXGIDeviceManager> manager;
-  if (m_pRenderer && m_pRenderer->HasDXGIManager() && SUCCEEDED(m_pRenderer->GetDXGIManager(&manager)) && manager) {
+  if (!decoderWithoutDevice && m_pRenderer && m_pRenderer->HasDXGIManager() &&
+      SUCCEEDED(m_pRenderer->GetDXGIManager(&manager)) && manager) {
     LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
                 "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)");
   }
