@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the built DLL from the outside: exactly the 27 exports by their plain names, and imports
-# from system DLLs only (the static runtime leaves no libstdc++, libgcc or winpthread behind).
+# Checks the built DLL from the outside: exactly the 27 exports and the extensions by their plain
+# names, and imports from system DLLs only (the static runtime leaves no libstdc++, libgcc or
+# winpthread behind).
 set -euo pipefail
 dll=${1:?usage: check-dll.sh ORVO.Media.dll}
 objdump=x86_64-w64-mingw32-objdump
@@ -8,7 +9,7 @@ objdump=x86_64-w64-mingw32-objdump
 expected="AddMediaType Close Create CreateMediaType GetBalance GetDuration GetPlaybackRate GetPosition
 GetState GetVolume IsStreamActive Open Pause Play SetAlphaBitmap SetAudioOutputDevice SetBalance
 SetCallback SetFullScreen SetLog SetPlaybackRate SetPosition SetPreviewWindow SetStretch SetVolume Stop
-UseLowLatencyRenderer"
+UseLowLatencyRenderer GetStatistics"
 expected=$(echo $expected | tr ' ' '\n' | sort)
 
 dump=$($objdump -p "$dll")
@@ -17,7 +18,7 @@ imports=$(echo "$dump" | awk '/DLL Name:/{print tolower($3)}' | sort -u)
 
 status=0
 if [ "$exports" != "$expected" ]; then
-  echo "exports differ from the expected 27:"
+  echo "exports differ from the expected ones:"
   diff <(echo "$expected") <(echo "$exports") || true
   status=1
 else

@@ -166,6 +166,14 @@ int IsStreamActive(int playerId, int streamIndex) {
                     [&](OrvoMediaPlayer& p) { return p.IsStreamActive(streamIndex); });
 }
 
+int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics* statistics) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer), [&](OrvoMediaPlayer& p) {
+    // Hosts built against a later header pass a larger size; a smaller one cannot be filled.
+    if (!statistics || statistics->size < sizeof(OrvoStreamStatistics)) return static_cast<int>(InvalidArgument);
+    return p.GetStatistics(streamIndex, statistics);
+  });
+}
+
 int SetVolume(int playerId, double volume) {
   return withPlayer(playerId, static_cast<int>(UnknownPlayer),
                     [&](OrvoMediaPlayer& p) { return p.SetVolume(volume); });

@@ -323,6 +323,14 @@ int OrvoMediaPlayer::IsStreamActive(int index) {
   return Ok;
 }
 
+int OrvoMediaPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
+  CriticalSectionGuard lock(&m_lock);
+  if (lowLatencyEngine()) return lowLatencyEngine()->GetStatistics(index, out);
+  // The Media Session keeps its pipeline to itself: nothing to count from here.
+  if (m_pMediaFoundationPlayer) return Failed;
+  return InvalidState;
+}
+
 int OrvoMediaPlayer::SetVolume(double volume) {
   CriticalSectionGuard lock(&m_lock);
   if (lowLatencyEngine()) {

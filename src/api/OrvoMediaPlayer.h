@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "OrvoMedia.h"
 #include "common/PlayerTypes.h"
 
 namespace ORVO {
@@ -62,6 +63,7 @@ class OrvoMediaPlayer {
   double GetVolume();
   double GetBalance();
   int IsStreamActive(int index);
+  int GetStatistics(int index, OrvoStreamStatistics* out);
   int SetVolume(double volume);
   int SetBalance(double balance);
   int SetAlphaBitmap(HBITMAP bitmap);

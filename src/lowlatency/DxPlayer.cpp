@@ -103,6 +103,13 @@ int DxPlayer::IsStreamActive(int index) {
   return m_streams[static_cast<size_t>(index)]->active() ? Ok : Failed;
 }
 
+int DxPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
+  CriticalSectionGuard guard(&m_lock);
+  if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return InvalidArgument;
+  m_streams[static_cast<size_t>(index)]->statistics().fill(out);
+  return Ok;
+}
+
 DxPlayer::StreamInt* DxPlayer::firstAudioStream() {
   // An audio stream the decoder or the endpoint refused has no volume to take.
   for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {

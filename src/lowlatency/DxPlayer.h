@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "OrvoMedia.h"
 #include "common/PlayerTypes.h"
 
 namespace ORVO {
@@ -53,6 +54,8 @@ class DxPlayer {
   PlayerState GetState();
   // Ok when the stream at index was set up, Failed otherwise or out of range.
   int IsStreamActive(int index);
+  // Fills *out (size already checked) for the stream at index; InvalidArgument out of range.
+  int GetStatistics(int index, OrvoStreamStatistics* out);
   // Requested volume and balance of the first audio stream: -1.0 while never set, the neutral
   // value (1.0, 0.5) without an audio stream. Setting is always accepted.
   double GetVolume();

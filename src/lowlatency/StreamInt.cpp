@@ -123,6 +123,7 @@ HRESULT DxPlayer::StreamInt::openSource() {
     return FAILED(hr) ? hr : E_UNEXPECTED;
   }
   source->m_lowLatency = 1;
+  source->setFeedObserver(m_statistics);
   {
     CriticalSectionGuard guard(&m_lock);
     m_pSource = AdoptRef(source);
@@ -211,12 +212,15 @@ int DxPlayer::StreamInt::trimQueueToNewest() {
   CriticalSectionGuard guard(&m_lock);
   const int released = m_queue.size() > 1 ? static_cast<int>(m_queue.size() - 1) : 0;
   if (released > 0) m_queue.erase(m_queue.begin(), m_queue.end() - 1);
+  m_statistics->onDropped(StreamStatistics::Drop::Trimmed, static_cast<uint64_t>(released));
+  m_statistics->onDequeued(m_queue.size());
   return released;
 }
 
 void DxPlayer::StreamInt::queueSample(IMFSample* sample) {
   CriticalSectionGuard guard(&m_lock);
   m_queue.push_back(AdoptRef(sample));
+  m_statistics->onQueued(m_queue.size());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -305,6 +309,7 @@ void DxPlayer::StreamInt::pullingRoutine() {
                      m_streamIndex, static_cast<unsigned>(hr), static_cast<unsigned>(flags));
     }
     failures = failed && !sample ? failures + 1 : 0;
+    if (failed) m_statistics->onDropped(StreamStatistics::Drop::DecodeFailure);
     if (actualIndex != 0) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::pullingRoutine: stream %d unexpected stream index %d", m_streamIndex,
                      (int)actualIndex);
@@ -334,9 +339,19 @@ void DxPlayer::StreamInt::pullingRoutine() {
 
 STDMETHODIMP DxPlayer::StreamInt::OnReadSample(HRESULT, DWORD, DWORD dwStreamFlags, LONGLONG llTimestamp,
                                                IMFSample* pSample) {
-  if (m_owner->state() != Started || !pSample) return S_OK;
+  if (m_owner->state() != Started) return S_OK;
+  // The flag comes with the first sample of the new type; the output must know before preparing it.
+  if (dwStreamFlags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) m_output->onCurrentTypeChanged(m_pReader.Get());
+  if (!pSample) return S_OK;
+  const int64_t decodedAt = elapsedTime(10000000);
+  m_statistics->onDecoded(llTimestamp, decodedAt);
   IMFSample* output = nullptr;
-  if (SUCCEEDED(m_output->prepare(pSample, dwStreamFlags, llTimestamp, &output)) && output) queueSample(output);
+  if (SUCCEEDED(m_output->prepare(pSample, dwStreamFlags, llTimestamp, &output)) && output) {
+    m_statistics->onConverted(elapsedTime(10000000) - decodedAt);
+    queueSample(output);
+  } else {
+    m_statistics->onDropped(StreamStatistics::Drop::Other);
+  }
   return S_OK;
 }
 
@@ -359,12 +374,16 @@ void DxPlayer::StreamInt::renderingRoutine() {
     {
       CriticalSectionGuard guard(&m_lock);
       // Before an agreement only the newest sample matters: that is where playback will start.
-      if (m_queue.size() > 1 && !pacer.synchronised()) m_queue.erase(m_queue.begin(), m_queue.end() - 1);
+      if (m_queue.size() > 1 && !pacer.synchronised()) {
+        m_statistics->onDropped(StreamStatistics::Drop::Trimmed, m_queue.size() - 1);
+        m_queue.erase(m_queue.begin(), m_queue.end() - 1);
+      }
       queued = m_queue.size();
       if (!m_queue.empty()) {
         sample = std::move(m_queue.front());
         m_queue.pop_front();
       }
+      m_statistics->onDequeued(m_queue.size());
     }
     if (!sample) {
       Sleep(1);
@@ -386,13 +405,17 @@ void DxPlayer::StreamInt::renderingRoutine() {
                      m_streamIndex, static_cast<long long>(pacer.baseTimestamp()),
                      static_cast<long long>(pacer.baseLocalTime()));
     }
-    if (decision.step == RenderPacer::Step::Drop) continue;
+    if (decision.step == RenderPacer::Step::Drop) {
+      m_statistics->onDropped(StreamStatistics::Drop::Late);
+      continue;
+    }
     if (decision.step == RenderPacer::Step::TimestampGap) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d too big timestamp gap, last %lld current %lld "
                      "gap %lld, resynchronizing...",
                      m_streamIndex, static_cast<long long>(decision.last), static_cast<long long>(sampleTime),
                      static_cast<long long>(Pacing::SaturatingSub(sampleTime, decision.last)));
       sync->Reset();
+      m_statistics->onDropped(StreamStatistics::Drop::Other);
       continue;
     }
     if (decision.step == RenderPacer::Step::PlaybackGap) {
@@ -402,10 +425,13 @@ void DxPlayer::StreamInt::renderingRoutine() {
                      static_cast<long long>(decision.presentation),
                      static_cast<long long>(Pacing::SaturatingSub(decision.playback, decision.presentation)));
       sync->Reset();
+      m_statistics->onDropped(StreamStatistics::Drop::Other);
       continue;
     }
 
+    const int64_t processStart = elapsedTime(10000000);
     const bool ready = m_output->process(sample.Get());
+    m_statistics->onStage(StreamStatistics::Stage::Process, elapsedTime(10000000) - processStart);
 
     const int64_t playback = pacer.playbackAt(elapsedTime(10000000));
     const int64_t due = Pacing::SaturatingSub(decision.presentation, m_output->lead());
@@ -427,12 +453,22 @@ void DxPlayer::StreamInt::renderingRoutine() {
       }
     }
 
-    if (ready) m_output->present(sample.Get(), sampleTime);
+    if (ready) {
+      const int64_t presentStart = elapsedTime(10000000);
+      m_output->present(sample.Get(), sampleTime);
+      const int64_t presentEnd = elapsedTime(10000000);
+      m_statistics->onStage(StreamStatistics::Stage::Present, presentEnd - presentStart);
+      m_statistics->onPresented(sampleTime, presentEnd);
+    } else {
+      m_statistics->onDropped(StreamStatistics::Drop::Other);
+    }
 
     const time_t now = time(nullptr);
     if (now - lastQueueReport >= 10) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d rendering queue size %d", m_streamIndex,
                      static_cast<int>(queued));
+      ORVO_LOG_DEBUG("DxPlayer::StreamInt::reportStatistics: stream %d %s", m_streamIndex,
+                     m_statistics->summary().c_str());
       lastQueueReport = now;
     }
     pacer.presented(sampleTime);

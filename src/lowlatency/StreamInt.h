@@ -20,6 +20,7 @@
 #include "lowlatency/AudioOutput.h"
 #include "lowlatency/PacingRules.h"
 #include "lowlatency/StreamOutput.h"
+#include "lowlatency/StreamStatistics.h"
 #include "lowlatency/VideoOutput.h"
 
 namespace ORVO {
@@ -82,6 +83,9 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   // Drops all but the newest sample; returns how many were released.
   int trimQueueToNewest();
 
+  // What the stream did since Open; any thread.
+  const StreamStatistics& statistics() const { return *m_statistics; }
+
   // Measurement seam for benchmarks (see VideoOutput::SetPresentObserver).
   using PresentObserver = VideoOutput::PresentObserver;
   static PresentObserver SetPresentObserver(PresentObserver observer) {
@@ -136,6 +140,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   std::vector<GUID> m_decodedSubtypes;
   // The subtype the current reader accepted; a new reader asks for it first.
   GUID m_acceptedSubtype = GUID_NULL;
+  // Shared with the source, whose pulling thread may outlive this stream when left behind.
+  std::shared_ptr<StreamStatistics> m_statistics = std::make_shared<StreamStatistics>();
 };
 
 }  // namespace Media

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "source/FeedObserver.h"
 #include "common/PlayerTypes.h"
 #include "common/Uri.h"
 #include "source/BaseObject.h"
@@ -95,6 +96,9 @@ class OrvoSource : public BaseObject,
   // ends its streams as soon as it starts. Shutdown still follows as usual.
   void EndFeed();
 
+  // Before Open: told about every request to the host and every filled sample it returns.
+  void setFeedObserver(std::shared_ptr<FeedObserver> observer) { m_feedObserver = std::move(observer); }
+
   // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only.
   unsigned char m_lowLatency = 0;
 
@@ -151,6 +155,7 @@ class OrvoSource : public BaseObject,
   struct PullCall {
     PullControlPtr control;
     RequestDataCallback callback = nullptr;
+    std::shared_ptr<FeedObserver> observer;  // copied: a left-behind thread may outlive the source's
     DWORD index = 0;
     int identifier = 0;
     UINT32 bufferSize = 0;
@@ -185,6 +190,7 @@ class OrvoSource : public BaseObject,
   Microsoft::WRL::ComPtr<OrvoSourceOp> m_pRunningOp;
   Common::Uri m_sourceUri;
   RequestDataCallback m_callback = nullptr;
+  std::shared_ptr<FeedObserver> m_feedObserver;
   bool m_feedEnded = false;  // EndFeed was called; a later start ends the streams at once
   DWORD m_feedEndedAt = 0;   // GetTickCount then: the join's bound runs from here
   std::unique_ptr<std::thread> m_pullingThread;

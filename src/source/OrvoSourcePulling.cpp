@@ -172,6 +172,7 @@ HRESULT OrvoSource::requestData(const PullControlPtr& control, DWORD index) {
     if (!stream) return E_FAIL;
     // Shutdown clears m_callback while a left-behind thread may still be on its way to the host.
     call.callback = m_callback;
+    call.observer = m_feedObserver;
     call.identifier = static_cast<int>(stream->identifier());
     call.bufferSize = stream->bufferSize();
   }
@@ -196,6 +197,7 @@ HRESULT OrvoSource::requestData(const PullControlPtr& control, DWORD index) {
     }
 
     call.startTime = elapsedTime(10000000);
+    if (call.observer) call.observer->onRequested();
     int result = 0;
     {
       InsideHostCallback inside(m_playerId);
@@ -249,6 +251,7 @@ OrvoSource::AfterAnswer OrvoSource::takeHostAnswer(PullCall& call, int result, H
       ORVO_LOG_DEBUG("OrvoSource::requestData: stream %d delivered a sample without a time", identifier);
       stream->setUntimedSampleReported();
     }
+    if (call.observer) call.observer->onReturned(sampleTime, elapsedTime(10000000));
     *status = stream->AddSample(call.sample.Get());
     if (SUCCEEDED(*status)) recordWait(identifier, call.startTime);
     return AfterAnswer::Finish;

@@ -40,6 +40,8 @@ int orvo_header_use(void) {
   int (*setAlphaBitmap)(int, HBITMAP) = SetAlphaBitmap;
   int (*setFullScreen)(int, BOOL) = SetFullScreen;
   int (*setStretch)(int, BOOL) = SetStretch;
+  int (*getStatistics)(int, int, OrvoStreamStatistics *) = GetStatistics;
+  OrvoStreamStatistics statistics;
   int (*byId[])(int) = {Close, Play, Pause, Stop, GetState};
   enum PlayerResult result = Ok;
   enum PlayerState state = Closed;
@@ -58,6 +60,9 @@ int orvo_header_use(void) {
   (void)setBalance;
   (void)setAlphaBitmap;
   (void)setFullScreen;
+  (void)getStatistics;
+  statistics.size = sizeof(statistics);
+  (void)statistics;
   (void)setStretch;
   (void)setPreviewWindow;
   (void)setPlaybackRate;

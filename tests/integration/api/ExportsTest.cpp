@@ -111,6 +111,9 @@ TEST(Exports, UnknownIdsAnswerUnknownPlayerOrTheGetterFallbacks) {
     EXPECT_EQ(SetAlphaBitmap(id, nullptr), UnknownPlayer);
     EXPECT_EQ(SetFullScreen(id, TRUE), UnknownPlayer);
     EXPECT_EQ(SetStretch(id, TRUE), UnknownPlayer);
+    OrvoStreamStatistics statistics{};
+    statistics.size = sizeof(statistics);
+    EXPECT_EQ(GetStatistics(id, 0, &statistics), UnknownPlayer);
   }
 }
 
@@ -127,6 +130,9 @@ TEST(Exports, NeverOpenedPlayerAnswersInvalidStateForEngineOperations) {
   EXPECT_EQ(SetFullScreen(id, FALSE), InvalidState);
   EXPECT_EQ(SetStretch(id, FALSE), InvalidState);
   EXPECT_EQ(IsStreamActive(id, 0), Ok);
+  OrvoStreamStatistics statistics{};
+  statistics.size = sizeof(statistics);
+  EXPECT_EQ(GetStatistics(id, 0, &statistics), InvalidState);
   EXPECT_EQ(GetVolume(id), 1.0);
   EXPECT_EQ(GetBalance(id), 0.5);
   EXPECT_EQ(SetPreviewWindow(id, nullptr), InvalidArgument);

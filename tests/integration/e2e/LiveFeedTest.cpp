@@ -135,6 +135,27 @@ TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
     const DWORD sincePlay = GetTickCount() - played;
     if (sincePlay < 6500) window.pump(6500 - sincePlay);
     ASSERT_TRUE(capture.finish());
+
+    // The engine's own account of the same run.
+    OrvoStreamStatistics video{};
+    video.size = sizeof(video);
+    ASSERT_EQ(GetStatistics(host.id, 0, &video), Ok);
+    EXPECT_GT(video.presented, 60u);
+    EXPECT_LE(video.presented + video.droppedTrimmed + video.droppedLate, video.decoded);
+    EXPECT_LE(video.decoded, video.returned);
+    EXPECT_LE(video.returned, video.requested);
+    EXPECT_GT(video.latencyMsMedian, 0.0) << "presented frames are matched to the host's return by time stamp";
+    EXPECT_LE(video.latencyMsMedian, video.latencyMsP99);
+    EXPECT_GT(video.presentMsMedian + video.processMsMedian, 0.0);
+    OrvoStreamStatistics audio{};
+    audio.size = sizeof(audio);
+    ASSERT_EQ(GetStatistics(host.id, 1, &audio), Ok);
+    EXPECT_GT(audio.presented, 0u);
+    OrvoStreamStatistics older{};
+    older.size = sizeof(older) - 8;
+    EXPECT_EQ(GetStatistics(host.id, 0, &older), InvalidArgument);
+    EXPECT_EQ(GetStatistics(host.id, 0, nullptr), InvalidArgument);
+    EXPECT_EQ(GetStatistics(host.id, 2, &video), InvalidArgument);
     // Queue trims cut the tone now and then, so the pitch is read between the cuts.
     EXPECT_NEAR(e2e::MedianFrequency(capture, 0, 3.0, 5.5), 440.0, 5.0);
     EXPECT_NEAR(e2e::MedianFrequency(capture, 1, 3.0, 5.5), 440.0, 5.0);

@@ -142,6 +142,9 @@ TEST_F(SessionPlaybackTest, WavFilePlaysPausesSeeksAndStopsAsTheHostPolls) {
   ASSERT_EQ(Open(id, s_longTone.c_str()), Ok);
   EXPECT_EQ(GetState(id), OpenPending);
   EXPECT_NEAR(static_cast<double>(GetDuration(id)), 6.0 * kSecond, 0.02 * kSecond);
+  OrvoStreamStatistics statistics{};
+  statistics.size = sizeof(statistics);
+  EXPECT_EQ(GetStatistics(id, 0, &statistics), Failed) << "the session keeps no per-stream statistics";
   // Play while the topology is still being resolved: it waits and starts once ready.
   EXPECT_EQ(Play(id), Ok);
   ASSERT_TRUE(waitForState(Started)) << "state " << StateName(GetState(id));
