@@ -433,6 +433,39 @@ typedef struct OrvoStreamStatistics {
  */
 ORVO_MEDIA_API int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics *statistics);
 
+/* What happened to a player, as told to its OrvoEventCallback. */
+typedef enum OrvoEventType {
+  OrvoEventStateChanged = 1, /* state holds the player's new PlayerState (what GetState answers) */
+  OrvoEventFirstFrame = 2,   /* streamIndex presented its first sample since Play */
+  OrvoEventStreamEnded = 3,  /* streamIndex ended: the host's callback answered an error */
+  OrvoEventError = 4,        /* streamIndex cannot go on; error says why (the player moves to Error) */
+  OrvoEventStallBegan = 5,   /* streamIndex got no sample from the host for more than 1 s while playing */
+  OrvoEventStallEnded = 6    /* samples flow again into streamIndex, or it stopped waiting for them */
+} OrvoEventType;
+
+typedef struct OrvoEvent {
+  unsigned int size; /* sizeof(OrvoEvent) of the library; later versions only append fields */
+  int type;          /* an OrvoEventType */
+  int playerId;
+  int streamIndex;   /* the stream, counted as for AddMediaType; -1 for the player as a whole */
+  int state;         /* OrvoEventStateChanged: the new PlayerState; otherwise 0 */
+  HRESULT error;     /* OrvoEventError: the failure; otherwise S_OK */
+} OrvoEvent;
+
+/* The event is valid for the duration of the call only. */
+typedef void (*OrvoEventCallback)(const OrvoEvent *event, void *context);
+
+/*
+ * Extension. Registers the host's event callback for one player; a null callback unregisters.
+ * Events come in order on a library thread of the player's own, within about 20 ms of the change,
+ * never while a library lock is held: the callback may call any function of this library, Close of
+ * its own player included. The first event after registering is OrvoEventStateChanged with the
+ * current state. Stream events (first frame, end, error, stall) come from the low-latency engine;
+ * the Media Session engine tells state changes. Close waits at most about 2 s for an event callback
+ * in progress. Returns Ok or UnknownPlayer. Any thread.
+ */
+ORVO_MEDIA_API int SetEventCallback(int playerId, OrvoEventCallback callback, void *context);
+
 #ifdef __cplusplus
 }
 #endif

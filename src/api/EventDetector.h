@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "OrvoMedia.h"
+
+namespace ORVO {
+namespace Media {
+
+// What the event watcher reads of a player at one moment: its state and, for the low-latency
+// engine, how far each stream has come.
+struct StreamSnapshot {
+  bool active = false;
+  uint64_t returned = 0;   // samples the host has returned so far
+  uint64_t presented = 0;  // samples presented so far
+  bool ended = false;      // the host ended the stream
+  HRESULT error = S_OK;    // why the stream could not go on
+};
+struct PlayerSnapshot {
+  int state = Closed;
+  std::vector<StreamSnapshot> streams;
+};
+
+// Turns successive snapshots of one player into the host's events. Pure: the caller reads the
+// player and the clock (100-ns ticks) and delivers what comes back, in order.
+class EventDetector {
+ public:
+  static constexpr int64_t kStallTicks = 10000000;  // a stream without a sample this long stalls
+
+  std::vector<OrvoEvent> next(int playerId, const PlayerSnapshot& now, int64_t nowTicks);
+
+ private:
+  struct Stream {
+    uint64_t returned = 0;
+    uint64_t presentedAtPlay = 0;
+    int64_t lastSampleAt = 0;
+    bool firstFrameSent = false;
+    bool stalled = false;
+    bool ended = false;
+    HRESULT error = S_OK;
+  };
+  bool m_seen = false;
+  int m_state = Closed;
+  std::vector<Stream> m_streams;
+};
+
+}  // namespace Media
+}  // namespace ORVO
