@@ -1,0 +1,28 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "common/PlayerTypes.h"
+
+namespace ORVO {
+namespace Media {
+
+// What the event watcher reads of a player at one moment: its state and, for the low-latency
+// engine, how far each stream has come.
+struct StreamSnapshot {
+  bool active = false;
+  uint64_t returned = 0;   // samples the host has returned so far
+  uint64_t presented = 0;  // samples presented so far
+  bool ended = false;      // the host ended the stream
+  HRESULT error = S_OK;    // why the stream could not go on
+};
+struct PlayerSnapshot {
+  int state = Closed;
+  std::vector<StreamSnapshot> streams;
+};
+
+}  // namespace Media
+}  // namespace ORVO
