@@ -459,8 +459,8 @@ typedef void (*OrvoEventCallback)(const OrvoEvent *event, void *context);
  * Extension. Registers the host's event callback for one player; a null callback unregisters.
  * Events come in order on a library thread of the player's own, within about 20 ms of the change,
  * never while a library lock is held: the callback may call any function of this library, Close of
- * its own player included. The first event after registering is OrvoEventStateChanged with the
- * current state. Stream events (first frame, end, error, stall) come from the low-latency engine;
+ * its own player included. A player's first event is OrvoEventStateChanged with its state at the
+ * time of the first registration. Stream events (first frame, end, error, stall) come from the low-latency engine;
  * the Media Session engine tells state changes. Close waits at most about 2 s for an event callback
  * in progress. Returns Ok or UnknownPlayer. Any thread.
  */

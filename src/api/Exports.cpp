@@ -174,6 +174,13 @@ int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics* statistic
   });
 }
 
+int SetEventCallback(int playerId, OrvoEventCallback callback, void* context) {
+  // Outside the registry lock: a stop of the previous watcher may wait for the host's callback.
+  std::shared_ptr<OrvoMediaPlayer> player = findPlayer(playerId);
+  if (!player) return UnknownPlayer;
+  return player->SetEventCallback(callback, context);
+}
+
 int SetVolume(int playerId, double volume) {
   return withPlayer(playerId, static_cast<int>(UnknownPlayer),
                     [&](OrvoMediaPlayer& p) { return p.SetVolume(volume); });

@@ -77,12 +77,15 @@ void stopWithinBound(const std::shared_ptr<DxPlayer>& engine, const std::shared_
 }  // namespace
 
 OrvoMediaPlayer::OrvoMediaPlayer(int playerId)
-    : m_playerId(playerId), m_stopsInFlight(std::make_shared<std::atomic<int>>(0)) {
+    : m_playerId(playerId),
+      m_stopsInFlight(std::make_shared<std::atomic<int>>(0)),
+      m_events(playerId, [this] { return snapshot(); }) {
   InitializeCriticalSection(&m_lock);
   InitializeCriticalSection(&m_windowSettingLock);
 }
 
 OrvoMediaPlayer::~OrvoMediaPlayer() {
+  m_events.stop();
   Close();
   DeleteCriticalSection(&m_windowSettingLock);
   DeleteCriticalSection(&m_lock);
@@ -206,6 +209,9 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
 }
 
 void OrvoMediaPlayer::Close() {
+  // First, and without m_lock: the watcher reads the player under it. Called from the host's event
+  // callback, the watcher ends once that returns.
+  m_events.stop();
   std::shared_ptr<DxPlayer> lowLatency;
   ComPtr<MediaFoundation::MediaFoundationPlayer> session;
   {
@@ -329,6 +335,19 @@ int OrvoMediaPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
   // The Media Session keeps its pipeline to itself: nothing to count from here.
   if (m_pMediaFoundationPlayer) return Failed;
   return InvalidState;
+}
+
+int OrvoMediaPlayer::SetEventCallback(OrvoEventCallback callback, void* context) {
+  m_events.setCallback(callback, context);
+  return Ok;
+}
+
+PlayerSnapshot OrvoMediaPlayer::snapshot() {
+  PlayerSnapshot snapshot;
+  snapshot.state = GetState();
+  CriticalSectionGuard lock(&m_lock);
+  if (lowLatencyEngine()) snapshot.streams = lowLatencyEngine()->streamSnapshots();
+  return snapshot;
 }
 
 int OrvoMediaPlayer::SetVolume(double volume) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "OrvoMedia.h"
+#include "api/EventDispatcher.h"
 #include "common/PlayerTypes.h"
 
 namespace ORVO {
@@ -64,6 +65,8 @@ class OrvoMediaPlayer {
   double GetBalance();
   int IsStreamActive(int index);
   int GetStatistics(int index, OrvoStreamStatistics* out);
+  // Any thread, no lock held by the caller; the dispatcher has its own.
+  int SetEventCallback(OrvoEventCallback callback, void* context);
   int SetVolume(double volume);
   int SetBalance(double balance);
   int SetAlphaBitmap(HBITMAP bitmap);
@@ -81,6 +84,8 @@ class OrvoMediaPlayer {
   DWORD streamIdentifierAt(size_t index);
 
  private:
+  // What the event watcher reads: the state and each low-latency stream's progress. Takes m_lock.
+  PlayerSnapshot snapshot();
   bool hasEngine() const { return m_pDxPlayer || m_pMediaFoundationPlayer; }
   // The low-latency engine, or null while a stop of it is in flight: its lock is held for that
   // stop, so a call from inside the host callback would wait for itself.
@@ -105,6 +110,8 @@ class OrvoMediaPlayer {
   std::vector<Microsoft::WRL::ComPtr<IMFStreamDescriptor>> m_streamDescriptors;
   std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> m_mediaTypes;
   RequestDataCallback m_callback = nullptr;
+  // Declared last: destroyed first, so its watcher never reads a player being torn down.
+  EventDispatcher m_events;
 };
 
 }  // namespace Media

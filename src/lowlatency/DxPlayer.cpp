@@ -110,6 +110,20 @@ int DxPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
   return Ok;
 }
 
+std::vector<StreamSnapshot> DxPlayer::streamSnapshots() {
+  CriticalSectionGuard guard(&m_lock);
+  std::vector<StreamSnapshot> snapshots(m_streams.size());
+  for (size_t i = 0; i < m_streams.size(); ++i) {
+    const StreamInt& stream = *m_streams[i].Get();
+    snapshots[i].active = stream.active();
+    snapshots[i].returned = stream.statistics().returned();
+    snapshots[i].presented = stream.statistics().presented();
+    snapshots[i].ended = stream.ended();
+    snapshots[i].error = stream.failure();
+  }
+  return snapshots;
+}
+
 DxPlayer::StreamInt* DxPlayer::firstAudioStream() {
   // An audio stream the decoder or the endpoint refused has no volume to take.
   for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "OrvoMedia.h"
+#include "common/PlayerSnapshot.h"
 #include "common/PlayerTypes.h"
 
 namespace ORVO {
@@ -56,6 +57,8 @@ class DxPlayer {
   int IsStreamActive(int index);
   // Fills *out (size already checked) for the stream at index; InvalidArgument out of range.
   int GetStatistics(int index, OrvoStreamStatistics* out);
+  // How far each stream has come, for the host's events.
+  std::vector<StreamSnapshot> streamSnapshots();
   // Requested volume and balance of the first audio stream: -1.0 while never set, the neutral
   // value (1.0, 0.5) without an audio stream. Setting is always accepted.
   double GetVolume();

@@ -229,6 +229,8 @@ void DxPlayer::StreamInt::queueSample(IMFSample* sample) {
 HRESULT DxPlayer::StreamInt::start() {
   if (!m_active) return S_FALSE;
   if (running()) return S_OK;
+  m_ended = false;
+  m_failure = S_OK;
   if (!m_pReader) {
     // Stop released source and reader; a new Play needs them again.
     m_output->resetConversion();
@@ -236,6 +238,7 @@ HRESULT DxPlayer::StreamInt::start() {
     if (FAILED(hr)) {
       ORVO_LOG_ERROR("DxPlayer::StreamInt::start: stream %d reader re-creation failed 0x%X", m_streamIndex,
                      (unsigned)hr);
+      m_failure = hr;
       releaseReader();
       return hr;
     }
@@ -279,10 +282,12 @@ void DxPlayer::StreamInt::pullingRoutine() {
   ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d pulling thread started", m_streamIndex);
   InitializeComForThread();
   int failures = 0;  // passes in a row that brought no sample back
+  HRESULT lastFailure = S_OK;
   while (m_owner->state() == Started) {
     if (failures >= kReadFailuresBeforeError) {
       ORVO_LOG_ERROR("DxPlayer::StreamInt::pullingRoutine: stream %d reader failed %d times in a row, giving up",
                      m_streamIndex, failures);
+      m_failure = FAILED(lastFailure) ? lastFailure : E_FAIL;
       m_owner->streamFailed(m_streamIndex);
       break;
     }
@@ -296,7 +301,9 @@ void DxPlayer::StreamInt::pullingRoutine() {
       ++failures;
       releaseReader();
       m_output->resetConversion();
-      if (FAILED(createReader())) {
+      const HRESULT created = createReader();
+      if (FAILED(created)) {
+        m_failure = created;
         m_owner->streamFailed(m_streamIndex);
         break;
       }
@@ -309,6 +316,7 @@ void DxPlayer::StreamInt::pullingRoutine() {
                      m_streamIndex, static_cast<unsigned>(hr), static_cast<unsigned>(flags));
     }
     failures = failed && !sample ? failures + 1 : 0;
+    if (failed) lastFailure = FAILED(hr) ? hr : E_FAIL;
     if (failed) m_statistics->onDropped(StreamStatistics::Drop::DecodeFailure);
     if (actualIndex != 0) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::pullingRoutine: stream %d unexpected stream index %d", m_streamIndex,
@@ -329,6 +337,7 @@ void DxPlayer::StreamInt::pullingRoutine() {
       // The host ended the stream: ReadSample would answer at once forever, so pulling ends here
       // instead of spinning until Stop.
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::pullingRoutine: stream %d end of stream", m_streamIndex);
+      m_ended = true;
       break;
     }
     if (failures > 0) Sleep(10);  // a reader that keeps failing is not asked in a busy loop

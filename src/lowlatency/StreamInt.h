@@ -69,6 +69,9 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   void stop();
 
   bool active() const { return m_active; }
+  // Since the last start: the host ended the stream; why the stream could not go on (S_OK while it can).
+  bool ended() const { return m_ended.load(); }
+  HRESULT failure() const { return m_failure.load(); }
   bool isAudio() const { return m_audio != nullptr; }
   int streamIndex() const { return m_streamIndex; }
   RenderingStrategy renderingStrategy() const { return m_renderingStrategy; }
@@ -136,6 +139,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   int64_t m_waitSum = 0;
   int64_t m_waitCount = 0;
   time_t m_lastWaitReport;
+  std::atomic<bool> m_ended{false};
+  std::atomic<HRESULT> m_failure{S_OK};
   std::atomic<int64_t> m_baseLocalTime{INT64_MIN};  // mirrors the rendering thread's pacer, for the black frame
   std::vector<GUID> m_decodedSubtypes;
   // The subtype the current reader accepted; a new reader asks for it first.

@@ -38,6 +38,8 @@ class StreamStatistics : public MediaFoundation::FeedObserver {
   void onDropped(Drop reason, uint64_t count = 1);
 
   void fill(OrvoStreamStatistics* out) const;
+  uint64_t returned() const { return m_returned.load(); }
+  uint64_t presented() const { return m_presented.load(); }
   // One line for the log: counts, queue depths and median/p99 per stage in milliseconds.
   std::string summary() const;
 

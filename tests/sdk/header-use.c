@@ -41,6 +41,7 @@ int orvo_header_use(void) {
   int (*setFullScreen)(int, BOOL) = SetFullScreen;
   int (*setStretch)(int, BOOL) = SetStretch;
   int (*getStatistics)(int, int, OrvoStreamStatistics *) = GetStatistics;
+  int (*setEventCallback)(int, OrvoEventCallback, void *) = SetEventCallback;
   OrvoStreamStatistics statistics;
   int (*byId[])(int) = {Close, Play, Pause, Stop, GetState};
   enum PlayerResult result = Ok;
@@ -61,6 +62,7 @@ int orvo_header_use(void) {
   (void)setAlphaBitmap;
   (void)setFullScreen;
   (void)getStatistics;
+  (void)setEventCallback;
   statistics.size = sizeof(statistics);
   (void)statistics;
   (void)setStretch;

@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
+#include <mutex>
+#include <vector>
 
 #include "AudioCapture.h"
 #include "HostMediaTypes.h"
@@ -47,7 +50,8 @@ class LiveFeed : public ::testing::Test {
 
 // Callback variants of a misbehaving or unusual host, switched per test.
 std::atomic<int> g_videoCalls{0};
-std::atomic<int> g_stallAtCall{-1};        // sleep 400 ms once before this video call
+std::atomic<int> g_stallAtCall{-1};        // sleep g_stallMs once before this video call
+std::atomic<int> g_stallMs{400};
 std::atomic<int> g_gapFromCall{-1};        // from this video call on, times jump 2 s ahead
 std::atomic<bool> g_audioNeverDelivers{false};
 std::atomic<bool> g_releaseBlockedHost{false};
@@ -61,7 +65,7 @@ int VariantCallback(int playerId, unsigned char streamId, IMFSample* sample, int
   int call = 0;
   if (streamId == 0) {
     call = ++g_videoCalls;
-    if (call == g_stallAtCall) Sleep(400);
+    if (call == g_stallAtCall) Sleep(g_stallMs);
   }
   const int result = HostFeeder::Callback(playerId, streamId, sample, reserved);
   if (result == 0 && streamId == 0 && g_gapFromCall >= 0 && call >= g_gapFromCall) {
@@ -75,6 +79,7 @@ int VariantCallback(int playerId, unsigned char streamId, IMFSample* sample, int
 void ResetVariants() {
   g_videoCalls = 0;
   g_stallAtCall = -1;
+  g_stallMs = 400;
   g_gapFromCall = -1;
   g_audioNeverDelivers = false;
   g_releaseBlockedHost = false;
@@ -361,3 +366,76 @@ TEST_F(LiveFeed, AudioTheDecoderCannotHandleLeavesVideoPlaying) {
   window.pump(2000);
   EXPECT_TRUE(e2e::QuadrantsMatch(Screenshot::Capture(), window.hwnd(), 640, 360));
 }
+
+namespace {
+
+// What a host's event callback saw, and what it did from inside the callback.
+struct EventLog {
+  std::mutex lock;
+  std::vector<OrvoEvent> events;
+  std::atomic<bool> closeOnStart{false};
+  std::atomic<int> closeAnswer{-1};
+  std::atomic<int> stateInside{-1};
+
+  bool has(int type, int streamIndex, int state = -1) {
+    std::lock_guard<std::mutex> guard(lock);
+    for (const OrvoEvent& e : events) {
+      if (e.type == type && e.streamIndex == streamIndex && (state < 0 || e.state == state)) return true;
+    }
+    return false;
+  }
+};
+
+void RecordEvent(const OrvoEvent* event, void* context) {
+  EventLog* log = static_cast<EventLog*>(context);
+  log->stateInside = GetState(event->playerId);  // exports may be called from here
+  {
+    std::lock_guard<std::mutex> guard(log->lock);
+    log->events.push_back(*event);
+  }
+  if (log->closeOnStart && event->type == OrvoEventStateChanged && event->state == Started) {
+    log->closeAnswer = Close(event->playerId);
+  }
+}
+
+bool PumpUntil(TestWindow& window, const std::function<bool()>& condition, DWORD milliseconds = 8000) {
+  for (DWORD waited = 0; waited < milliseconds; waited += 20) {
+    if (condition()) return true;
+    window.pump(20);
+  }
+  return condition();
+}
+
+}  // namespace
+
+TEST_F(LiveFeed, EventsTellTheHostWhatHappensAndTheirCallbackMayCloseThePlayer) {
+  TestWindow window(320, 180);
+  ResetVariants();
+  g_stallAtCall = 45;  // about 1.5 s in, the host holds one frame back for 1.6 s
+  g_stallMs = 1600;
+  EventLog log;
+  LiveHost host(window.hwnd(), false, Live(), &VariantCallback);
+  ASSERT_EQ(host.open(), Ok);
+  ASSERT_EQ(SetEventCallback(host.id, &RecordEvent, &log), Ok);
+  ASSERT_EQ(Play(host.id), Ok);
+  EXPECT_TRUE(PumpUntil(window, [&] { return log.has(OrvoEventFirstFrame, 0); }));
+  EXPECT_TRUE(PumpUntil(window, [&] { return log.has(OrvoEventStallBegan, 0); }));
+  EXPECT_TRUE(PumpUntil(window, [&] { return log.has(OrvoEventStallEnded, 0); }));
+  EXPECT_EQ(Stop(host.id), Ok);
+  EXPECT_TRUE(PumpUntil(window, [&] { return log.has(OrvoEventStateChanged, -1, Stopped); }));
+  {
+    std::lock_guard<std::mutex> guard(log.lock);
+    ASSERT_FALSE(log.events.empty());
+    EXPECT_EQ(log.events.front().type, OrvoEventStateChanged) << "the first event tells the state";
+    EXPECT_EQ(log.events.front().size, sizeof(OrvoEvent));
+  }
+  EXPECT_EQ(log.stateInside.load(), Stopped);
+
+  log.closeOnStart = true;
+  ASSERT_EQ(Play(host.id), Ok);
+  EXPECT_TRUE(PumpUntil(window, [&] { return log.closeAnswer.load() != -1; }));
+  EXPECT_EQ(log.closeAnswer.load(), Ok);
+  EXPECT_EQ(GetState(host.id), Closed);
+  EXPECT_EQ(SetEventCallback(host.id, &RecordEvent, &log), UnknownPlayer);
+}
+
