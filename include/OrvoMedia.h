@@ -22,13 +22,13 @@
  * volume, 0.5 for balance. An id is unknown before Create handed it out and after its Close; ids are
  * never reused while the DLL stays loaded.
  *
- * Threads: the functions may be called from any host thread. They all take one process-wide lock
- * for their whole duration, Open (which builds decoders and renderers) included, so calls are
- * serialised across all players. Create, Open, CreateMediaType and AddMediaType initialise COM on
- * the calling thread as a single-threaded apartment (a thread already in another apartment keeps
- * it; that is not an error) and never uninitialise it. The host's RequestDataCallback runs on
- * library threads, possibly while a host thread is inside one of these functions holding that
- * lock: the callback must never call any function of this library (see RequestDataCallback).
+ * Threads: the functions may be called from any thread, from inside the library's callbacks too.
+ * A call takes the process-wide lock only to find its player, then works under that player's own
+ * lock, so a slow Open, Stop or Close of one player does not hold up calls for the others. Create,
+ * Open, CreateMediaType and AddMediaType initialise COM on the calling thread as a single-threaded
+ * apartment (a thread already in another apartment keeps it; that is not an error) and never
+ * uninitialise it. The host's RequestDataCallback and OrvoEventCallback run on library threads;
+ * see each of them for what they may do.
  *
  * Life of the library: the first Create of a process (or the first after every player was closed)
  * starts Media Foundation and registers the library's decoder selection; closing the last player
