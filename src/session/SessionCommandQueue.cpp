@@ -61,9 +61,10 @@ bool SessionCommandQueue::PendingRate(double* rate) const {
 }
 
 bool SessionCommandQueue::StopPending() const {
-  for (const CommandMap* commands : {&m_inFlight, &m_queued}) {
+  // The host's latest transport request decides: a Play waiting behind a Stop in flight wins.
+  for (const CommandMap* commands : {&m_queued, &m_inFlight}) {
     auto it = commands->find(SlotTransport);
-    if (it != commands->end() && it->second.command == CommandStop) return true;
+    if (it != commands->end()) return it->second.command == CommandStop;
   }
   return false;
 }

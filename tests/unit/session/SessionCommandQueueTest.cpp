@@ -81,3 +81,20 @@ TEST_F(SessionCommandQueueTest, RunQueuedIssuesTransportThenSeekThenRate) {
   EXPECT_TRUE(player->inFlightCommands().empty());
   EXPECT_DOUBLE_EQ(player->GetPlaybackRate(), 1.75);
 }
+
+// The session confirms a Stop late, and not at all while the source is held up: from the moment
+// the host's latest transport request is a Stop, the player is Stopped to the host, and a Pause
+// has nothing to pause. A Play asked for after it is the latest request again.
+TEST_F(SessionCommandQueueTest, AcceptedStopIsTheStateUntilALaterPlay) {
+  startPlaying();
+  EXPECT_EQ(player->RequestStop(), S_OK);
+  EXPECT_EQ(fake->calls.back(), "Stop");
+  EXPECT_EQ(player->GetState(), Stopped);
+  EXPECT_EQ(player->RequestPause(), MF_E_INVALIDREQUEST);
+  EXPECT_EQ(player->RequestStart(), S_OK);  // waits behind the Stop
+  EXPECT_EQ(player->GetState(), Started);
+  deliver(MESessionStopped);
+  EXPECT_EQ(fake->calls.back(), "Start(empty)");
+  deliver(MESessionStarted);
+  EXPECT_EQ(player->GetState(), Started);
+}
