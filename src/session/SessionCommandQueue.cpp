@@ -61,10 +61,9 @@ bool SessionCommandQueue::PendingRate(double* rate) const {
 }
 
 bool SessionCommandQueue::StopPending() const {
-  // The host's latest transport request decides: a Play waiting behind a Stop in flight wins.
-  for (const CommandMap* commands : {&m_queued, &m_inFlight}) {
+  for (const CommandMap* commands : {&m_inFlight, &m_queued}) {
     auto it = commands->find(SlotTransport);
-    if (it != commands->end()) return it->second.command == CommandStop;
+    if (it != commands->end() && it->second.command == CommandStop) return true;
   }
   return false;
 }

@@ -57,7 +57,7 @@ class SessionCommandQueue {
   bool PendingPosition(LONGLONG* position) const;
   // The rate of a rate change in flight, else of a waiting one; false when there is none.
   bool PendingRate(double* rate) const;
-  // True while the latest transport request, waiting or else in flight, is a Stop.
+  // True while a Stop is in flight or waiting.
   bool StopPending() const;
 
   const CommandMap& queued() const { return m_queued; }

@@ -83,18 +83,19 @@ TEST_F(SessionCommandQueueTest, RunQueuedIssuesTransportThenSeekThenRate) {
 }
 
 // The session confirms a Stop late, and not at all while the source is held up: from the moment
-// the host's latest transport request is a Stop, the player is Stopped to the host, and a Pause
-// has nothing to pause. A Play asked for after it is the latest request again.
-TEST_F(SessionCommandQueueTest, AcceptedStopIsTheStateUntilALaterPlay) {
+// a Stop is accepted the player is Stopped to the host, with nothing to pause, until a Play asked
+// for after it is confirmed.
+TEST_F(SessionCommandQueueTest, AcceptedStopIsTheStateUntilALaterPlayIsConfirmed) {
   startPlaying();
   EXPECT_EQ(player->RequestStop(), S_OK);
   EXPECT_EQ(fake->calls.back(), "Stop");
   EXPECT_EQ(player->GetState(), Stopped);
   EXPECT_EQ(player->RequestPause(), MF_E_INVALIDREQUEST);
   EXPECT_EQ(player->RequestStart(), S_OK);  // waits behind the Stop
-  EXPECT_EQ(player->GetState(), Started);
+  EXPECT_EQ(player->GetState(), Stopped);
   deliver(MESessionStopped);
   EXPECT_EQ(fake->calls.back(), "Start(empty)");
+  EXPECT_EQ(player->GetState(), Stopped);
   deliver(MESessionStarted);
   EXPECT_EQ(player->GetState(), Started);
 }
