@@ -290,8 +290,8 @@ ORVO_MEDIA_API int Pause(int playerId);
  *   callback in progress to return; one that never returns is left behind and its sample
  *   discarded), shows a black frame and releases the sources; GetState is Stopped when it returns.
  * Media Session engine: asynchronous; once Stop answers Ok, GetState reports Stopped (never Started),
- *   even while the session is still winding down; a Play or Pause requested afterwards is reported
- *   when the session confirms it.
+ *   even while the session is still winding down, and Pause answers Failed; a Play requested
+ *   afterwards is reported when the session confirms it.
  * Returns Ok, Failed (the session refused), UnknownPlayer, or InvalidState (no engine, or called from
  * inside this player's own callback: nothing stops).
  */

@@ -215,6 +215,9 @@ HRESULT MediaFoundationPlayer::RequestStart() {
 }
 
 HRESULT MediaFoundationPlayer::RequestPause() {
+  CriticalSectionGuard guard(&m_lock);
+  // Stopped as far as the host can tell (GetState says so): nothing to pause.
+  if (m_commands.StopPending()) return MF_E_INVALIDREQUEST;
   return request(SessionCommandQueue::Make(SessionCommandQueue::CommandPause));
 }
 

@@ -81,3 +81,21 @@ TEST_F(SessionCommandQueueTest, RunQueuedIssuesTransportThenSeekThenRate) {
   EXPECT_TRUE(player->inFlightCommands().empty());
   EXPECT_DOUBLE_EQ(player->GetPlaybackRate(), 1.75);
 }
+
+// The session confirms a Stop late, and not at all while the source is held up: from the moment
+// a Stop is accepted the player is Stopped to the host, with nothing to pause, until a Play asked
+// for after it is confirmed.
+TEST_F(SessionCommandQueueTest, AcceptedStopIsTheStateUntilALaterPlayIsConfirmed) {
+  startPlaying();
+  EXPECT_EQ(player->RequestStop(), S_OK);
+  EXPECT_EQ(fake->calls.back(), "Stop");
+  EXPECT_EQ(player->GetState(), Stopped);
+  EXPECT_EQ(player->RequestPause(), MF_E_INVALIDREQUEST);
+  EXPECT_EQ(player->RequestStart(), S_OK);  // waits behind the Stop
+  EXPECT_EQ(player->GetState(), Stopped);
+  deliver(MESessionStopped);
+  EXPECT_EQ(fake->calls.back(), "Start(empty)");
+  EXPECT_EQ(player->GetState(), Stopped);
+  deliver(MESessionStarted);
+  EXPECT_EQ(player->GetState(), Started);
+}
