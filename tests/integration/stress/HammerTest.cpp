@@ -136,12 +136,15 @@ const Export kExports[] = {
      UnknownPlayer},
     {"AddMediaType",
      [](int id, unsigned) -> double {
-       // One type per thread, made outside the timed call (the library keeps its own reference).
-       static thread_local Microsoft::WRL::ComPtr<IMFMediaType> type;
-       if (!type && (FAILED(MFCreateMediaType(&type)) || FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio)))) {
-         return -1;
-       }
-       return AddMediaType(id, type.Get());
+       // One type for every thread, made once and never released (the library keeps references
+       // of its own). Not a thread_local: mingw's emulated TLS frees its storage before running
+       // the destructor at thread exit, which released a pointer read from freed memory.
+       static IMFMediaType* const type = [] {
+         IMFMediaType* made = nullptr;
+         if (SUCCEEDED(MFCreateMediaType(&made))) made->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+         return made;
+       }();
+       return type ? AddMediaType(id, type) : -1;
      },
      UnknownPlayer},
     {"Open", [](int id, unsigned) -> double { return Open(id, L"orvo://hammer"); }, UnknownPlayer},
