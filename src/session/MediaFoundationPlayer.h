@@ -51,6 +51,8 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   static constexpr UINT kSessionEventMessage = SessionEventPump::kMessage;
   // How long TearDownSession waits for the session to confirm Close.
   static constexpr DWORD kCloseTimeoutMs = 3000;
+  // Of that, the most a teardown waits for commands in flight before it asks for Close.
+  static constexpr DWORD kSettleTimeoutMs = 1000;
 
   using CommandMap = SessionCommandQueue::CommandMap;
 
