@@ -145,23 +145,26 @@ HRESULT MediaFoundationPlayer::TearDownSession() {
     // Close goes to a session with no command in flight. Wine's session schedules the head of its
     // command list each time a command completes, also when the end of the presentation completes
     // one that had finished already; a Close queued behind a running Stop then runs twice, and its
-    // second run releases it once too often (a use-after-free on a work-queue thread). The wait
-    // takes its time out of the close bound.
+    // second run releases it once too often (a use-after-free on a work-queue thread). A session
+    // that leaves a command unanswered for the settle time would only queue the Close behind it:
+    // it is shut down without one, so a teardown stays within the close bound either way.
     const DWORD start = GetTickCount();
     if (!m_eventPump.WaitForSettled(kSettleTimeoutMs)) {
-      ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: a session command did not complete", this);
-    }
-    const DWORD settling = GetTickCount() - start;
-    m_eventPump.PrepareClose();
-    hr = m_session->Close();
-    if (SUCCEEDED(hr)) {
-      // A session can stop delivering events (Wine does after a rate change): the wait is bounded
-      // and a timeout is not an error, the session is shut down all the same.
-      if (!m_eventPump.WaitForClose(kCloseTimeoutMs - settling)) {
-        ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: session did not confirm Close", this);
-      }
+      ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: a session command did not complete, no Close",
+                     this);
     } else {
-      LogIfFailed(hr, "MediaFoundationPlayer::TearDownSession[%p]: Close", this);
+      const DWORD settling = GetTickCount() - start;
+      m_eventPump.PrepareClose();
+      hr = m_session->Close();
+      if (SUCCEEDED(hr)) {
+        // A session can stop delivering events (Wine does after a rate change): the wait is bounded
+        // and a timeout is not an error, the session is shut down all the same.
+        if (!m_eventPump.WaitForClose(kCloseTimeoutMs - settling)) {
+          ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: session did not confirm Close", this);
+        }
+      } else {
+        LogIfFailed(hr, "MediaFoundationPlayer::TearDownSession[%p]: Close", this);
+      }
     }
   }
   // Shut down also when Close was refused: only Shutdown makes the session let go of its event
