@@ -142,16 +142,29 @@ HRESULT MediaFoundationPlayer::TearDownSession() {
   HRESULT hr = S_OK;
   if (m_session) {
     m_state = Closing;
-    m_eventPump.PrepareClose();
-    hr = m_session->Close();
-    if (SUCCEEDED(hr)) {
-      // A session can stop delivering events (Wine does after a rate change): the wait is bounded
-      // and a timeout is not an error, the session is shut down all the same.
-      if (!m_eventPump.WaitForClose(kCloseTimeoutMs)) {
-        ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: session did not confirm Close", this);
-      }
+    // Close goes to a session with no command in flight. Wine's session schedules the head of its
+    // command list each time a command completes, also when the end of the presentation completes
+    // one that had finished already; a Close queued behind a running Stop then runs twice, and its
+    // second run releases it once too often (a use-after-free on a work-queue thread). A session
+    // that leaves a command unanswered for the settle time would only queue the Close behind it:
+    // it is shut down without one, so a teardown stays within the close bound either way.
+    const DWORD start = GetTickCount();
+    if (!m_eventPump.WaitForSettled(kSettleTimeoutMs)) {
+      ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: a session command did not complete, no Close",
+                     this);
     } else {
-      LogIfFailed(hr, "MediaFoundationPlayer::TearDownSession[%p]: Close", this);
+      const DWORD settling = GetTickCount() - start;
+      m_eventPump.PrepareClose();
+      hr = m_session->Close();
+      if (SUCCEEDED(hr)) {
+        // A session can stop delivering events (Wine does after a rate change): the wait is bounded
+        // and a timeout is not an error, the session is shut down all the same.
+        if (!m_eventPump.WaitForClose(kCloseTimeoutMs - settling)) {
+          ORVO_LOG_DEBUG("MediaFoundationPlayer::TearDownSession[%p]: session did not confirm Close", this);
+        }
+      } else {
+        LogIfFailed(hr, "MediaFoundationPlayer::TearDownSession[%p]: Close", this);
+      }
     }
   }
   // Shut down also when Close was refused: only Shutdown makes the session let go of its event
@@ -161,6 +174,7 @@ HRESULT MediaFoundationPlayer::TearDownSession() {
 
   m_mediaSource.Reset();
   m_session.Reset();
+  m_eventPump.ForgetCommands();
   m_audioVolume.ReleaseControls();
   // Commands of the ended session must not run on the next one.
   m_commands.Clear();
@@ -246,6 +260,7 @@ HRESULT MediaFoundationPlayer::IssueStart() {
   PROPVARIANT position;
   PropVariantInit(&position);  // VT_EMPTY: continue from the current position
   ORVO_RETURN_IF_FAILED(m_session->Start(&GUID_NULL, &position), "MediaFoundationPlayer::IssueStart[%p]: Start", this);
+  m_eventPump.Issued();
   m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandStart));
   return S_OK;
 }
@@ -255,6 +270,7 @@ HRESULT MediaFoundationPlayer::IssuePause() {
   if (m_state.load() != Started) return MF_E_INVALIDREQUEST;
   if (!m_session || !m_mediaSource) return E_UNEXPECTED;
   ORVO_RETURN_IF_FAILED(m_session->Pause(), "MediaFoundationPlayer::IssuePause[%p]: Pause", this);
+  m_eventPump.Issued();
   m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandPause));
   return S_OK;
 }
@@ -265,6 +281,7 @@ HRESULT MediaFoundationPlayer::IssueStop() {
   if (state != Started && state != Paused) return MF_E_INVALIDREQUEST;
   if (!m_session) return E_UNEXPECTED;
   ORVO_RETURN_IF_FAILED(m_session->Stop(), "MediaFoundationPlayer::IssueStop[%p]: Stop", this);
+  m_eventPump.Issued();
   m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandStop));
   return S_OK;
 }
@@ -278,6 +295,7 @@ HRESULT MediaFoundationPlayer::IssueSeek(LONGLONG position) {
   start.vt = VT_I8;
   start.hVal.QuadPart = position;
   ORVO_RETURN_IF_FAILED(m_session->Start(&GUID_NULL, &start), "MediaFoundationPlayer::IssueSeek[%p]: Start", this);
+  m_eventPump.Issued();
   m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandSeek, 1.0, position));
   return S_OK;
 }
@@ -287,6 +305,7 @@ HRESULT MediaFoundationPlayer::IssueRate(double rate) {
   if (!m_session || !m_mediaSource) return E_UNEXPECTED;
   const HRESULT hr = m_clock.SetRate(rate);
   if (FAILED(hr)) return hr;
+  m_eventPump.Issued();
   m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandRate, rate));
   return S_OK;
 }

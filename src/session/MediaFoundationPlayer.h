@@ -49,8 +49,12 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   // The message posted to the notification window for each session event: wParam is the event,
   // lParam its type. Only HandlePostedEvent / DiscardPostedEvent may interpret wParam.
   static constexpr UINT kSessionEventMessage = SessionEventPump::kMessage;
-  // How long TearDownSession waits for the session to confirm Close.
-  static constexpr DWORD kCloseTimeoutMs = 3000;
+  // How long TearDownSession waits for the session to confirm Close, the settling of commands in
+  // flight included: short of 3 s, so that a Close export with its source and session shutdown
+  // stays within the 3 s a host may expect of any call.
+  static constexpr DWORD kCloseTimeoutMs = 2800;
+  // Of that, the most a teardown waits for commands in flight before it asks for Close.
+  static constexpr DWORD kSettleTimeoutMs = 1000;
 
   using CommandMap = SessionCommandQueue::CommandMap;
 

@@ -38,6 +38,12 @@ bool SessionEventPump::Receive(IMFAsyncResult* result, IMFAsyncCallback* callbac
   if (LogIfFailed(hr, "MediaFoundationPlayer::Invoke[%p]: EndGetEvent", m_logOwner)) return false;
   *type = MEUnknown;
   if (LogIfFailed((*event)->GetType(type), "MediaFoundationPlayer::Invoke[%p]: GetType", m_logOwner)) return false;
+  if (SettlesCommand(*type)) {
+    // Never below zero: a session also completes on its own (the end of the presentation).
+    long unsettled = m_unsettled.load();
+    while (unsettled > 0 && !m_unsettled.compare_exchange_weak(unsettled, unsettled - 1)) {
+    }
+  }
   if (*type == MESessionClosed) {
     SetEvent(m_closeEvent.get());
     return false;
@@ -56,6 +62,33 @@ ComPtr<IMFMediaEvent> SessionEventPump::Claim(WPARAM wParam) {
 void SessionEventPump::Discard(WPARAM wParam) { PostedSessionEvents::Instance().Discard(wParam); }
 
 size_t SessionEventPump::Retire() { return PostedSessionEvents::Instance().Retire(m_owner); }
+
+void SessionEventPump::Issued() { ++m_unsettled; }
+
+bool SessionEventPump::SettlesCommand(MediaEventType type) {
+  switch (type) {
+    case MESessionStarted:
+    case MESessionPaused:
+    case MESessionStopped:
+    case MESessionEnded:
+    case MESessionRateChanged:
+    case MESessionClosed:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SessionEventPump::WaitForSettled(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  while (m_unsettled.load() > 0) {
+    if (GetTickCount() - start >= milliseconds) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+void SessionEventPump::ForgetCommands() { m_unsettled = 0; }
 
 void SessionEventPump::PrepareClose() { ResetEvent(m_closeEvent.get()); }
 

@@ -4,6 +4,7 @@
 #include <mfidl.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <type_traits>
@@ -47,6 +48,16 @@ class SessionEventPump {
   // Releases the events still travelling and refuses later posts; answers how many were released.
   size_t Retire();
 
+  // A transport or rate command went to the session; its completion event settles it. (A topology
+  // is set at once, with nothing to wait for.)
+  void Issued();
+  // True when the event completes a session command (the session then runs its next one).
+  static bool SettlesCommand(MediaEventType type);
+  // True when every command issued has been settled within the time.
+  bool WaitForSettled(DWORD milliseconds);
+  // The session is gone: what it left unsettled is never settled.
+  void ForgetCommands();
+
   // Before asking the session to close: a confirmation that came too late for an earlier
   // teardown must not end the next wait early.
   void PrepareClose();
@@ -64,6 +75,8 @@ class SessionEventPump {
   // Lives as long as the engine, not just its session: a session that answers Close after the
   // time limit may still signal it from Receive.
   std::unique_ptr<std::remove_pointer<HANDLE>::type, HandleCloser> m_closeEvent;
+  // Commands issued whose completion event has not been received; Receive settles them.
+  std::atomic<long> m_unsettled{0};
 };
 
 }  // namespace MediaFoundation
