@@ -110,13 +110,7 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
   DiscardProcessor();
   m_host.SetFrameSize(textureDesc.Width, textureDesc.Height);
 
-  D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = {};
-  content.InputFrameFormat = D3D11_VIDEO_FRAME_FORMAT_INTERLACED_TOP_FIELD_FIRST;
-  content.InputWidth = textureDesc.Width;
-  content.InputHeight = textureDesc.Height;
-  content.OutputWidth = textureDesc.Width;
-  content.OutputHeight = textureDesc.Height;
-  content.Usage = D3D11_VIDEO_USAGE_PLAYBACK_NORMAL;
+  D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = PlaybackContent(textureDesc.Width, textureDesc.Height);
   HRESULT hr = m_pDX11VideoDevice->CreateVideoProcessorEnumerator(&content, &m_pVideoProcessorEnum);
   if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator",
                   m_owner))

@@ -40,6 +40,19 @@ class VideoPathHost {
   virtual void ForceDeviceRecreation() = 0;
 };
 
+// What both video processor paths ask the enumerator for: playback of a texture of this size,
+// unscaled; field order is what the processor gets when the frame says nothing else.
+inline D3D11_VIDEO_PROCESSOR_CONTENT_DESC PlaybackContent(UINT width, UINT height) {
+  D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = {};
+  content.InputFrameFormat = D3D11_VIDEO_FRAME_FORMAT_INTERLACED_TOP_FIELD_FIRST;
+  content.InputWidth = width;
+  content.InputHeight = height;
+  content.OutputWidth = width;
+  content.OutputHeight = height;
+  content.Usage = D3D11_VIDEO_USAGE_PLAYBACK_NORMAL;
+  return content;
+}
+
 // One frame and the renderer settings it is processed with.
 struct VideoPathFrame {
   IUnknown* device = nullptr;   // queried for ID3D11VideoDevice when the path holds none

@@ -91,13 +91,7 @@ HRESULT VideoProcessorTransformPath::setOutputMediaType(IMFMediaType* pType, con
 }
 
 HRESULT VideoProcessorTransformPath::rebuild(const VideoPathFrame& frame, const D3D11_TEXTURE2D_DESC& textureDesc) {
-  D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = {};
-  content.InputFrameFormat = D3D11_VIDEO_FRAME_FORMAT_INTERLACED_TOP_FIELD_FIRST;
-  content.InputWidth = textureDesc.Width;
-  content.InputHeight = textureDesc.Height;
-  content.OutputWidth = textureDesc.Width;
-  content.OutputHeight = textureDesc.Height;
-  content.Usage = D3D11_VIDEO_USAGE_PLAYBACK_NORMAL;
+  D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = PlaybackContent(textureDesc.Width, textureDesc.Height);
   ORVO_RETURN_IF_FAILED(m_pDX11VideoDevice->CreateVideoProcessorEnumerator(&content, &m_pVideoProcessorEnum),
                         "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator",
                         m_owner);
