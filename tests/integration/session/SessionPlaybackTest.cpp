@@ -84,6 +84,21 @@ class SessionPlaybackTest : public ::testing::Test {
     ASSERT_EQ(SetPreviewWindow(id, s_window->hwnd()), Ok);
   }
 
+  // Describes the 440 Hz AAC tone as the player's only stream, fed by `feeder`, and opens `uri`.
+  void openAacFeed(orvo_hostkit::HostFeeder& feeder, const wchar_t* uri) {
+    std::unique_ptr<orvo_hostkit::AdtsReader> reader(new orvo_hostkit::AdtsReader());
+    ASSERT_TRUE(reader->Open(MediaPath("tone-440hz-48k-stereo.aac")));
+    IMFMediaType* type = nullptr;
+    ASSERT_EQ(CreateMediaType(id, &type), Ok);
+    ASSERT_EQ(orvo_hostkit::DescribeAac(type, reader->format()), S_OK);
+    ASSERT_EQ(AddMediaType(id, type), Ok);
+    type->Release();
+    feeder.AddStream(0, std::move(reader));
+    orvo_hostkit::HostFeeder::Register(id, &feeder);
+    ASSERT_EQ(SetCallback(id, &orvo_hostkit::HostFeeder::Callback), Ok);
+    ASSERT_EQ(Open(id, uri), Ok);
+  }
+
   DWORD closePlayer() {
     const DWORD start = GetTickCount();
     EXPECT_EQ(Close(id), Ok);
@@ -380,18 +395,7 @@ TEST_F(SessionPlaybackTest, HostFedAacStreamDecodesAndPlaysThroughTheSession) {
   orvo_hostkit::HostFeeder::Options options;
   options.loop = true;  // a live feed: it does not end while the test listens
   orvo_hostkit::HostFeeder feeder(options);
-  std::unique_ptr<orvo_hostkit::AdtsReader> reader(new orvo_hostkit::AdtsReader());
-  ASSERT_TRUE(reader->Open(MediaPath("tone-440hz-48k-stereo.aac")));
-  IMFMediaType* type = nullptr;
-  ASSERT_EQ(CreateMediaType(id, &type), Ok);
-  ASSERT_EQ(orvo_hostkit::DescribeAac(type, reader->format()), S_OK);
-  ASSERT_EQ(AddMediaType(id, type), Ok);
-  type->Release();
-  feeder.AddStream(0, std::move(reader));
-  orvo_hostkit::HostFeeder::Register(id, &feeder);
-  ASSERT_EQ(SetCallback(id, &orvo_hostkit::HostFeeder::Callback), Ok);
-
-  ASSERT_EQ(Open(id, L"orvo://session-aac"), Ok);
+  ASSERT_NO_FATAL_FAILURE(openAacFeed(feeder, L"orvo://session-aac"));
   EXPECT_EQ(Play(id), Ok);
   ASSERT_TRUE(waitForState(Started)) << "state " << StateName(GetState(id));
   orvo_test::AudioCapture capture;
@@ -475,17 +479,7 @@ TEST_F(SessionPlaybackTest, LiveFeedCyclesGiveBackTheirHandlesAndStateFollowsSto
     orvo_hostkit::HostFeeder::Options options;
     options.loop = true;
     orvo_hostkit::HostFeeder feeder(options);
-    std::unique_ptr<orvo_hostkit::AdtsReader> reader(new orvo_hostkit::AdtsReader());
-    ASSERT_TRUE(reader->Open(MediaPath("tone-440hz-48k-stereo.aac")));
-    IMFMediaType* type = nullptr;
-    ASSERT_EQ(CreateMediaType(id, &type), Ok);
-    ASSERT_EQ(orvo_hostkit::DescribeAac(type, reader->format()), S_OK);
-    ASSERT_EQ(AddMediaType(id, type), Ok);
-    type->Release();
-    feeder.AddStream(0, std::move(reader));
-    orvo_hostkit::HostFeeder::Register(id, &feeder);
-    ASSERT_EQ(SetCallback(id, &orvo_hostkit::HostFeeder::Callback), Ok);
-    ASSERT_EQ(Open(id, L"orvo://session-cycle"), Ok);
+    ASSERT_NO_FATAL_FAILURE(openAacFeed(feeder, L"orvo://session-cycle"));
     EXPECT_EQ(Play(id), Ok);
     ASSERT_TRUE(waitForState(Started)) << "state " << StateName(GetState(id));
     ASSERT_EQ(Stop(id), Ok);
