@@ -476,6 +476,7 @@ HRESULT VideoOutput::copyToAllocatorSample(IMFSample* sample, DWORD streamFlags,
 }
 
 bool VideoOutput::process(IMFSample* sample) {
+  if (FAILED(m_failure.load())) return false;
   uint32_t generation = 0;
   ComPtr<IMFMediaType> type = presentationType(&generation);
   if (MFGetAttributeUINT32(sample, kSamplePresentationGeneration, generation) != generation) {
@@ -489,11 +490,12 @@ bool VideoOutput::process(IMFSample* sample) {
   const HRESULT hr =
       m_pRenderer->ProcessFrame(type.Get(), sample, &interlaceMode, &deviceChanged, &processAgain, &output);
   m_frameReady = !LogIfFailed(hr, "DxPlayer::StreamInt::renderingRoutine: stream %d ProcessFrame", m_streamIndex);
-  return m_frameReady;
+  if (!m_frameReady) checkDevice();
+  return m_frameReady && SUCCEEDED(m_failure.load());
 }
 
 void VideoOutput::present(IMFSample*, int64_t sampleTime) {
-  if (!m_frameReady) return;
+  if (!m_frameReady || FAILED(m_failure.load())) return;
   m_frameReady = false;
   const HRESULT hr = m_pRenderer->PresentFrame();
   if (PresentObserver observer = g_presentObserver.load()) observer(m_streamIndex, sampleTime, elapsedTime(10000000));
@@ -501,10 +503,37 @@ void VideoOutput::present(IMFSample*, int64_t sampleTime) {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d PresentFrame failed 0x%X", m_streamIndex,
                    (unsigned)hr);
   }
+  checkDevice();
+}
+
+void VideoOutput::checkDevice() {
+  const HRESULT loss = m_pRenderer->DeviceLoss();
+  if (SUCCEEDED(loss)) {
+    m_recovery.recovered();
+    return;
+  }
+  const ULONGLONG now = GetTickCount64();
+  m_recovery.lost(now);
+  if (!m_recovery.exhausted(now)) return;
+  ORVO_LOG_ERROR("DxPlayer::StreamInt::renderingRoutine: stream %d no video device for %llu ms (0x%X), giving up",
+                 m_streamIndex, static_cast<unsigned long long>(kRecoveryBoundMs), (unsigned)loss);
+  m_failure = loss;
+  notifyFailure();
+}
+
+HRESULT VideoOutput::restart() {
+  if (SUCCEEDED(m_failure.load())) return S_OK;
+  const HRESULT hr = m_pRenderer->RetryLostDevice();
+  if (FAILED(hr)) return hr;
+  ORVO_LOG_INFO("DxPlayer::Play: stream %d video device re-created", m_streamIndex);
+  m_recovery.recovered();
+  m_failure = S_OK;
+  return S_OK;
 }
 
 void VideoOutput::stopped(int64_t baseLocalTime) {
-  if (m_pRenderer) presentBlackFrame(baseLocalTime);
+  // Without a device there is nothing to draw black on, and trying to make one would hold Stop up.
+  if (m_pRenderer && SUCCEEDED(m_failure.load())) presentBlackFrame(baseLocalTime);
 }
 
 void VideoOutput::presentBlackFrame(int64_t baseLocalTime) {

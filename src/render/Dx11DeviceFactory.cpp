@@ -23,6 +23,8 @@ HRESULT DefaultCheckVideoSupport(ID3D11Device* device) {
   return device->QueryInterface(IID_PPV_ARGS(&video));
 }
 
+HRESULT DefaultPresent(IDXGISwapChain1* swapChain) { return swapChain->Present(0, 0); }
+
 Dx11DevicePlatform g_devicePlatform = DefaultDx11DevicePlatform();
 
 const D3D_FEATURE_LEVEL kLevels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
@@ -44,7 +46,12 @@ Dx11DevicePlatform DefaultDx11DevicePlatform() {
   Dx11DevicePlatform platform;
   platform.createDevice = ::D3D11CreateDevice;
   platform.checkVideoSupport = DefaultCheckVideoSupport;
+  platform.present = DefaultPresent;
   return platform;
+}
+
+HRESULT PresentThroughPlatform(IDXGISwapChain1* swapChain) {
+  return g_devicePlatform.present ? g_devicePlatform.present(swapChain) : DefaultPresent(swapChain);
 }
 
 Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform) {
