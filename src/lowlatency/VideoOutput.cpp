@@ -379,9 +379,16 @@ HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
 
     ComPtr<IMFSample> outSample;
     if (!(m_outputStreamFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES)) {
+      HRESULT allocated = m_pAllocator ? m_pAllocator->AllocateSample(&outSample) : S_OK;
+      if (allocated == MF_E_NOT_INITIALIZED) {
+        // The renderer made a new device (the old one was removed, or a monitor changed) and its
+        // allocator went with the old one: ask for the new device's.
+        ORVO_LOG_DEBUG("DxPlayer::StreamInt::OnReadSample: allocator has been re-created");
+        requestAllocator();
+        allocated = m_pAllocator ? m_pAllocator->AllocateSample(&outSample) : S_OK;
+      }
       if (m_pAllocator) {
-        ORVO_RETURN_IF_FAILED(m_pAllocator->AllocateSample(&outSample),
-                              "DxPlayer::StreamInt::OnReadSample: m_pAllocator->AllocateSample");
+        ORVO_RETURN_IF_FAILED(allocated, "DxPlayer::StreamInt::OnReadSample: m_pAllocator->AllocateSample");
       } else {
         hr = pooledSample(&outSample);
         if (FAILED(hr)) return hr;

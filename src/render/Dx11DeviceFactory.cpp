@@ -7,6 +7,7 @@
 
 #include "common/ComAdopt.h"
 #include "log/Log.h"
+#include "render/DeviceRecreationPolicy.h"
 #include "render/ID3D11DeviceWrapper.h"
 
 using Microsoft::WRL::ComPtr;
@@ -93,8 +94,9 @@ HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType) {
     g_ladderResult = i;
     return S_OK;
   }
-  // Only a hardware ladder speaks for the machine; a test's other driver type does not.
-  if (driverType == D3D_DRIVER_TYPE_HARDWARE) g_ladderResult = kLadderFoundNone;
+  // Only a hardware ladder speaks for the machine; a test's other driver type does not, nor does
+  // an adapter that is being removed or reset (a driver update): it may have video support again.
+  if (driverType == D3D_DRIVER_TYPE_HARDWARE && !IsDeviceLoss(hr)) g_ladderResult = kLadderFoundNone;
   return hr;
 }
 
@@ -122,6 +124,9 @@ HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
   if (!m_compatibility) {
     hr = climbLadder(driverType);
     if (SUCCEEDED(hr)) return S_OK;
+    // The adapter is being removed or reset: a plain device now would make this renderer present
+    // compatibly for good, although the video device may well come back.
+    if (IsDeviceLoss(hr)) return hr;
   }
 
   // No level gives a device with the video interface: present without it rather than leave the

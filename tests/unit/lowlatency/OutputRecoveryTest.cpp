@@ -43,8 +43,10 @@ constexpr ULONGLONG kStopBoundMs = 2000;
 constexpr DWORD kErrorWithinMs = 6000;
 
 // The platform's Direct3D entry points with faults to switch on. Devices with the video flag are
-// refused at once (Wine has none, and each try costs a device on the software rasteriser).
+// refused at once (Wine has none, and each try costs a device on the software rasteriser), except
+// in the gpu-real configuration, whose Direct3D has them.
 struct DeviceFaults {
+  static inline const bool videoDevices = GetEnvironmentVariableA("ORVO_GPU_REAL", nullptr, 0) > 0;
   static inline std::atomic<int> failPresents{0};  // presents still to fail with a removal
   static inline std::atomic<bool> refuseDevices{false};
   static inline std::atomic<int> presented{0};
@@ -53,7 +55,8 @@ struct DeviceFaults {
   static HRESULT WINAPI Create(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags,
                                const D3D_FEATURE_LEVEL* levels, UINT levelCount, UINT sdkVersion, ID3D11Device** device,
                                D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context) {
-    if (refuseDevices || (flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT)) return DXGI_ERROR_UNSUPPORTED;
+    if (refuseDevices) return DXGI_ERROR_DEVICE_REMOVED;  // the adapter is still going away
+    if (!videoDevices && (flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT)) return DXGI_ERROR_UNSUPPORTED;
     const HRESULT hr =
         D3D11CreateDevice(adapter, driverType, software, flags, levels, levelCount, sdkVersion, device, level, context);
     if (SUCCEEDED(hr)) ++devicesCreated;
