@@ -46,6 +46,10 @@ class StreamOutput {
     return S_OK;
   }
 
+  // Pulling thread, before each read: the reader decodes onto something the output no longer has
+  // (a device the renderer replaced after a removal) and must be made again.
+  virtual bool readerOutdated() const { return false; }
+
   // Pulling thread: the sample to queue for a decoded one, as a new reference in *output.
   virtual HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) = 0;
   // Rendering thread, before waiting for the sample's time: the work that may run early. False

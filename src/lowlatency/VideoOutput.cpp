@@ -169,11 +169,23 @@ void VideoOutput::configureReader(IMFAttributes* attributes) {
   // all-zero frames. The test bed decodes into system memory there; hosts never set this.
   const bool decoderWithoutDevice = GetEnvironmentVariableW(L"ORVO_TEST_DECODER_WITHOUT_DEVICE", nullptr, 0) > 0;
   ComPtr<IMFDXGIDeviceManager> manager;
+  m_pReaderManager.Reset();
   if (!decoderWithoutDevice && m_pRenderer && m_pRenderer->HasDXGIManager() &&
       SUCCEEDED(m_pRenderer->GetDXGIManager(&manager)) && manager) {
-    LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
-                "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)");
+    if (!LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
+                     "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)")) {
+      m_pReaderManager = manager;
+    }
   }
+}
+
+bool VideoOutput::readerOutdated() const {
+  // A device re-created after a removal comes with a manager of its own; a decoder still on the
+  // old one writes textures of a device that is gone, which the renderer cannot draw. While the
+  // renderer has no device yet, the reader waits for it.
+  if (!m_pReaderManager) return false;
+  ComPtr<IMFDXGIDeviceManager> current;
+  return SUCCEEDED(m_pRenderer->GetDXGIManager(&current)) && current.Get() != m_pReaderManager.Get();
 }
 
 HRESULT VideoOutput::onDecodedType(IMFMediaType* decoded) {

@@ -47,6 +47,7 @@ class VideoOutput : public StreamOutput {
   HRESULT describe(IMFMediaType* inputType, IMFMediaType* decodedType) override;
   std::vector<GUID> decodedSubtypes(IMFMediaType* inputType) const override;
   void configureReader(IMFAttributes* attributes) override;
+  bool readerOutdated() const override;
   HRESULT onDecodedType(IMFMediaType* decoded) override;
   void resetConversion() override;
   HRESULT open() override;
@@ -94,6 +95,9 @@ class VideoOutput : public StreamOutput {
   DWORD m_pooledBytes = 0;
   Microsoft::WRL::ComPtr<IMFAttributes> m_pAllocatorAttributes;
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pAllocator;
+  // The device manager the current reader's decoder was handed (set-up and pulling thread); null
+  // when it decodes into system memory.
+  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_pReaderManager;
   std::atomic<uint32_t> m_frameBytes{102400};
   bool m_frameReady = false;  // rendering thread: process() left a frame for present()
   RecoveryWindow m_recovery{kRecoveryBoundMs};  // rendering thread
