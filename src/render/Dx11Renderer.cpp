@@ -414,6 +414,7 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     // A lost device that could not be created again: another try now and then, not every frame.
     if (GetTickCount64() - m_lastRecoveryAttempt < kDeviceRetryMs) return m_deviceLoss;
     if (FAILED(recoverDevice(m_deviceLoss))) return m_deviceLoss;
+    *pbDeviceChanged = TRUE;
   }
   hr = m_monitors.Update(m_hwndVideo);
   if (FAILED(hr)) return hr;
