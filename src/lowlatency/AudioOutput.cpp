@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "common/CriticalSectionGuard.h"
+#include "common/Guids.h"
 #include "common/Module.h"
 #include "log/Log.h"
 #include "lowlatency/MediaTypeDescription.h"
@@ -62,11 +64,14 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 }  // namespace
 
 AudioOutput::AudioOutput(int streamIndex, const std::wstring& deviceId)
-    : m_streamIndex(streamIndex), m_deviceId(deviceId) {}
+    : m_streamIndex(streamIndex), m_deviceId(deviceId) {
+  InitializeCriticalSection(&m_typeLock);
+}
 
 AudioOutput::~AudioOutput() {
   m_pRenderer.reset();
   destroyHiddenWindow();
+  DeleteCriticalSection(&m_typeLock);
 }
 
 void AudioOutput::destroyHiddenWindow() {
@@ -95,24 +100,53 @@ std::vector<GUID> AudioOutput::decodedSubtypes(IMFMediaType*) const {
 }
 
 HRESULT AudioOutput::onDecodedType(IMFMediaType* decoded) {
-  m_pMediaType = decoded;
+  setPresentationType(decoded);
   return S_OK;
 }
 
+Microsoft::WRL::ComPtr<IMFMediaType> AudioOutput::presentationType() const { return presentationType(nullptr); }
+
+Microsoft::WRL::ComPtr<IMFMediaType> AudioOutput::presentationType(uint32_t* generation) const {
+  CriticalSectionGuard guard(&m_typeLock);
+  if (generation != nullptr) *generation = m_typeGeneration;
+  return m_pMediaType;
+}
+
+void AudioOutput::setPresentationType(IMFMediaType* type) {
+  CriticalSectionGuard guard(&m_typeLock);
+  // A reader made again after a stop usually settles on the same type: the endpoint stays as it is.
+  DWORD flags = 0;
+  if (m_pMediaType && m_pMediaType->IsEqual(type, &flags) == S_OK) return;
+  m_pMediaType = type;
+  ++m_typeGeneration;
+}
+
 HRESULT AudioOutput::open() {
-  LogMediaType("DxPlayer::StreamInt::StreamInt: media type %S", m_pMediaType.Get());
+  LogMediaType("DxPlayer::StreamInt::StreamInt: media type %S", presentationType().Get());
   createHiddenWindow();
-  const HRESULT hr = openRenderer();
-  if (FAILED(hr)) return hr;
-  m_frameBytes = static_cast<uint32_t>(m_pRenderer->decodedBufferBytes());
+  return openRenderer();
+}
+
+HRESULT AudioOutput::onCurrentTypeChanged(IMFSourceReader* reader) {
+  if (reader == nullptr) return E_POINTER;
+  Microsoft::WRL::ComPtr<IMFMediaType> decoded;
+  ORVO_RETURN_IF_FAILED(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_AUDIO_STREAM, &decoded),
+                        "AudioOutput::onCurrentTypeChanged[%p]: GetCurrentMediaType", this);
+  LogMediaType("AudioOutput::onCurrentTypeChanged: new decoded media type %S", decoded.Get());
+  // The rendering thread opens the endpoint for it when the first sample of it is due.
+  setPresentationType(decoded.Get());
   return S_OK;
 }
 
 HRESULT AudioOutput::openRenderer() {
+  uint32_t generation = 0;
+  Microsoft::WRL::ComPtr<IMFMediaType> type = presentationType(&generation);
   std::unique_ptr<MediaFoundation::WasapiRenderer> renderer(new (std::nothrow) MediaFoundation::WasapiRenderer());
-  const HRESULT hr = renderer ? renderer->Initialize(m_pMediaType.Get(), m_deviceId) : E_OUTOFMEMORY;
+  const HRESULT hr = renderer ? renderer->Initialize(type.Get(), m_deviceId) : E_OUTOFMEMORY;
   if (LogIfFailed(hr, "DxPlayer::StreamInt::StreamInt: m_pAudioRenderer->Initialize")) return hr;
   m_pRenderer = std::move(renderer);
+  m_rendererGeneration = generation;
+  m_frameBytes = static_cast<uint32_t>(m_pRenderer->decodedBufferBytes());
   // A new endpoint starts at unity: the host's levels are applied to it again.
   m_appliedVolume = -1.0;
   m_appliedBalance = -1.0;
@@ -129,8 +163,34 @@ void AudioOutput::reopenLostEndpoint() {
   const HRESULT hr = openRenderer();
   m_endpointLost = FAILED(hr);
   if (SUCCEEDED(hr)) {
+    m_recovery.recovered();
     ORVO_LOG_INFO("DxPlayer::StreamInt::renderingRoutine: stream %d audio endpoint reopened", m_streamIndex);
+    return;
   }
+  m_recovery.lost(now);
+  if (m_recovery.exhausted(now)) {
+    ORVO_LOG_ERROR("DxPlayer::StreamInt::renderingRoutine: stream %d no audio endpoint for %llu ms (0x%X), giving up",
+                   m_streamIndex, static_cast<unsigned long long>(kRecoveryBoundMs), (unsigned)hr);
+    m_failure = hr;
+    notifyFailure();
+  }
+}
+
+HRESULT AudioOutput::restart() {
+  if (SUCCEEDED(m_failure.load()) && !m_endpointLost.load()) return S_OK;
+  // The threads are not running: the default endpoint, if there is one again, is opened here, so a
+  // Play without one fails at once instead of after another recovery bound.
+  m_pRenderer.reset();
+  const HRESULT hr = openRenderer();
+  if (FAILED(hr)) {
+    m_failure = hr;
+    return hr;
+  }
+  ORVO_LOG_INFO("DxPlayer::Play: stream %d audio endpoint reopened", m_streamIndex);
+  m_endpointLost = false;
+  m_recovery.recovered();
+  m_failure = S_OK;
+  return S_OK;
 }
 
 void AudioOutput::createHiddenWindow() {
@@ -157,6 +217,9 @@ void AudioOutput::createHiddenWindow() {
 }
 
 HRESULT AudioOutput::prepare(IMFSample* decoded, DWORD, LONGLONG, IMFSample** output) {
+  uint32_t generation = 0;
+  presentationType(&generation);
+  decoded->SetUINT32(kSamplePresentationGeneration, generation);
   decoded->AddRef();
   *output = decoded;
   return S_OK;
@@ -169,8 +232,19 @@ int64_t AudioOutput::lead() const {
 }
 
 void AudioOutput::present(IMFSample* sample, int64_t) {
+  if (FAILED(m_failure.load())) return;
+  uint32_t generation = 0;
+  presentationType(&generation);
+  // Decoded in the format before a change: played as the new one it would be noise.
+  if (MFGetAttributeUINT32(sample, kSamplePresentationGeneration, generation) != generation) return;
+  if (generation != m_rendererGeneration && !m_endpointLost.load()) {
+    // The first sample in a new decoded format: the endpoint is opened again for it, at once.
+    ORVO_LOG_INFO("DxPlayer::StreamInt::renderingRoutine: stream %d decoded audio format changed", m_streamIndex);
+    m_endpointLost = true;
+    m_lastReopenAttempt = 0;
+  }
   if (m_endpointLost.load()) reopenLostEndpoint();
-  if (!m_pRenderer) return;
+  if (!m_pRenderer || m_endpointLost.load()) return;
   const double volume = m_requestedVolume.load();
   if (Pacing::ShouldApplyLevel(m_appliedVolume, volume)) {
     m_appliedVolume = volume;
@@ -190,6 +264,7 @@ void AudioOutput::present(IMFSample* sample, int64_t) {
     // The endpoint went away (unplugged, or the audio service restarted): the next due sample
     // reopens, so the sound goes on wherever the platform now plays by default.
     m_endpointLost = true;
+    m_recovery.lost(GetTickCount64());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "lowlatency/RecoveryWindow.h"
 #include "lowlatency/StreamOutput.h"
 
 namespace ORVO {
@@ -22,6 +23,16 @@ namespace Media {
 // Each stream also has a hidden 1x1 window, created on the thread that opens the player; it never
 // ends that thread's message loop, and it is destroyed on that thread also when the player is
 // closed on another (by a posted message, so that thread must pump or end).
+//
+// The decoded type can change mid-stream (the reader flags it): the pulling thread records the new
+// type and a new generation, each prepared sample carries the generation it was decoded in, and
+// the rendering thread opens the endpoint again for the new type when the first sample of it is
+// due; samples of the old format still queued are dropped rather than played as noise. m_typeLock
+// guards the type and its generation and nothing else is taken while it is held.
+//
+// A lost endpoint is reopened on whatever is the default now; when that keeps failing for
+// kRecoveryBoundMs the output fails (failure()) and the player reports Error. restart() (the next
+// Play) tries the default endpoint once more.
 class AudioOutput : public StreamOutput {
  public:
   AudioOutput(int streamIndex, const std::wstring& deviceId);
@@ -34,12 +45,15 @@ class AudioOutput : public StreamOutput {
   void configureReader(IMFAttributes*) override {}
   HRESULT onDecodedType(IMFMediaType* decoded) override;
   HRESULT open() override;
+  HRESULT onCurrentTypeChanged(IMFSourceReader* reader) override;
   HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
   bool process(IMFSample*) override { return true; }
   int64_t lead() const override;
   void present(IMFSample* sample, int64_t sampleTime) override;
-  uint32_t frameBytes() const override { return m_frameBytes; }
-  Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const override { return m_pMediaType; }
+  uint32_t frameBytes() const override { return m_frameBytes.load(); }
+  Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const override;
+  HRESULT failure() const override { return m_failure.load(); }
+  HRESULT restart() override;
 
   // -1.0 while the host never asked.
   double requestedVolume() const { return m_requestedVolume.load(); }
@@ -47,23 +61,32 @@ class AudioOutput : public StreamOutput {
   void requestVolume(double volume) { m_requestedVolume.store(volume); }
   void requestBalance(double balance) { m_requestedBalance.store(balance); }
   // True while the audio endpoint is gone and no default endpoint could be opened in its place
-  // (each due sample retries, at most every kReopenIntervalMs); the engine may report Error.
+  // (each due sample retries, at most every kReopenIntervalMs).
   bool endpointLost() const { return m_endpointLost.load(); }
   static constexpr ULONGLONG kReopenIntervalMs = 500;
+  // How long reopening may keep failing before the output fails.
+  static constexpr ULONGLONG kRecoveryBoundMs = 2000;
 
  private:
   void createHiddenWindow();
   void destroyHiddenWindow();
-  // A renderer on the default endpoint for m_pMediaType, replacing the current one on success.
+  Microsoft::WRL::ComPtr<IMFMediaType> presentationType(uint32_t* generation) const;
+  // Replaces the decoded type unless it equals the current one.
+  void setPresentationType(IMFMediaType* type);
+  // A renderer on the default endpoint for the current type, replacing the current one on success.
   HRESULT openRenderer();
-  // Rendering thread: swaps in a renderer on the endpoint that is now the default.
+  // Rendering thread: swaps in a renderer on the endpoint that is now the default (or for the new
+  // decoded type); fails the output once that kept failing for kRecoveryBoundMs.
   void reopenLostEndpoint();
 
   const int m_streamIndex;
   const std::wstring m_deviceId;
-  Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // set before the threads start, then read-only
+  mutable CRITICAL_SECTION m_typeLock;
+  Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // guarded by m_typeLock
+  uint32_t m_typeGeneration = 0;                      // guarded by m_typeLock
   std::unique_ptr<MediaFoundation::WasapiRenderer> m_pRenderer;
-  uint32_t m_frameBytes = 102400;
+  uint32_t m_rendererGeneration = 0;  // the type generation m_pRenderer was opened for
+  std::atomic<uint32_t> m_frameBytes{102400};
   std::wstring m_windowClassName;
   HWND m_hiddenWindow = nullptr;
   double m_appliedVolume = -1.0;   // rendering thread
@@ -72,6 +95,8 @@ class AudioOutput : public StreamOutput {
   std::atomic<double> m_requestedBalance{-1.0};
   std::atomic<bool> m_endpointLost{false};  // written by the rendering thread
   ULONGLONG m_lastReopenAttempt = 0;         // rendering thread
+  RecoveryWindow m_recovery{kRecoveryBoundMs};  // rendering thread
+  std::atomic<HRESULT> m_failure{S_OK};
 };
 
 }  // namespace Media

@@ -25,6 +25,9 @@ DxPlayer::DxPlayer(int playerId, HWND window, const std::vector<Microsoft::WRL::
                                m_window, m_callback, uri, audioDeviceValue, audioDeviceId));
     m_streams.push_back(stream);
     if (stream->active()) ++m_activeCount;
+    // An output whose device or endpoint is gone for good ends playback like a failing reader.
+    const int streamIndex = static_cast<int>(index);
+    if (StreamOutput* output = stream->output()) output->setFailureListener([this, streamIndex] { streamFailed(streamIndex); });
   }
 }
 
@@ -61,7 +64,8 @@ int DxPlayer::Play() {
   if (running) stopStreams();
   m_state.store(Started);
   for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
-    if (!stream->active() || SUCCEEDED(stream->start())) continue;
+    // An output that failed (no device, no endpoint) gets its one new try here.
+    if (!stream->active() || (SUCCEEDED(stream->output()->restart()) && SUCCEEDED(stream->start()))) continue;
     // Half a player is not playing: a stream that cannot start fails the whole Play.
     m_state.store(Error);
     stopStreams();
@@ -94,6 +98,10 @@ void DxPlayer::streamFailed(int streamIndex) {
 
 PlayerState DxPlayer::GetState() {
   CriticalSectionGuard guard(&m_lock);
+  // The outputs tell the player themselves; asking here too keeps the answer true whatever the order.
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
+    if (stream->active() && FAILED(stream->output()->failure())) streamFailed(stream->streamIndex());
+  }
   return static_cast<PlayerState>(m_state.load());
 }
 
@@ -119,7 +127,8 @@ std::vector<StreamSnapshot> DxPlayer::streamSnapshots() {
     snapshots[i].returned = stream.statistics().returned();
     snapshots[i].presented = stream.statistics().presented();
     snapshots[i].ended = stream.ended();
-    snapshots[i].error = stream.failure();
+    // The reader's failure first; else the output's (device or endpoint gone).
+    snapshots[i].error = FAILED(stream.failure()) || !stream.output() ? stream.failure() : stream.output()->failure();
   }
   return snapshots;
 }

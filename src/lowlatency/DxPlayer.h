@@ -45,7 +45,8 @@ class DxPlayer {
   int Open();
   // Ok and two threads per active stream, or InvalidState when already started (or Failed before
   // a successful Open). Failed, and the state Error, when a stream cannot be started again after a
-  // stop; the streams that did start are stopped again.
+  // stop, or its output that failed still finds no device or endpoint; the streams that did start
+  // are stopped again.
   int Play();
   // Ends every stream's threads, shows a black frame and releases the readers and sources; the
   // state is Stopped afterwards, also after Error. Bounded even when a host callback never returns:
@@ -72,7 +73,7 @@ class DxPlayer {
   // Trims every rendering queue to its newest sample when all active ones hold 3 or more, and
   // restarts the agreement. Never blocks on m_lock.
   void flush();
-  // A stream's reader cannot go on: a player still Started moves to Error, which ends every
+  // A stream's reader or output cannot go on: a player still Started moves to Error, which ends every
   // stream's threads at their next look at the state. Never takes m_lock.
   void streamFailed(int streamIndex);
 

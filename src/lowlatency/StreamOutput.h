@@ -6,6 +6,8 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace ORVO {
@@ -44,6 +46,10 @@ class StreamOutput {
     return S_OK;
   }
 
+  // Pulling thread, before each read: the reader decodes onto something the output no longer has
+  // (a device the renderer replaced after a removal) and must be made again.
+  virtual bool readerOutdated() const { return false; }
+
   // Pulling thread: the sample to queue for a decoded one, as a new reference in *output.
   virtual HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) = 0;
   // Rendering thread, before waiting for the sample's time: the work that may run early. False
@@ -59,6 +65,24 @@ class StreamOutput {
   // Bytes of one decoded frame or audio buffer: what a sample of this stream holds.
   virtual uint32_t frameBytes() const = 0;
   virtual Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const = 0;
+
+  // Why the output cannot go on (its device or endpoint is gone and did not come back within its
+  // bound); S_OK while it can. Any thread. Once failed, present() does nothing until restart().
+  virtual HRESULT failure() const { return S_OK; }
+  // Host thread, before a Play starts the threads again: a failed output tries once more to get
+  // its device or endpoint back. A failure here fails the Play.
+  virtual HRESULT restart() { return S_OK; }
+  // Called on the rendering thread when failure() turns failed, so the player moves to Error at
+  // once rather than at its next look. Set before the threads start; must not block.
+  void setFailureListener(std::function<void()> listener) { m_failureListener = std::move(listener); }
+
+ protected:
+  void notifyFailure() const {
+    if (m_failureListener) m_failureListener();
+  }
+
+ private:
+  std::function<void()> m_failureListener;
 };
 
 }  // namespace Media

@@ -169,11 +169,23 @@ void VideoOutput::configureReader(IMFAttributes* attributes) {
   // all-zero frames. The test bed decodes into system memory there; hosts never set this.
   const bool decoderWithoutDevice = GetEnvironmentVariableW(L"ORVO_TEST_DECODER_WITHOUT_DEVICE", nullptr, 0) > 0;
   ComPtr<IMFDXGIDeviceManager> manager;
+  m_pReaderManager.Reset();
   if (!decoderWithoutDevice && m_pRenderer && m_pRenderer->HasDXGIManager() &&
       SUCCEEDED(m_pRenderer->GetDXGIManager(&manager)) && manager) {
-    LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
-                "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)");
+    if (!LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
+                     "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)")) {
+      m_pReaderManager = manager;
+    }
   }
+}
+
+bool VideoOutput::readerOutdated() const {
+  // A device re-created after a removal comes with a manager of its own; a decoder still on the
+  // old one writes textures of a device that is gone, which the renderer cannot draw. While the
+  // renderer has no device yet, the reader waits for it.
+  if (!m_pReaderManager) return false;
+  ComPtr<IMFDXGIDeviceManager> current;
+  return SUCCEEDED(m_pRenderer->GetDXGIManager(&current)) && current.Get() != m_pReaderManager.Get();
 }
 
 HRESULT VideoOutput::onDecodedType(IMFMediaType* decoded) {
@@ -379,9 +391,16 @@ HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
 
     ComPtr<IMFSample> outSample;
     if (!(m_outputStreamFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES)) {
+      HRESULT allocated = m_pAllocator ? m_pAllocator->AllocateSample(&outSample) : S_OK;
+      if (allocated == MF_E_NOT_INITIALIZED) {
+        // The renderer made a new device (the old one was removed, or a monitor changed) and its
+        // allocator went with the old one: ask for the new device's.
+        ORVO_LOG_DEBUG("DxPlayer::StreamInt::OnReadSample: allocator has been re-created");
+        requestAllocator();
+        allocated = m_pAllocator ? m_pAllocator->AllocateSample(&outSample) : S_OK;
+      }
       if (m_pAllocator) {
-        ORVO_RETURN_IF_FAILED(m_pAllocator->AllocateSample(&outSample),
-                              "DxPlayer::StreamInt::OnReadSample: m_pAllocator->AllocateSample");
+        ORVO_RETURN_IF_FAILED(allocated, "DxPlayer::StreamInt::OnReadSample: m_pAllocator->AllocateSample");
       } else {
         hr = pooledSample(&outSample);
         if (FAILED(hr)) return hr;
@@ -476,6 +495,7 @@ HRESULT VideoOutput::copyToAllocatorSample(IMFSample* sample, DWORD streamFlags,
 }
 
 bool VideoOutput::process(IMFSample* sample) {
+  if (FAILED(m_failure.load())) return false;
   uint32_t generation = 0;
   ComPtr<IMFMediaType> type = presentationType(&generation);
   if (MFGetAttributeUINT32(sample, kSamplePresentationGeneration, generation) != generation) {
@@ -489,11 +509,12 @@ bool VideoOutput::process(IMFSample* sample) {
   const HRESULT hr =
       m_pRenderer->ProcessFrame(type.Get(), sample, &interlaceMode, &deviceChanged, &processAgain, &output);
   m_frameReady = !LogIfFailed(hr, "DxPlayer::StreamInt::renderingRoutine: stream %d ProcessFrame", m_streamIndex);
-  return m_frameReady;
+  if (!m_frameReady) checkDevice();
+  return m_frameReady && SUCCEEDED(m_failure.load());
 }
 
 void VideoOutput::present(IMFSample*, int64_t sampleTime) {
-  if (!m_frameReady) return;
+  if (!m_frameReady || FAILED(m_failure.load())) return;
   m_frameReady = false;
   const HRESULT hr = m_pRenderer->PresentFrame();
   if (PresentObserver observer = g_presentObserver.load()) observer(m_streamIndex, sampleTime, elapsedTime(10000000));
@@ -501,10 +522,37 @@ void VideoOutput::present(IMFSample*, int64_t sampleTime) {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d PresentFrame failed 0x%X", m_streamIndex,
                    (unsigned)hr);
   }
+  checkDevice();
+}
+
+void VideoOutput::checkDevice() {
+  const HRESULT loss = m_pRenderer->DeviceLoss();
+  if (SUCCEEDED(loss)) {
+    m_recovery.recovered();
+    return;
+  }
+  const ULONGLONG now = GetTickCount64();
+  m_recovery.lost(now);
+  if (!m_recovery.exhausted(now)) return;
+  ORVO_LOG_ERROR("DxPlayer::StreamInt::renderingRoutine: stream %d no video device for %llu ms (0x%X), giving up",
+                 m_streamIndex, static_cast<unsigned long long>(kRecoveryBoundMs), (unsigned)loss);
+  m_failure = loss;
+  notifyFailure();
+}
+
+HRESULT VideoOutput::restart() {
+  if (SUCCEEDED(m_failure.load())) return S_OK;
+  const HRESULT hr = m_pRenderer->RetryLostDevice();
+  if (FAILED(hr)) return hr;
+  ORVO_LOG_INFO("DxPlayer::Play: stream %d video device re-created", m_streamIndex);
+  m_recovery.recovered();
+  m_failure = S_OK;
+  return S_OK;
 }
 
 void VideoOutput::stopped(int64_t baseLocalTime) {
-  if (m_pRenderer) presentBlackFrame(baseLocalTime);
+  // Without a device there is nothing to draw black on, and trying to make one would hold Stop up.
+  if (m_pRenderer && SUCCEEDED(m_failure.load())) presentBlackFrame(baseLocalTime);
 }
 
 void VideoOutput::presentBlackFrame(int64_t baseLocalTime) {

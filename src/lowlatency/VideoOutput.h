@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lowlatency/RecoveryWindow.h"
 #include "lowlatency/StreamOutput.h"
 
 namespace ORVO {
@@ -27,6 +28,10 @@ namespace Media {
 // decoded type changes, and read on the rendering thread; m_typeLock guards it and its generation
 // and nothing else is taken while it is held. Each prepared sample carries the generation it was
 // made for, so that frames queued before a change are dropped rather than drawn with the new type.
+//
+// A device lost under the renderer is created anew by the renderer itself; when it stays lost for
+// kRecoveryBoundMs the output fails (failure()), draws nothing more and the player reports Error.
+// restart() (the next Play) asks the renderer for a device once more.
 class VideoOutput : public StreamOutput {
  public:
   // Measurement seam for benchmarks: called on the rendering thread after PresentFrame returned
@@ -42,6 +47,7 @@ class VideoOutput : public StreamOutput {
   HRESULT describe(IMFMediaType* inputType, IMFMediaType* decodedType) override;
   std::vector<GUID> decodedSubtypes(IMFMediaType* inputType) const override;
   void configureReader(IMFAttributes* attributes) override;
+  bool readerOutdated() const override;
   HRESULT onDecodedType(IMFMediaType* decoded) override;
   void resetConversion() override;
   HRESULT open() override;
@@ -53,6 +59,11 @@ class VideoOutput : public StreamOutput {
   void stopped(int64_t baseLocalTime) override;
   uint32_t frameBytes() const override { return m_frameBytes.load(); }
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const override;
+  HRESULT failure() const override { return m_failure.load(); }
+  HRESULT restart() override;
+
+  // How long the renderer may stay without a device before the output fails.
+  static constexpr ULONGLONG kRecoveryBoundMs = 2000;
 
   bool hasColourConverter() const { return m_pColorConverter != nullptr; }
 
@@ -69,6 +80,9 @@ class VideoOutput : public StreamOutput {
   HRESULT pooledSample(IMFSample** output);
   HRESULT copyToAllocatorSample(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp, IMFSample** output);
   void presentBlackFrame(int64_t baseLocalTime);
+  // Rendering thread, after each renderer call: fails the output once the renderer has been
+  // without a device for kRecoveryBoundMs.
+  void checkDevice();
 
   const int m_streamIndex;
   const HWND m_window;
@@ -81,8 +95,13 @@ class VideoOutput : public StreamOutput {
   DWORD m_pooledBytes = 0;
   Microsoft::WRL::ComPtr<IMFAttributes> m_pAllocatorAttributes;
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pAllocator;
+  // The device manager the current reader's decoder was handed (set-up and pulling thread); null
+  // when it decodes into system memory.
+  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_pReaderManager;
   std::atomic<uint32_t> m_frameBytes{102400};
   bool m_frameReady = false;  // rendering thread: process() left a frame for present()
+  RecoveryWindow m_recovery{kRecoveryBoundMs};  // rendering thread
+  std::atomic<HRESULT> m_failure{S_OK};
 
   mutable CRITICAL_SECTION m_typeLock;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // guarded by m_typeLock

@@ -1,5 +1,7 @@
 #include "render/DeviceRecreationPolicy.h"
 
+#include <dxgi.h>
+
 #include <atomic>
 
 namespace ORVO {
@@ -19,6 +21,10 @@ RecreationReason DeviceRecreationReason(bool hasDevice, bool monitorChanged, boo
   if (forceRecreation) return RecreationReason::Forced;
   if (recreationPeriod != 0 && frameCounter == recreationPeriod) return RecreationReason::Period;
   return RecreationReason::None;
+}
+
+bool IsDeviceLoss(HRESULT hr) {
+  return hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET || hr == DXGI_ERROR_DEVICE_HUNG;
 }
 
 UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode) {

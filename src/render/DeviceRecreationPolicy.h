@@ -13,6 +13,10 @@ enum class RecreationReason { None, MonitorChanged, Forced, Period };
 RecreationReason DeviceRecreationReason(bool hasDevice, bool monitorChanged, bool forceRecreation,
                                         UINT recreationPeriod, UINT frameCounter);
 
+// Whether a Direct3D or DXGI call failed because the device itself is gone (removed, reset or
+// hung): nothing drawn on it will show again until it is created anew.
+bool IsDeviceLoss(HRESULT hr);
+
 // Driver type for a re-creation: the period toggles the process-wide creation mode between a
 // plain hardware device (1) and wrapper mode (5); other reasons keep the current mode.
 UINT NextDeviceCreationMode(RecreationReason reason, UINT currentMode);

@@ -7,6 +7,7 @@
 
 #include "common/ComAdopt.h"
 #include "log/Log.h"
+#include "render/DeviceRecreationPolicy.h"
 #include "render/ID3D11DeviceWrapper.h"
 
 using Microsoft::WRL::ComPtr;
@@ -22,6 +23,8 @@ HRESULT DefaultCheckVideoSupport(ID3D11Device* device) {
   ComPtr<ID3D11VideoDevice> video;
   return device->QueryInterface(IID_PPV_ARGS(&video));
 }
+
+HRESULT DefaultPresent(IDXGISwapChain1* swapChain) { return swapChain->Present(0, 0); }
 
 Dx11DevicePlatform g_devicePlatform = DefaultDx11DevicePlatform();
 
@@ -44,7 +47,12 @@ Dx11DevicePlatform DefaultDx11DevicePlatform() {
   Dx11DevicePlatform platform;
   platform.createDevice = ::D3D11CreateDevice;
   platform.checkVideoSupport = DefaultCheckVideoSupport;
+  platform.present = DefaultPresent;
   return platform;
+}
+
+HRESULT PresentThroughPlatform(IDXGISwapChain1* swapChain) {
+  return g_devicePlatform.present ? g_devicePlatform.present(swapChain) : DefaultPresent(swapChain);
 }
 
 Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform) {
@@ -86,8 +94,9 @@ HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType) {
     g_ladderResult = i;
     return S_OK;
   }
-  // Only a hardware ladder speaks for the machine; a test's other driver type does not.
-  if (driverType == D3D_DRIVER_TYPE_HARDWARE) g_ladderResult = kLadderFoundNone;
+  // Only a hardware ladder speaks for the machine; a test's other driver type does not, nor does
+  // an adapter that is being removed or reset (a driver update): it may have video support again.
+  if (driverType == D3D_DRIVER_TYPE_HARDWARE && !IsDeviceLoss(hr)) g_ladderResult = kLadderFoundNone;
   return hr;
 }
 
@@ -115,6 +124,9 @@ HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
   if (!m_compatibility) {
     hr = climbLadder(driverType);
     if (SUCCEEDED(hr)) return S_OK;
+    // The adapter is being removed or reset: a plain device now would make this renderer present
+    // compatibly for good, although the video device may well come back.
+    if (IsDeviceLoss(hr)) return hr;
   }
 
   // No level gives a device with the video interface: present without it rather than leave the

@@ -18,6 +18,9 @@ struct Dx11DevicePlatform {
    UINT levelCount, UINT sdkVersion, ID3D11Device** device, D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context);
   // S_OK when the device offers ID3D11VideoDevice; the failure of that query otherwise.
   HRESULT (*checkVideoSupport)(ID3D11Device* device);
+  // Same contract as swapChain->Present(0, 0); null presents through the swap chain itself. Lets a
+  // test act out a device removed under the player (a driver update, a GPU reset).
+  HRESULT (*present)(IDXGISwapChain1* swapChain);
 };
 
 // The platform's own entry points.
@@ -25,6 +28,8 @@ Dx11DevicePlatform DefaultDx11DevicePlatform();
 // Installs a replacement and returns the one it replaces, so a test can put it back. Also forgets
 // what the feature-level ladder found in this process.
 Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform);
+// Presents swapChain through the installed platform.
+HRESULT PresentThroughPlatform(IDXGISwapChain1* swapChain);
 
 // The renderer's Direct3D 11 device and what hangs off it: the feature-level ladder for a device
 // with the video interface, the plain-device fallback of compatibility presentation, wrapper mode,

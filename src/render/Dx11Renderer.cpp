@@ -253,7 +253,39 @@ HRESULT Dx11Renderer::createDevice(D3D_DRIVER_TYPE driverType) {
   }
   ORVO_LOG_DEBUG("Dx11Renderer::CreateDXGIManagerAndDevice[%p]: Direct3D device successfully re-initialized", this);
   m_recreation.Satisfied();
+  m_deviceLoss = S_OK;
   return S_OK;
+}
+
+HRESULT Dx11Renderer::recoverDevice(HRESULT reason) {
+  if (SUCCEEDED(m_deviceLoss)) {
+    const HRESULT removed = m_device.device() ? m_device.device()->GetDeviceRemovedReason() : S_OK;
+    ORVO_LOG_ERROR("Dx11Renderer::RecoverDevice[%p]: device lost 0x%X (removed reason 0x%X), re-creating", this,
+                   (unsigned)reason, (unsigned)removed);
+    m_deviceLoss = reason;
+  }
+  m_lastRecoveryAttempt = GetTickCount64();
+  // Nothing made on the lost device can be drawn with again; the next frame builds it all anew.
+  discardVideoProcessor(true);
+  m_swapChain.Reset();
+  // m_deviceLoss stays set until a device is made (createDevice clears it).
+  const HRESULT hr = createDevice(D3D_DRIVER_TYPE_HARDWARE);
+  if (LogIfFailed(hr, "Dx11Renderer::RecoverDevice[%p]: CreateDXGIManagerAndDevice", this)) return hr;
+  m_recreation.Recreated();
+  ORVO_LOG_INFO("Dx11Renderer::RecoverDevice[%p]: device re-created", this);
+  return S_OK;
+}
+
+HRESULT Dx11Renderer::DeviceLoss() {
+  CriticalSectionGuard guard(&m_lock);
+  return m_deviceLoss;
+}
+
+HRESULT Dx11Renderer::RetryLostDevice() {
+  CriticalSectionGuard guard(&m_lock);
+  if (m_shutdown) return MF_E_SHUTDOWN;
+  if (FAILED(m_deviceLoss)) recoverDevice(m_deviceLoss);
+  return m_deviceLoss;
 }
 
 void Dx11Renderer::discardVideoProcessor(bool device) {
@@ -378,6 +410,12 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
                           "Dx11Renderer::ProcessFrame[%p]: pSample->ConvertToContiguousBuffer", this);
   }
 
+  if (FAILED(m_deviceLoss)) {
+    // A lost device that could not be created again: another try now and then, not every frame.
+    if (GetTickCount64() - m_lastRecoveryAttempt < kDeviceRetryMs) return m_deviceLoss;
+    if (FAILED(recoverDevice(m_deviceLoss))) return m_deviceLoss;
+    *pbDeviceChanged = TRUE;
+  }
   hr = m_monitors.Update(m_hwndVideo);
   if (FAILED(hr)) return hr;
   const bool monitorChanged = hr == S_FALSE;
@@ -415,10 +453,14 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     if (!m_device.device() || !m_device.context() || !m_pCompatPresenter) return MF_E_NOT_INITIALIZED;
     hr = processFrameCompatible(pCurrentType, buffer.Get(), target);
     if (SUCCEEDED(hr) && ppOutputSample != nullptr) hr = CreateRenderTargetSample(ppOutputSample, "ProcessFrame");
-    return hr;
-  }
-  return processFrameOnTexture(pCurrentType, pSample, buffer.Get(), evBuffer.Get(), target, *punInterlaceMode,
+  } else {
+    hr = processFrameOnTexture(pCurrentType, pSample, buffer.Get(), evBuffer.Get(), target, *punInterlaceMode,
                                pbProcessAgain, ppOutputSample);
+  }
+  // The device went away while drawing (a swap chain or texture refused with the loss): this
+  // frame is lost, the next one draws on a new device.
+  if (IsDeviceLoss(hr) && SUCCEEDED(recoverDevice(hr))) *pbDeviceChanged = TRUE;
+  return hr;
 }
 
 HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSample* pSample, IMFMediaBuffer* pBuffer,
@@ -539,7 +581,9 @@ HRESULT Dx11Renderer::PresentFrame() {
   if (!m_swapChain.HasSwapChain()) return S_OK;
   RECT target;
   if (isWindowTargetEmpty(&target)) return S_OK;
-  return m_swapChain.Present();
+  const HRESULT hr = m_swapChain.Present();
+  if (IsDeviceLoss(hr)) recoverDevice(hr);
+  return hr;
 }
 
 HRESULT Dx11Renderer::Shutdown() {

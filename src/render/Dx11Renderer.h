@@ -95,7 +95,16 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   HRESULT SetVideoRect(const RECT* pRect);
   HRESULT ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSample, UINT* punInterlaceMode, BOOL* pbDeviceChanged,
                        BOOL* pbProcessAgain, IMFSample** ppOutputSample);
+  // A device lost at Present (removed, reset, hung) is created anew at once, with the swap chain
+  // and the drawing objects; the frame is lost and the failure returned. When that fails, each
+  // later ProcessFrame tries again, at most every kDeviceRetryMs, and fails until one works.
   HRESULT PresentFrame();
+  // S_OK while the renderer has a working device; after a device loss that re-creation has not
+  // repaired yet, why the device was lost.
+  HRESULT DeviceLoss();
+  // Tries to create a lost device once more, now; answers DeviceLoss() afterwards.
+  HRESULT RetryLostDevice();
+  static constexpr ULONGLONG kDeviceRetryMs = 250;
   // Always MF_E_SHUTDOWN; callers ignore it.
   HRESULT Shutdown();
 
@@ -123,6 +132,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
  private:
   // CreateDXGIManagerAndDevice: the device and everything built on it.
   HRESULT createDevice(D3D_DRIVER_TYPE driverType);
+  // The device was lost (reason): a new one with everything built on it, or m_deviceLoss set.
+  HRESULT recoverDevice(HRESULT reason);
   // Drops the video processor objects of the active path; with device, the video device too.
   void discardVideoProcessor(bool device);
   HRESULT applyMediaType(IMFMediaType* pType, bool setXVPInput);
@@ -160,6 +171,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   SwapChainTarget m_swapChain;
   MonitorTracker m_monitors;
   DeviceRecreationPolicy m_recreation;
+  HRESULT m_deviceLoss = S_OK;  // why the device was lost, until a new one works
+  ULONGLONG m_lastRecoveryAttempt = 0;
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pSampleAllocator;
 
   // One of the two paths, chosen by Options::useXVP; compatibility presentation replaces either.

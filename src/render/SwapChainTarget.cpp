@@ -5,6 +5,7 @@
 
 #include "log/Log.h"
 #include "render/CompositionVisual.h"
+#include "render/Dx11DeviceFactory.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -92,7 +93,7 @@ HRESULT SwapChainTarget::CreateRenderTargetView(ID3D11Device* device, ID3D11Rend
 }
 
 HRESULT SwapChainTarget::Present() {
-  const HRESULT hr = m_pSwapChain1->Present(0, 0);
+  const HRESULT hr = PresentThroughPlatform(m_pSwapChain1.Get());
   LogIfFailed(hr, "Dx11Renderer::PresentFrame[%p]: m_pSwapChain1->Present", m_owner);
   return hr;
 }

@@ -78,7 +78,7 @@ class Dx11RendererTest : public ::testing::Test {
     DeviceRecorder::refuseVideoFlag = true;
     DeviceRecorder::failAll = false;
     DeviceRecorder::refuseLevel = static_cast<D3D_FEATURE_LEVEL>(0);
-    Dx11DevicePlatform recorder = {&DeviceRecorder::Create, &DeviceRecorder::CheckVideo};
+    Dx11DevicePlatform recorder = {&DeviceRecorder::Create, &DeviceRecorder::CheckVideo, nullptr};
     m_previous = ORVO::MediaFoundation::SetDx11DevicePlatform(recorder);
   }
   void TearDown() override { ORVO::MediaFoundation::SetDx11DevicePlatform(m_previous); }
