@@ -27,16 +27,18 @@ namespace MediaFoundation {
 class OrvoStream;
 
 // The live media source of host-fed streams (URI scheme "orvo"). One OrvoStream per described
-// stream; when a stream wants data it posts a pull request, and the source's own pulling thread
-// asks the host's RequestDataCallback to fill an empty sample, one request at a time, in request
-// order, and hands the filled sample back to the stream.
+// stream; when a stream wants data it queues a pull request and wakes the source's own pulling
+// thread, which asks the host's RequestDataCallback to fill an empty sample, one request at a time,
+// in request order, and hands the filled sample back to the stream.
 //
 // Use: CreateInstance, optionally set m_lowLatency, Open, then use it as an IMFMediaSource; always
 // Shutdown before the last Release (the streams hold the source until then).
 //
-// Threads: IMFMediaSourceEx methods on pipeline or host threads; operations (start, stop, pull
-// bookkeeping, end of stream) on standard work-queue threads through the OpQueue; the host callback
-// on the pulling thread.
+// Threads: IMFMediaSourceEx methods on pipeline or host threads; operations (start, stop, end of
+// stream) on standard work-queue threads through the OpQueue; the host callback on the pulling
+// thread. Pull requests do not go through the work queue: its threads also run the reader's
+// decoding, and a request queued behind that would ask the host only after the decoder is done
+// instead of while it works.
 // Locking: m_lock guards everything, including the operation queue and every stream. In the
 // library's lock order (see CriticalSectionGuard) it comes after the engine locks and before the
 // log lock. Stop and Shutdown join the pulling thread while holding m_lock, so the pulling thread
@@ -174,6 +176,8 @@ class OrvoSource : public BaseObject,
   bool pollLock(const PullThreadControl& control);
   // Ends every selected stream (end of stream, then end of presentation). Lock held.
   void endAllStreams();
+  // Adds a pull request for the stream at this index and wakes the pulling thread. Lock held.
+  HRESULT queuePull(DWORD index);
   // EndFeed's work on a started source. Lock held.
   void endFeedNow();
 
@@ -197,6 +201,8 @@ class OrvoSource : public BaseObject,
   // The current thread's control; a finished one tells a leftover thread object from a live one.
   PullControlPtr m_pullControl;
   std::deque<DWORD> m_pullQueue;
+  // Auto-reset; set when a pull request is queued or the pulling thread must look at the state.
+  HANDLE m_pullWake = nullptr;
   int64_t m_waitSum = 0;
   int64_t m_waitCount = 0;
   time_t m_lastWaitReport = 0;

@@ -193,9 +193,7 @@ void OrvoStream::dropQueues() {
 
 HRESULT OrvoStream::postToSource(int kind) {
   ComPtr<OrvoSourceOp> op;
-  const HRESULT hr = kind == OrvoSourceOp::SourceOpPull
-                         ? OrvoSourceOp::CreatePullOp(static_cast<int>(m_index), op.GetAddressOf())
-                         : OrvoSourceOp::CreateOp(kind, op.GetAddressOf());
+  const HRESULT hr = OrvoSourceOp::CreateOp(kind, op.GetAddressOf());
   return SUCCEEDED(hr) ? m_pSource->PostOperation(op.Get()) : hr;
 }
 
@@ -222,10 +220,12 @@ HRESULT OrvoStream::PumpSamples() {
       if (SUCCEEDED(hr)) hr = postToSource(OrvoSourceOp::SourceOpStreamEnded);
     } else {
       // Queued samples and requests still waiting in the source's FIFO both count towards the
-      // read-ahead, so a stream never has more than m_samplesAhead on the way.
+      // read-ahead, so a stream never has more than m_samplesAhead on the way. The request goes to
+      // the pulling thread at once: the host is asked for the next sample while the pipeline
+      // decodes this one.
       while (SUCCEEDED(hr) && m_selected && !m_endOfStream &&
              m_samples.GetCount() + m_pullsOutstanding < m_samplesAhead) {
-        hr = postToSource(OrvoSourceOp::SourceOpPull);
+        hr = m_pSource->queuePull(m_index);
         if (SUCCEEDED(hr)) ++m_pullsOutstanding;
       }
     }

@@ -74,7 +74,7 @@ class OrvoStream : public BaseObject, public RefCountedObject, public IMFMediaSt
   HRESULT initialize(bool lowLatency);
   void sizeFromMediaType(bool lowLatency);
   void dropQueues();
-  // Posts an operation of this kind to the source; a pull carries this stream's index.
+  // Posts an operation of this kind to the source.
   HRESULT postToSource(int kind);
   // Raises MEError with hr on the source's queue (not the stream's).
   void reportError(HRESULT hr);
