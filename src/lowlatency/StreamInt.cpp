@@ -296,6 +296,12 @@ void DxPlayer::StreamInt::pullingRoutine() {
     LONGLONG timestamp = 0;
     ComPtr<IMFSample> sample;
     HRESULT hr = m_pReader->ReadSample(kAnyStream, 0, &actualIndex, &flags, &timestamp, &sample);
+    if (hr == MF_E_END_OF_STREAM) {
+      // The source answers the host's end at once; a reader that asks again before it has seen the
+      // end-of-stream event (Wine 8's does) passes the stream's answer on instead of the flag.
+      hr = S_OK;
+      flags |= MF_SOURCE_READERF_ENDOFSTREAM;
+    }
     if (hr == E_INVALIDARG) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::Start: ReadSample result E_INVALIDARG, re-creating decoder...");
       ++failures;

@@ -315,7 +315,7 @@ HRESULT OrvoSource::ExecuteOperation(OrvoSourceOp* op) {
       break;
     case OrvoSourceOp::SourceOpPull:
       if (op->data().vt == VT_INT) {
-        m_pullQueue.push_back(static_cast<DWORD>(op->data().intVal));
+        hr = queuePull(static_cast<DWORD>(op->data().intVal));
       } else {
         hr = E_FAIL;
       }

@@ -27,18 +27,19 @@ namespace MediaFoundation {
 class OrvoStream;
 
 // The live media source of host-fed streams (URI scheme "orvo"). One OrvoStream per described
-// stream; when a stream wants data it queues a pull request and wakes the source's own pulling
-// thread, which asks the host's RequestDataCallback to fill an empty sample, one request at a time,
-// in request order, and hands the filled sample back to the stream.
+// stream; when a stream wants data it posts a pull request, and the source's own pulling thread
+// asks the host's RequestDataCallback to fill an empty sample, one request at a time, in request
+// order, and hands the filled sample back to the stream.
 //
 // Use: CreateInstance, optionally set m_lowLatency, Open, then use it as an IMFMediaSource; always
 // Shutdown before the last Release (the streams hold the source until then).
 //
-// Threads: IMFMediaSourceEx methods on pipeline or host threads; operations (start, stop, end of
-// stream) on standard work-queue threads through the OpQueue; the host callback on the pulling
-// thread. Pull requests do not go through the work queue: its threads also run the reader's
-// decoding, and a request queued behind that would ask the host only after the decoder is done
-// instead of while it works.
+// Threads: IMFMediaSourceEx methods on pipeline or host threads; operations (start, stop, pull
+// bookkeeping, end of stream) on standard work-queue threads through the OpQueue; the host callback
+// on the pulling thread. A low-latency stream queues its pull requests directly (queuePull): the
+// work queue's threads also run the source reader's decoding, and a request waiting behind that
+// would reach the host only after each decode instead of during it. The pulling thread sleeps on
+// m_pullWake while its FIFO is empty.
 // Locking: m_lock guards everything, including the operation queue and every stream. In the
 // library's lock order (see CriticalSectionGuard) it comes after the engine locks and before the
 // log lock. Stop and Shutdown join the pulling thread while holding m_lock, so the pulling thread
@@ -101,7 +102,8 @@ class OrvoSource : public BaseObject,
   // Before Open: told about every request to the host and every filled sample it returns.
   void setFeedObserver(std::shared_ptr<FeedObserver> observer) { m_feedObserver = std::move(observer); }
 
-  // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only.
+  // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only,
+  // and asks for it without the work queue's delay.
   unsigned char m_lowLatency = 0;
 
   // Read-only views (tests, diagnostics); take the lock.

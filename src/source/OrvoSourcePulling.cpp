@@ -29,8 +29,9 @@ thread_local int t_callbackPlayerId = 0;
 
 // The pulling thread re-checks the state this often while the lock is busy.
 constexpr DWORD kPollMilliseconds = 1;
-// With its FIFO empty the pulling thread waits for a wake-up, and looks at the state at least this
-// often anyway: every path that changes the state wakes it, this only bounds a missed wake-up.
+// With its FIFO empty the pulling thread waits for a wake-up (queuePull), and looks at the state at
+// least this often anyway: every path that changes the state wakes it, this only bounds a missed
+// wake-up.
 constexpr DWORD kIdleWaitMilliseconds = 50;
 // A sample comes back empty: the host is asked again after this pause, so a host that keeps
 // answering 0 without data costs a poll, not a spinning core.

@@ -24,7 +24,8 @@ OrvoStream::OrvoStream(OrvoSource* source, DWORD index, DWORD identifier, IMFStr
       m_identifier(identifier),
       m_pStreamDescriptor(descriptor),
       m_bufferSize(BufferSizing::kDefaultBufferSize),
-      m_samplesAhead(lowLatency ? BufferSizing::kLowLatencySamplesAhead : BufferSizing::kDefaultSamplesAhead) {}
+      m_samplesAhead(lowLatency ? BufferSizing::kLowLatencySamplesAhead : BufferSizing::kDefaultSamplesAhead),
+      m_directPulls(lowLatency) {}
 
 OrvoStream::~OrvoStream() = default;
 
@@ -193,7 +194,9 @@ void OrvoStream::dropQueues() {
 
 HRESULT OrvoStream::postToSource(int kind) {
   ComPtr<OrvoSourceOp> op;
-  const HRESULT hr = OrvoSourceOp::CreateOp(kind, op.GetAddressOf());
+  const HRESULT hr = kind == OrvoSourceOp::SourceOpPull
+                         ? OrvoSourceOp::CreatePullOp(static_cast<int>(m_index), op.GetAddressOf())
+                         : OrvoSourceOp::CreateOp(kind, op.GetAddressOf());
   return SUCCEEDED(hr) ? m_pSource->PostOperation(op.Get()) : hr;
 }
 
@@ -220,12 +223,13 @@ HRESULT OrvoStream::PumpSamples() {
       if (SUCCEEDED(hr)) hr = postToSource(OrvoSourceOp::SourceOpStreamEnded);
     } else {
       // Queued samples and requests still waiting in the source's FIFO both count towards the
-      // read-ahead, so a stream never has more than m_samplesAhead on the way. The request goes to
-      // the pulling thread at once: the host is asked for the next sample while the pipeline
-      // decodes this one.
+      // read-ahead, so a stream never has more than m_samplesAhead on the way. A low-latency
+      // stream's single request goes to the pulling thread at once, so that the host is asked for
+      // the next sample while the pipeline decodes this one; through the work queue it would wait
+      // for that decoding. Deeper read-ahead covers the work queue's delay by itself.
       while (SUCCEEDED(hr) && m_selected && !m_endOfStream &&
              m_samples.GetCount() + m_pullsOutstanding < m_samplesAhead) {
-        hr = m_pSource->queuePull(m_index);
+        hr = m_directPulls ? m_pSource->queuePull(m_index) : postToSource(OrvoSourceOp::SourceOpPull);
         if (SUCCEEDED(hr)) ++m_pullsOutstanding;
       }
     }
