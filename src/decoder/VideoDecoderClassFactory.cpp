@@ -142,6 +142,14 @@ STDMETHODIMP VideoDecoderClassFactory::CreateInstance(IUnknown* outer, REFIID ri
   HRESULT hr = findDecoderEx(&decoder);
   if (FAILED(hr)) return hr;
 
+  // MF_LOW_LATENCY on the transform's own attributes is what decoders read when they build their
+  // pipeline (set output type); without it a frame-threaded decoder holds frames back to win
+  // throughput. Decoders that implement ICodecAPI are told the same through it.
+  ComPtr<IMFAttributes> attributes;
+  if (SUCCEEDED(decoder->GetAttributes(&attributes)) && attributes) {
+    LogIfFailed(attributes->SetUINT32(MF_LOW_LATENCY, TRUE),
+                "VideoDecoderClassFactory::CreateInstance: SetUINT32(MF_LOW_LATENCY)");
+  }
   ComPtr<ICodecAPI> codecApi;
   if (SUCCEEDED(decoder.As(&codecApi))) {
     VARIANT value;

@@ -28,6 +28,9 @@ constexpr DWORD kAnyStream = 0xFFFFFFFE;  // MF_SOURCE_READER_ANY_STREAM
 // A reader that brings nothing back this many passes in a row (about half a second at the 10 ms
 // pause between them) will not recover: the stream gives up and the player reports Error.
 constexpr int kReadFailuresBeforeError = 50;
+// The rendering thread with nothing queued waits for the next decoded sample (m_queuedEvent), and
+// looks at the player's state and the flush schedule at least this often.
+constexpr DWORD kIdleWaitMilliseconds = 10;
 
 }  // namespace
 
@@ -43,6 +46,11 @@ DxPlayer::StreamInt::StreamInt(DxPlayer* owner, int playerId, int streamIndex, i
   // The design passes the audio device choice on; the endpoint is always the default one.
   (void)audioDeviceValue;
   InitializeCriticalSection(&m_lock);
+  m_queuedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!m_queuedEvent) {
+    ORVO_LOG_ERROR("DxPlayer::StreamInt::StreamInt: CreateEventW failed %u", static_cast<unsigned>(GetLastError()));
+    return;
+  }
   if (!inputType) return;
   m_pInputType = inputType;
 
@@ -78,6 +86,7 @@ DxPlayer::StreamInt::~StreamInt() {
   releaseReader();
   m_queue.clear();
   m_output.reset();
+  if (m_queuedEvent) CloseHandle(m_queuedEvent);
   DeleteCriticalSection(&m_lock);
 }
 
@@ -221,6 +230,7 @@ void DxPlayer::StreamInt::queueSample(IMFSample* sample) {
   CriticalSectionGuard guard(&m_lock);
   m_queue.push_back(AdoptRef(sample));
   m_statistics->onQueued(m_queue.size());
+  SetEvent(m_queuedEvent);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -296,6 +306,12 @@ void DxPlayer::StreamInt::pullingRoutine() {
     LONGLONG timestamp = 0;
     ComPtr<IMFSample> sample;
     HRESULT hr = m_pReader->ReadSample(kAnyStream, 0, &actualIndex, &flags, &timestamp, &sample);
+    if (hr == MF_E_END_OF_STREAM) {
+      // The source answers the host's end at once; a reader that asks again before it has seen the
+      // end-of-stream event (Wine 8's does) passes the stream's answer on instead of the flag.
+      hr = S_OK;
+      flags |= MF_SOURCE_READERF_ENDOFSTREAM;
+    }
     if (hr == E_INVALIDARG) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::Start: ReadSample result E_INVALIDARG, re-creating decoder...");
       ++failures;
@@ -395,7 +411,7 @@ void DxPlayer::StreamInt::renderingRoutine() {
       m_statistics->onDequeued(m_queue.size());
     }
     if (!sample) {
-      Sleep(1);
+      WaitForSingleObject(m_queuedEvent, kIdleWaitMilliseconds);
       continue;
     }
 

@@ -132,6 +132,7 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   AudioOutput* m_audio = nullptr;  // m_output when it plays sound
   CRITICAL_SECTION m_lock;
   std::deque<Microsoft::WRL::ComPtr<IMFSample>> m_queue;  // guarded by m_lock
+  HANDLE m_queuedEvent = nullptr;  // auto-reset; set when a sample joins m_queue
   std::unique_ptr<std::thread> m_pullingThread;
   std::unique_ptr<std::thread> m_renderingThread;
   Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> m_pSource;  // set and cleared under m_lock

@@ -25,10 +25,17 @@ OrvoSource::~OrvoSource() {
   if (m_state != SourceShutdown) Shutdown();
   clearPendingOperations();
   m_events.Reset();
+  if (m_pullWake) CloseHandle(m_pullWake);
   DeleteCriticalSection(&m_lock);
 }
 
 HRESULT OrvoSource::initialize() {
+  m_pullWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!m_pullWake) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+    LogIfFailed(hr, "OrvoSource::CreateInstance: CreateEventW");
+    return hr;
+  }
   const HRESULT hr = MFCreateEventQueue(&m_events);
   LogIfFailed(hr, "OrvoSource::CreateInstance: MFCreateEventQueue");
   return hr;
@@ -264,6 +271,7 @@ void OrvoSource::endFeedNow() {
   // host callback in progress is dropped. Stop or Shutdown later join it, bounded as always.
   m_state = SourceStopping;
   endAllStreams();
+  SetEvent(m_pullWake);  // an idle pulling thread leaves now rather than at its next look
 }
 
 DWORD OrvoSource::streamCount() {
@@ -307,7 +315,7 @@ HRESULT OrvoSource::ExecuteOperation(OrvoSourceOp* op) {
       break;
     case OrvoSourceOp::SourceOpPull:
       if (op->data().vt == VT_INT) {
-        m_pullQueue.push_back(static_cast<DWORD>(op->data().intVal));
+        hr = queuePull(static_cast<DWORD>(op->data().intVal));
       } else {
         hr = E_FAIL;
       }

@@ -36,7 +36,10 @@ class OrvoStream;
 //
 // Threads: IMFMediaSourceEx methods on pipeline or host threads; operations (start, stop, pull
 // bookkeeping, end of stream) on standard work-queue threads through the OpQueue; the host callback
-// on the pulling thread.
+// on the pulling thread. A low-latency stream queues its pull requests directly (queuePull): the
+// work queue's threads also run the source reader's decoding, and a request waiting behind that
+// would reach the host only after each decode instead of during it. The pulling thread sleeps on
+// m_pullWake while its FIFO is empty.
 // Locking: m_lock guards everything, including the operation queue and every stream. In the
 // library's lock order (see CriticalSectionGuard) it comes after the engine locks and before the
 // log lock. Stop and Shutdown join the pulling thread while holding m_lock, so the pulling thread
@@ -99,7 +102,8 @@ class OrvoSource : public BaseObject,
   // Before Open: told about every request to the host and every filled sample it returns.
   void setFeedObserver(std::shared_ptr<FeedObserver> observer) { m_feedObserver = std::move(observer); }
 
-  // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only.
+  // Set to 1 by the low-latency engine before Open: each stream then keeps one sample ahead only,
+  // and asks for it without the work queue's delay.
   unsigned char m_lowLatency = 0;
 
   // Read-only views (tests, diagnostics); take the lock.
@@ -174,6 +178,8 @@ class OrvoSource : public BaseObject,
   bool pollLock(const PullThreadControl& control);
   // Ends every selected stream (end of stream, then end of presentation). Lock held.
   void endAllStreams();
+  // Adds a pull request for the stream at this index and wakes the pulling thread. Lock held.
+  HRESULT queuePull(DWORD index);
   // EndFeed's work on a started source. Lock held.
   void endFeedNow();
 
@@ -197,6 +203,8 @@ class OrvoSource : public BaseObject,
   // The current thread's control; a finished one tells a leftover thread object from a live one.
   PullControlPtr m_pullControl;
   std::deque<DWORD> m_pullQueue;
+  // Auto-reset; set when a pull request is queued or the pulling thread must look at the state.
+  HANDLE m_pullWake = nullptr;
   int64_t m_waitSum = 0;
   int64_t m_waitCount = 0;
   time_t m_lastWaitReport = 0;

@@ -1,9 +1,12 @@
 // OrvoSource's pulling thread: the one thread per source that asks the host for data, one pull
-// request at a time and in request order. Stop and Shutdown join it while they hold m_lock, so every
-// section of it that needs m_lock enters it by polling (pollLock) and leaves it by scope. The join is
-// bounded: a host callback that does not come back in time has its thread left behind.
+// request at a time and in request order. It sleeps on m_pullWake while no request waits, so a
+// request reaches the host without a polling delay. Stop and Shutdown join it while they hold
+// m_lock, so every section of it that needs m_lock enters it by polling (pollLock) and leaves it by
+// scope. The join is bounded: a host callback that does not come back in time has its thread left
+// behind.
 #include <mfapi.h>
 
+#include <new>
 #include <system_error>
 
 #include "common/Clock.h"
@@ -24,8 +27,12 @@ namespace {
 // The player whose host callback this thread is inside right now; 0 (never an id) outside.
 thread_local int t_callbackPlayerId = 0;
 
-// The pulling thread re-checks the state this often while the lock is busy or its FIFO is empty.
+// The pulling thread re-checks the state this often while the lock is busy.
 constexpr DWORD kPollMilliseconds = 1;
+// With its FIFO empty the pulling thread waits for a wake-up (queuePull), and looks at the state at
+// least this often anyway: every path that changes the state wakes it, this only bounds a missed
+// wake-up.
+constexpr DWORD kIdleWaitMilliseconds = 50;
 // A sample comes back empty: the host is asked again after this pause, so a host that keeps
 // answering 0 without data costs a poll, not a spinning core.
 constexpr DWORD kEmptySampleRetryMilliseconds = 1;
@@ -69,6 +76,7 @@ HRESULT OrvoSource::startPullingThread() {
 
 void OrvoSource::joinPullingThread() {
   if (!m_pullingThread) return;
+  SetEvent(m_pullWake);  // an idle thread sees the state at once
   const bool self = m_pullingThread->get_id() == std::this_thread::get_id();
   if (self) {
     // The host stopped or closed the player from inside its callback: a thread cannot join itself.
@@ -125,7 +133,7 @@ void OrvoSource::pullingRoutine(PullControlPtr control) {
     const PullTake take = takePullRequest(*control, &index);
     if (take == PullTake::Stopping) break;
     if (take == PullTake::NoneWaiting) {
-      Sleep(kPollMilliseconds);
+      WaitForSingleObject(m_pullWake, kIdleWaitMilliseconds);
       continue;
     }
     if (FAILED(requestData(control, index))) break;
@@ -144,6 +152,16 @@ OrvoSource::PullTake OrvoSource::takePullRequest(const PullThreadControl& contro
   m_pullQueue.pop_front();
   if (*index < m_streamArray.GetCount() && m_streamArray[*index]) m_streamArray[*index]->pullTaken();
   return PullTake::Taken;
+}
+
+HRESULT OrvoSource::queuePull(DWORD index) {
+  try {
+    m_pullQueue.push_back(index);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  SetEvent(m_pullWake);
+  return S_OK;
 }
 
 void OrvoSource::endAllStreams() {

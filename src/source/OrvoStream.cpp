@@ -24,7 +24,8 @@ OrvoStream::OrvoStream(OrvoSource* source, DWORD index, DWORD identifier, IMFStr
       m_identifier(identifier),
       m_pStreamDescriptor(descriptor),
       m_bufferSize(BufferSizing::kDefaultBufferSize),
-      m_samplesAhead(lowLatency ? BufferSizing::kLowLatencySamplesAhead : BufferSizing::kDefaultSamplesAhead) {}
+      m_samplesAhead(lowLatency ? BufferSizing::kLowLatencySamplesAhead : BufferSizing::kDefaultSamplesAhead),
+      m_directPulls(lowLatency) {}
 
 OrvoStream::~OrvoStream() = default;
 
@@ -222,10 +223,13 @@ HRESULT OrvoStream::PumpSamples() {
       if (SUCCEEDED(hr)) hr = postToSource(OrvoSourceOp::SourceOpStreamEnded);
     } else {
       // Queued samples and requests still waiting in the source's FIFO both count towards the
-      // read-ahead, so a stream never has more than m_samplesAhead on the way.
+      // read-ahead, so a stream never has more than m_samplesAhead on the way. A low-latency
+      // stream's single request goes to the pulling thread at once, so that the host is asked for
+      // the next sample while the pipeline decodes this one; through the work queue it would wait
+      // for that decoding. Deeper read-ahead covers the work queue's delay by itself.
       while (SUCCEEDED(hr) && m_selected && !m_endOfStream &&
              m_samples.GetCount() + m_pullsOutstanding < m_samplesAhead) {
-        hr = postToSource(OrvoSourceOp::SourceOpPull);
+        hr = m_directPulls ? m_pSource->queuePull(m_index) : postToSource(OrvoSourceOp::SourceOpPull);
         if (SUCCEEDED(hr)) ++m_pullsOutstanding;
       }
     }

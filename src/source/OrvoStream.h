@@ -91,6 +91,8 @@ class OrvoStream : public BaseObject, public RefCountedObject, public IMFMediaSt
   int m_endOfStream = 0;
   UINT32 m_bufferSize;
   UINT32 m_samplesAhead;
+  // Low latency: pull requests go straight to the pulling thread instead of through the work queue.
+  bool m_directPulls;
   // Pull requests posted and not yet taken by the pulling thread; counted so that every request
   // round does not add another m_samplesAhead to the FIFO.
   DWORD m_pullsOutstanding = 0;

@@ -39,6 +39,9 @@ ComPtr<IMFTransform> CreateDecoder(UINT32 width, UINT32 height) {
   for (UINT32 i = 0; i < count; ++i) activates[i]->Release();
   CoTaskMemFree(activates);
   if (!decoder) return decoder;
+  // Configured as the engine configures it (VideoDecoderClassFactory), so the floor is comparable.
+  ComPtr<IMFAttributes> attributes;
+  if (SUCCEEDED(decoder->GetAttributes(&attributes)) && attributes) attributes->SetUINT32(MF_LOW_LATENCY, TRUE);
   ComPtr<IMFMediaType> type;
   MFCreateMediaType(&type);
   // The frame size on the input type is what makes the platform decoder produce output at all.

@@ -215,7 +215,11 @@ TEST(SourceReaderDecodeTest, HostFedAacDecodesToTheTone) {
     DWORD flags = 0;
     LONGLONG time = 0;
     ComPtr<IMFSample> sample;
-    ASSERT_EQ(fed.reader->ReadSample(0, 0, nullptr, &flags, &time, &sample), S_OK);
+    const HRESULT hr = fed.reader->ReadSample(0, 0, nullptr, &flags, &time, &sample);
+    // The source answers the host's end at once; Wine 8's reader, asking again before it has
+    // seen the end-of-stream event, passes the stream's MF_E_END_OF_STREAM on instead of the flag.
+    if (hr == MF_E_END_OF_STREAM) ended = true;
+    ASSERT_TRUE(hr == S_OK || hr == MF_E_END_OF_STREAM) << std::hex << hr;
     if (flags & MF_SOURCE_READERF_ENDOFSTREAM) ended = true;
     if (!sample) continue;
     ComPtr<IMFMediaBuffer> buffer;
