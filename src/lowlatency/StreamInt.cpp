@@ -288,6 +288,16 @@ void DxPlayer::StreamInt::stop() {
   m_queue.clear();
 }
 
+bool DxPlayer::StreamInt::remakeReader() {
+  releaseReader();
+  m_output->resetConversion();
+  const HRESULT created = createReader();
+  if (SUCCEEDED(created)) return true;
+  m_failure = created;
+  m_owner->streamFailed(m_streamIndex);
+  return false;
+}
+
 void DxPlayer::StreamInt::pullingRoutine() {
   ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d pulling thread started", m_streamIndex);
   InitializeComForThread();
@@ -300,6 +310,14 @@ void DxPlayer::StreamInt::pullingRoutine() {
       m_failure = FAILED(lastFailure) ? lastFailure : E_FAIL;
       m_owner->streamFailed(m_streamIndex);
       break;
+    }
+    if (m_output->readerOutdated()) {
+      // The renderer replaced a removed device: a decoder still on the old one hands out frames
+      // nothing can draw any more. The new reader (and converter) work on the new device.
+      ORVO_LOG_INFO("DxPlayer::StreamInt::pullingRoutine: stream %d video device replaced, re-creating the reader",
+                    m_streamIndex);
+      if (!remakeReader()) break;
+      continue;
     }
     const int64_t passStart = elapsedTime(10000000);
     DWORD actualIndex = 0, flags = 0;
@@ -315,14 +333,7 @@ void DxPlayer::StreamInt::pullingRoutine() {
     if (hr == E_INVALIDARG) {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::Start: ReadSample result E_INVALIDARG, re-creating decoder...");
       ++failures;
-      releaseReader();
-      m_output->resetConversion();
-      const HRESULT created = createReader();
-      if (FAILED(created)) {
-        m_failure = created;
-        m_owner->streamFailed(m_streamIndex);
-        break;
-      }
+      if (!remakeReader()) break;
       continue;
     }
     // After an error flag the reader answers nothing more; it counts as a failure like a failed call.

@@ -110,6 +110,9 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   HRESULT createReader();
   HRESULT openSource();
   void releaseReader();
+  // Pulling thread: a new reader (and conversion) in place of the current one. False, with the
+  // player moved to Error, when none can be made.
+  bool remakeReader();
   // The source the current reader reads from; null while none is open.
   Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> currentSource();
   void pullingRoutine();
