@@ -108,7 +108,8 @@ std::string ObjectString(QueryObject query, HANDLE handle, ULONG what) {
 
 bool IsMftCategoryKey(QueryObject query, HANDLE handle) {
   static const char kCategories[] = "\\MediaFoundation\\Transforms\\Categories\\";
-  return ObjectString(query, handle, 2) == "Key" && ObjectString(query, handle, 1).find(kCategories) != std::string::npos;
+  return ObjectString(query, handle, 2) == "Key" &&
+         ObjectString(query, handle, 1).find(kCategories) != std::string::npos;
 }
 
 // Wine keeps a GDI handle table per process behind PEB::GdiSharedHandleTable (offset 0xF8 in the
@@ -217,7 +218,9 @@ int WineUnixPid() {
 std::map<std::string, long long> HandlesByType() {
   const QueryObject query = QueryObjectFunction();
   std::map<std::string, long long> types;
-  VisitOwnHandles([&](HANDLE handle) { ++types[IsMftCategoryKey(query, handle) ? "Key (MFT category)" : ObjectString(query, handle, 2)]; });
+  VisitOwnHandles([&](HANDLE handle) {
+    ++types[IsMftCategoryKey(query, handle) ? "Key (MFT category)" : ObjectString(query, handle, 2)];
+  });
   return types;
 }
 
@@ -272,8 +275,9 @@ ResourceUsage ResourceUsage::Take() {
 }
 
 const char* ResourceUsage::Name(Measure measure) {
-  static const char* const names[kCount] = {"handles",   "GDI objects",   "USER objects",  "threads",      "private KiB",
-                                            "Linux RSS KiB", "Linux fds", "Linux threads", "Wine MFT keys"};
+  static const char* const names[kCount] = {"handles",       "GDI objects", "USER objects",
+                                            "threads",       "private KiB", "Linux RSS KiB",
+                                            "Linux fds",     "Linux threads", "Wine MFT keys"};
   return names[measure];
 }
 

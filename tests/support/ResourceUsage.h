@@ -14,7 +14,6 @@ namespace orvo_test {
 // objects from the process's GDI handle table, USER objects as this process's windows. The Linux
 // measures read /proc of the Wine process that runs this program; on Windows they are absent.
 struct ResourceUsage {
-  //
   // Wine's MFTEnumEx leaves the category key it enumerates open (mfplat's mft_collect_machine_reg
   // never closes it): one handle per enumeration, which is Wine's to fix. Those keys are counted as
   // WineMftKeys on their own and left out of Handles, so that Handles shows what else stays.

@@ -85,7 +85,7 @@ struct DeliberateLeak {
       ReadFile(file, &byte, 1, &read, nullptr);
       handles.push_back(file);
     }
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 24; ++i) {  // more than the churn's thread allowance
       handles.push_back(CreateThread(
           nullptr, 0, [](void* event) -> DWORD { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE); },
           release, 0, nullptr));
@@ -315,7 +315,9 @@ void ChurnAndCompare() {
       orvo_test::TestWindow window(160, 90, L"churn worker");
       for (int cycle; (cycle = churn.next++) < cycles;) {
         // Resident memory along the way: a cache levels off, a leak keeps climbing.
-        if (cycle % kSampleEvery == 0) churn.rssKb[cycle / kSampleEvery] = ResourceUsage::Take().value[ResourceUsage::LinuxRssKb];
+        if (cycle % kSampleEvery == 0) {
+          churn.rssKb[cycle / kSampleEvery] = ResourceUsage::Take().value[ResourceUsage::LinuxRssKb];
+        }
         RunCycle(churn, t, cycle, window.hwnd());
       }
     });
@@ -332,7 +334,9 @@ void ChurnAndCompare() {
   ResourceTolerance tolerance = kChurnTolerance;
   tolerance.allowed[ResourceUsage::Handles] += kWineEventsPerSessionCycle * churn.done[SessionAudio];
   tolerance.allowed[ResourceUsage::WineMftKeys] += kWineMftKeysPerCycle * cycles;
-  for (int m = 0; m < ResourceUsage::kCount; ++m) tolerance.allowed[m] += kPerVideoCycle.allowed[m] * churn.done[LowLatencyVideo];
+  for (int m = 0; m < ResourceUsage::kCount; ++m) {
+    tolerance.allowed[m] += kPerVideoCycle.allowed[m] * churn.done[LowLatencyVideo];
+  }
   const orvo_test::ResourceComparison comparison = orvo_test::Compare(baseline, end, tolerance);
   int finished = 0;
   printf("[ figures  ] %d cycles on %d threads in %.1f s; %d windows destroyed before Close, %d closed on "
