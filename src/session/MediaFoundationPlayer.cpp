@@ -88,6 +88,11 @@ HRESULT MediaFoundationPlayer::OpenURL(int playerId, const wchar_t* uri,
   CriticalSectionGuard guard(&m_lock);
   if (m_disposed) return MF_E_SHUTDOWN;
   if (!uri) return E_POINTER;
+  // Every session event travels through the window: without one the open could never complete.
+  if (!m_eventPump.HasWindow()) {
+    ORVO_LOG_ERROR("MediaFoundationPlayer::OpenURL[%p]: no window to receive the session's events", this);
+    return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+  }
   HRESULT hr = TearDownSession();
   if (FAILED(hr)) return hr;
 
@@ -124,9 +129,14 @@ HRESULT MediaFoundationPlayer::OpenURL(int playerId, const wchar_t* uri,
     m_state = Closed;
     return hr;
   }
-  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandOpen));
-  m_state = OpenPending;
+  awaitTopology();
   return S_OK;
+}
+
+void MediaFoundationPlayer::awaitTopology() {
+  m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandOpen));
+  m_openSince = GetTickCount64();
+  m_state = OpenPending;
 }
 
 void MediaFoundationPlayer::readDuration(IMFPresentationDescriptor* descriptor) {
@@ -327,6 +337,12 @@ void MediaFoundationPlayer::runQueued() {
 
 PlayerState MediaFoundationPlayer::GetState() {
   CriticalSectionGuard guard(&m_lock);
+  if (m_state.load() == OpenPending && GetTickCount64() - m_openSince >= kOpenTimeoutMs) {
+    // A topology status that arrives later still moves the player on from Error.
+    ORVO_LOG_ERROR("MediaFoundationPlayer::GetState[%p]: the session left the topology unanswered for %u ms", this,
+                   static_cast<unsigned>(kOpenTimeoutMs));
+    m_state = Error;
+  }
   const int state = m_state.load();
   // The session confirms a Stop only later, and not at all while a host callback holds the source:
   // once a Stop is accepted, playback is no longer something the host can count on.
@@ -585,8 +601,7 @@ HRESULT MediaFoundationPlayer::onNewPresentation(IMFMediaEvent* event) {
       readDuration(descriptor.Get());
       if (SUCCEEDED(m_topologyBuilder.Build(m_mediaSource.Get(), descriptor.Get(), &topology)) &&
           SUCCEEDED(m_session->SetTopology(0, topology.Get()))) {
-        m_commands.Issued(SessionCommandQueue::Make(SessionCommandQueue::CommandOpen));
-        m_state = OpenPending;
+        awaitTopology();
       }
     }
   }

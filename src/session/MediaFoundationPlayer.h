@@ -55,6 +55,10 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   static constexpr DWORD kCloseTimeoutMs = 2800;
   // Of that, the most a teardown waits for commands in flight before it asks for Close.
   static constexpr DWORD kSettleTimeoutMs = 1000;
+  // How long a set topology may stay unanswered: past it the open counts as failed (Error), so a
+  // host polling GetState is never left at OpenPending for good. Resolving takes well under a
+  // second; only a session whose events cannot reach the window takes this long.
+  static constexpr ULONGLONG kOpenTimeoutMs = 10000;
 
   using CommandMap = SessionCommandQueue::CommandMap;
 
@@ -95,7 +99,8 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   HRESULT Shutdown() { return Dispose(); }
 
   // Stopped, not Started or Paused, from the moment a Stop is accepted until the session confirms
-  // it; every other state as the session last confirmed it.
+  // it; Error once an open has waited kOpenTimeoutMs; every other state as the session last
+  // confirmed it.
   PlayerState GetState();
   LONGLONG GetDuration();
   LONGLONG GetPosition();
@@ -145,6 +150,8 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   HRESULT settle(std::initializer_list<int32_t> commands, HRESULT status, PlayerState reached);
   void switchToError(const char* eventName, HRESULT status);
   void readDuration(IMFPresentationDescriptor* descriptor);
+  // A topology was set: OpenPending, from now.
+  void awaitTopology();
   // The session while it plays, else null: volume controls are only looked for then.
   IMFMediaSession* startedSession() const;
 
@@ -157,6 +164,7 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   // Written under m_lock; Invoke reads it without the lock to stop forwarding while closing.
   std::atomic<int> m_state{Closed};
   ULONGLONG m_duration = 0;
+  ULONGLONG m_openSince = 0;  // GetTickCount64 when the topology was set
   SessionCommandQueue m_commands;
   bool m_disposed = false;
   SessionSourceResolver m_sourceResolver;

@@ -22,13 +22,14 @@ PostedSessionEvents::~PostedSessionEvents() { DeleteCriticalSection(&m_lock); }
 
 uint64_t PostedSessionEvents::Register() {
   CriticalSectionGuard lock(&m_lock);
+  m_live.insert(m_nextOwner);
   return m_nextOwner++;
 }
 
 bool PostedSessionEvents::Post(uint64_t owner, HWND window, UINT message, IMFMediaEvent* event, LPARAM lParam) {
   if (!event) return false;
   CriticalSectionGuard lock(&m_lock);
-  if (m_retired.count(owner)) return false;
+  if (!m_live.count(owner)) return false;
   // Recorded before posting: the window thread may claim it before PostMessageW returns.
   event->AddRef();
   m_events[event] = owner;
@@ -71,7 +72,7 @@ size_t PostedSessionEvents::Retire(uint64_t owner) {
   std::vector<ComPtr<IMFMediaEvent>> released;
   {
     CriticalSectionGuard lock(&m_lock);
-    m_retired.insert(owner);
+    m_live.erase(owner);
     for (auto it = m_events.begin(); it != m_events.end();) {
       if (it->second == owner) {
         released.push_back(AdoptRef(it->first));

@@ -28,7 +28,8 @@ class PostedSessionEvents {
  public:
   static PostedSessionEvents& Instance();
 
-  // A token naming one engine for the table; never reused within the process.
+  // A token naming one engine for the table; never reused within the process. Only a registered,
+  // not yet retired owner may post.
   uint64_t Register();
   // Adds a reference to the event, records it and posts message(wParam = event, lParam) to the
   // window. False (nothing kept) when the owner is retired or posting fails.
@@ -49,7 +50,9 @@ class PostedSessionEvents {
 
   CRITICAL_SECTION m_lock;
   uint64_t m_nextOwner = 1;
-  std::set<uint64_t> m_retired;
+  // Owners registered and not yet retired: kept as the live ones, not the retired ones, so that the
+  // table does not grow by one entry per engine over a process's life.
+  std::set<uint64_t> m_live;
   std::map<IMFMediaEvent*, uint64_t> m_events;  // each entry holds one reference
 };
 

@@ -30,6 +30,8 @@ class SessionEventPump {
   // logOwner: the engine, whose address the log lines carry.
   SessionEventPump(HWND notifyWindow, const void* logOwner);
 
+  // True when the notification window exists (the session's events have somewhere to go).
+  bool HasWindow() const { return IsWindow(m_notifyWindow) != FALSE; }
   // Creates the close event; fails with the system's error.
   HRESULT CreateCloseEvent();
 

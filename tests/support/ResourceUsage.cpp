@@ -52,7 +52,8 @@ long long StatusField(const std::string& status, const char* field) {
 
 // Handles from the system handle table (the layout both Windows and Wine fill: the owner's pid in
 // the first 16 bits).
-long long HandlesFromSystemTable() {
+template <typename Visit>
+long long VisitOwnHandles(Visit visit) {
   using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
   const Query query = reinterpret_cast<Query>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
@@ -80,8 +81,35 @@ long long HandlesFromSystemTable() {
   const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
   const USHORT self = static_cast<USHORT>(GetCurrentProcessId());
   long long mine = 0;
-  for (ULONG i = 0; i < count; ++i) mine += entries[i].ownerPid == self ? 1 : 0;
+  for (ULONG i = 0; i < count; ++i) {
+    if (entries[i].ownerPid != self) continue;
+    ++mine;
+    visit(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entries[i].handle)));
+  }
   return mine;
+}
+
+using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+
+QueryObject QueryObjectFunction() {
+  return reinterpret_cast<QueryObject>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+}
+
+// ObjectNameInformation (1) or ObjectTypeInformation (2): both start with a UNICODE_STRING.
+std::string ObjectString(QueryObject query, HANDLE handle, ULONG what) {
+  alignas(8) char buffer[1024];
+  if (!query || query(handle, what, buffer, sizeof(buffer), nullptr) != 0) return "?";
+  const UNICODE_STRING* text = reinterpret_cast<const UNICODE_STRING*>(buffer);
+  std::string narrow;
+  for (USHORT i = 0; text->Buffer && i < text->Length / 2; ++i) narrow += static_cast<char>(text->Buffer[i]);
+  return narrow;
+}
+
+bool IsMftCategoryKey(QueryObject query, HANDLE handle) {
+  static const char kCategories[] = "\\MediaFoundation\\Transforms\\Categories\\";
+  return ObjectString(query, handle, 2) == "Key" &&
+         ObjectString(query, handle, 1).find(kCategories) != std::string::npos;
 }
 
 // Wine keeps a GDI handle table per process behind PEB::GdiSharedHandleTable (offset 0xF8 in the
@@ -187,13 +215,44 @@ int WineUnixPid() {
   return pid;
 }
 
+std::map<std::string, long long> HandlesByType() {
+  const QueryObject query = QueryObjectFunction();
+  std::map<std::string, long long> types;
+  VisitOwnHandles([&](HANDLE handle) {
+    ++types[IsMftCategoryKey(query, handle) ? "Key (MFT category)" : ObjectString(query, handle, 2)];
+  });
+  return types;
+}
+
+std::string HandleTypeGrowth(const std::map<std::string, long long>& before,
+                             const std::map<std::string, long long>& after) {
+  std::string text;
+  for (const auto& type : after) {
+    const auto it = before.find(type.first);
+    const long long grown = type.second - (it == before.end() ? 0 : it->second);
+    if (grown != 0) text += "  " + type.first + " " + std::to_string(grown) + "\n";
+  }
+  for (const auto& type : before) {
+    if (!after.count(type.first)) text += "  " + type.first + " -" + std::to_string(type.second) + "\n";
+  }
+  return text;
+}
+
 ResourceUsage ResourceUsage::Take() {
   ResourceUsage usage;
   for (long long& value : usage.value) value = -1;
   HANDLE self = GetCurrentProcess();
   DWORD handles = 0;
   GetProcessHandleCount(self, &handles);
-  usage.value[Handles] = handles > 0 ? handles : HandlesFromSystemTable();
+  if (handles > 0) {
+    usage.value[Handles] = handles;
+  } else {
+    const QueryObject query = QueryObjectFunction();
+    long long keys = 0;
+    const long long all = VisitOwnHandles([&](HANDLE handle) { keys += IsMftCategoryKey(query, handle) ? 1 : 0; });
+    usage.value[Handles] = all < 0 ? -1 : all - keys;
+    if (RunningUnderWine() && all >= 0) usage.value[WineMftKeys] = keys;
+  }
   const DWORD gdi = GetGuiResources(self, GR_GDIOBJECTS);
   usage.value[GdiObjects] = gdi > 0 ? gdi : (RunningUnderWine() ? GdiObjectsFromHandleTable() : 0);
   const DWORD user = GetGuiResources(self, GR_USEROBJECTS);
@@ -216,9 +275,9 @@ ResourceUsage ResourceUsage::Take() {
 }
 
 const char* ResourceUsage::Name(Measure measure) {
-  static const char* const names[kCount] = {"handles",        "GDI objects", "USER objects",
-                                            "threads",        "private KiB", "Linux RSS KiB",
-                                            "Linux fds",      "Linux threads"};
+  static const char* const names[kCount] = {"handles",       "GDI objects", "USER objects",
+                                            "threads",       "private KiB", "Linux RSS KiB",
+                                            "Linux fds",     "Linux threads", "Wine MFT keys"};
   return names[measure];
 }
 

@@ -45,7 +45,7 @@ FedPlayer::FedPlayer(Engine engine, HWND window, Streams streams, RequestDataCal
   Create(&m_id);
   if (engine == Engine::Session) UseLowLatencyRenderer(m_id, false);
   SetCallback(m_id, callback);
-  if (window) SetPreviewWindow(m_id, window);
+  if (window) m_previewWindowResult = SetPreviewWindow(m_id, window);
   unsigned char next = 0;
   if (streams != Streams::Audio) {
     std::unique_ptr<AnnexBReader> reader(new AnnexBReader(AnnexBReader::Codec::H264, 30, 1));

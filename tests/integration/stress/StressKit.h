@@ -45,6 +45,8 @@ class FedPlayer {
   int id() const { return m_id; }
   Engine engine() const { return m_engine; }
   HostFeeder& feeder() { return *m_feeder; }
+  // What SetPreviewWindow answered (Ok when no window was given).
+  int previewWindowResult() const { return m_previewWindowResult; }
   int Open();
   int Close();
   // For a library left wedged by a scenario: never closes, the process's end takes it.
@@ -52,6 +54,7 @@ class FedPlayer {
 
  private:
   int m_id = 0;
+  int m_previewWindowResult = Ok;
   Engine m_engine;
   std::unique_ptr<HostFeeder> m_feeder;
   std::atomic<bool> m_closed{false};

@@ -202,3 +202,16 @@ TEST_F(MediaFoundationPlayerTest, OpeningAgainTearsTheFirstSessionDown) {
   ASSERT_EQ(map.size(), 1u);
   EXPECT_EQ(map.begin()->second.command, SessionCommandQueue::CommandOpen);
 }
+
+// The session's events reach the engine only through its window: with none (a host whose preview
+// window was refused) the open fails at once instead of waiting at OpenPending for good.
+TEST_F(MediaFoundationPlayerTest, AnOpenWithoutAWindowFailsAtOnce) {
+  MediaFoundationPlayer* windowless = nullptr;
+  ASSERT_EQ(MediaFoundationPlayer::CreateInstance(nullptr, nullptr, &windowless), S_OK);
+  const ComPtr<MediaFoundationPlayer> owned(windowless);
+  windowless->Release();
+  EXPECT_EQ(owned->OpenURL(7, s_wavPath.c_str(), {}, nullptr), HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(owned->GetState(), Closed);
+  EXPECT_TRUE(fake->callList().empty()) << fake->callList();  // no session was made for it
+  owned->Dispose();
+}
