@@ -11,10 +11,9 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
-#include <atomic>
-
 #include "../audio/ToneSamples.h"
 #include "AudioEndpointTap.h"
+#include "CurrentTypeReader.h"
 #include "lowlatency/AudioOutput.h"
 #include "render/WasapiRenderer.h"
 
@@ -23,43 +22,6 @@ using orvo_test::AudioEndpointTap;
 using orvo_test::PcmFormat;
 
 namespace {
-
-// What the stream pipeline hands the output when the reader flags a type change: a reader whose
-// current type is the new one. Nothing else of it is used.
-class TypeOnlyReader : public IMFSourceReader {
- public:
-  explicit TypeOnlyReader(IMFMediaType* type) : m_type(type) {}
-  virtual ~TypeOnlyReader() = default;
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid != __uuidof(IUnknown) && riid != __uuidof(IMFSourceReader)) return E_NOINTERFACE;
-    *ppv = static_cast<IMFSourceReader*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
-  }
-  STDMETHODIMP GetCurrentMediaType(DWORD stream, IMFMediaType** type) override {
-    if (stream != static_cast<DWORD>(MF_SOURCE_READER_FIRST_AUDIO_STREAM) && stream != 0) return MF_E_INVALIDSTREAMNUMBER;
-    return m_type.CopyTo(type);
-  }
-  STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentMediaType(DWORD, DWORD*, IMFMediaType*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentPosition(REFGUID, REFPROPVARIANT) override { return E_NOTIMPL; }
-  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override { return E_NOTIMPL; }
-  STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, LPVOID*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
-
- private:
-  std::atomic<ULONG> m_refs{1};
-  ComPtr<IMFMediaType> m_type;
-};
 
 const PcmFormat kFloatStereo48k = {48000, 2, 32, true};
 const PcmFormat kPcm16Mono44k = {44100, 1, 16, false};
@@ -95,7 +57,7 @@ TEST(AudioOutputTest, NewDecodedFormatMidStreamReopensTheEndpointAndDropsOldForm
     ComPtr<IMFSample> queuedBeforeChange = Prepared(output, kFloatStereo48k, 0.1);
     ComPtr<IMFMediaType> second = orvo_test::MakeAudioType(kPcm16Mono44k);
     ComPtr<IMFSourceReader> reader;
-    reader.Attach(new TypeOnlyReader(second.Get()));
+    reader.Attach(new orvo_test::CurrentTypeReader(second.Get()));
     ASSERT_EQ(output.onCurrentTypeChanged(reader.Get()), S_OK);
     ComPtr<IMFSample> afterChange = Prepared(output, kPcm16Mono44k, 0.2);
 

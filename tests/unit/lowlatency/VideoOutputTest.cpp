@@ -11,6 +11,7 @@
 #include "Screenshot.h"
 #include "TestWindow.h"
 #include "common/Clock.h"
+#include "CurrentTypeReader.h"
 #include "lowlatency/VideoOutput.h"
 
 using Microsoft::WRL::ComPtr;
@@ -24,34 +25,6 @@ ComPtr<IMFMediaType> VideoType(const GUID& subtype, UINT32 width, UINT32 height)
   type->SetGUID(MF_MT_SUBTYPE, subtype);
   return type;
 }
-
-// A source reader that answers only what the output asks after a type change: its current type.
-class CurrentTypeReader : public IMFSourceReader {
- public:
-  explicit CurrentTypeReader(IMFMediaType* type) : m_type(type) {}
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCurrentMediaType(DWORD stream, IMFMediaType** type) override {
-    if (stream != static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM) && stream != 0) return MF_E_INVALIDSTREAMNUMBER;
-    return m_type.CopyTo(type);
-  }
-  STDMETHODIMP SetCurrentMediaType(DWORD, DWORD*, IMFMediaType*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentPosition(REFGUID, REFPROPVARIANT) override { return E_NOTIMPL; }
-  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override { return E_NOTIMPL; }
-  STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, LPVOID*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
-
- private:
-  ComPtr<IMFMediaType> m_type;
-};
 
 class VideoOutputTest : public ::testing::Test {
  protected:
@@ -91,7 +64,7 @@ TEST_F(VideoOutputTest, FrameSizeChangeMidStreamShowsTheNewPictureAndStopsOnBlac
   MFVideoArea aperture = {};
   aperture.Area = {320, 240};
   changed->SetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture), sizeof(aperture));
-  CurrentTypeReader reader(changed.Get());
+  orvo_test::CurrentTypeReader reader(changed.Get());
   ASSERT_EQ(S_OK, output.onCurrentTypeChanged(&reader));
   UINT32 width = 0, height = 0;
   MFGetAttributeSize(output.presentationType().Get(), MF_MT_FRAME_SIZE, &width, &height);
