@@ -408,10 +408,13 @@ void DxPlayer::StreamInt::pullingRoutine() {
         const HRESULT decoded = m_decodeLoop->decode(sample.Get(), sink);
         decodeFailures = FAILED(decoded) ? decodeFailures + 1 : 0;
         if (FAILED(decoded)) {
-          // A decoder that keeps failing stops the stream as a failing reader does.
+          // A failed decoder stays failed: the next sample goes to a fresh one (which shows
+          // pictures again from the next key frame). One that keeps failing stops the stream as a
+          // failing reader does.
           m_statistics->onDropped(StreamStatistics::Drop::DecodeFailure);
           lastFailure = decoded;
           failures = std::max(failures, decodeFailures);
+          m_decodeLoop->renew();
         }
       }
       // The host ended the stream: what the decoder still holds is shown before it ends.

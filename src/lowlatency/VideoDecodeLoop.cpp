@@ -58,12 +58,31 @@ GUID VideoDecodeLoop::currentSubtype() const {
 
 HRESULT VideoDecodeLoop::open(IMFMediaType* inputType, const std::vector<GUID>& subtypes,
                               IMFDXGIDeviceManager* manager) {
+  m_inputType = inputType;
+  m_subtypes = subtypes;
+  m_manager = manager;
+  MFGetAttributeSize(inputType, MF_MT_FRAME_SIZE, &m_visibleWidth, &m_visibleHeight);
+  return setUp();
+}
+
+HRESULT VideoDecodeLoop::renew() {
+  ORVO_LOG_INFO("VideoDecodeLoop::renew: stream %d decoder failed, replacing it", m_streamIndex);
+  if (m_decoder) m_decoder->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, 0);
+  m_decoder.Reset();
+  const HRESULT hr = setUp();
+  m_typeChanged = SUCCEEDED(hr);
+  return hr;
+}
+
+HRESULT VideoDecodeLoop::setUp() {
+  IMFMediaType* inputType = m_inputType.Get();
+  IMFDXGIDeviceManager* manager = m_manager.Get();
+  const std::vector<GUID>& subtypes = m_subtypes;
   // The engine's factory, found first, looks for the subtype this thread recorded last.
   GUID subtype = GUID_NULL;
   if (SUCCEEDED(inputType->GetGUID(MF_MT_SUBTYPE, &subtype))) {
     MediaFoundation::VideoDecoderClassFactory::SetDecoderSubtype(subtype);
   }
-  MFGetAttributeSize(inputType, MF_MT_FRAME_SIZE, &m_visibleWidth, &m_visibleHeight);
   HRESULT hr = CreateDecoder(inputType, &m_decoder);
   if (FAILED(hr)) return hr;
   ComPtr<IMFAttributes> attributes;

@@ -55,6 +55,10 @@ class VideoDecodeLoop {
   HRESULT drain(const FrameSink& sink);
   // Drops whatever the decoder holds, so nothing of an old session comes out.
   void flush();
+  // Replaces a decoder that failed (Wine's stays failed once a new picture size has upset it) by a
+  // fresh one set up as open() set the first. Its first frame comes flagged as a type change, since
+  // it may come in another size than the frames before.
+  HRESULT renew();
 
   const FramePool& pool() const { return m_pool; }
 
@@ -63,6 +67,7 @@ class VideoDecodeLoop {
   static bool PadsVisible(UINT32 visible, UINT32 decoded) { return decoded >= visible && decoded - visible < 64; }
 
  private:
+  HRESULT setUp();
   HRESULT setOutputType(const GUID& subtype);
   // The type frames are handed out with: the decoder's, and when the decoder only padded the
   // picture to whole coding blocks, the host's picture as the display aperture, so that the
@@ -73,6 +78,9 @@ class VideoDecodeLoop {
   void readStreamInfo();
 
   const int m_streamIndex;
+  Microsoft::WRL::ComPtr<IMFMediaType> m_inputType;
+  std::vector<GUID> m_subtypes;
+  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_manager;
   Microsoft::WRL::ComPtr<IMFTransform> m_decoder;
   Microsoft::WRL::ComPtr<IMFMediaType> m_outputType;
   MFT_OUTPUT_STREAM_INFO m_info = {};

@@ -40,7 +40,7 @@ ComPtr<IMFSample> CompressedSample(const orvo_hostkit::AccessUnit& unit) {
 // A whole clip through the loop while the frames are held the way the engine holds them (a short
 // queue and the one on screen): every frame comes out, in order, and they all land in the pool's
 // few buffers instead of one new buffer a frame.
-TEST(VideoDecodeLoopTest, WholeClipDecodesIntoReusedFrames) {
+TEST(VideoDecodeLoopTest, ClipDecodesIntoReusedFramesThenANewSizeComesFlagged) {
   ASSERT_EQ(S_OK, MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET));
   {
     AnnexBReader reader(AnnexBReader::Codec::H264, 30, 1);
@@ -82,6 +82,26 @@ TEST(VideoDecodeLoopTest, WholeClipDecodesIntoReusedFrames) {
     // the decoder announced before it met the coded size (360 lines coded as 368).
     EXPECT_LE(loop.pool().allocations(), 6u);
     EXPECT_LE(buffers.size(), loop.pool().allocations());
+
+    // Then the host switches to a smaller picture. Wine's decoder fails on it for good; a renewed
+    // one shows it from the next key frame, the new size flagged with its first frame.
+    AnnexBReader other(AnnexBReader::Codec::H264, 30, 1);
+    ASSERT_TRUE(other.Open(orvo_test::MediaPath(L"bars-320x240-30fps.h264")));
+    UINT32 width = 0, height = 0;
+    const VideoDecodeLoop::FrameSink sizes = [&](IMFSample*, bool typeChanged) {
+      if (typeChanged) MFGetAttributeSize(loop.currentType().Get(), MF_MT_FRAME_SIZE, &width, &height);
+    };
+    for (size_t i = 0; i < 2 * other.Count(); ++i) {
+      if (!other.Next(&unit)) {
+        other.Rewind();
+        ASSERT_TRUE(other.Next(&unit));
+      }
+      if (FAILED(loop.decode(CompressedSample(unit).Get(), sizes))) {
+        ASSERT_EQ(S_OK, loop.renew());
+      }
+    }
+    EXPECT_EQ(320u, width);
+    EXPECT_EQ(240u, height);
   }
   MFShutdown();
 }
