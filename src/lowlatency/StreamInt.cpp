@@ -189,7 +189,10 @@ HRESULT DxPlayer::StreamInt::createCompressedReader(bool* decoderRefused) {
 }
 
 HRESULT DxPlayer::StreamInt::createReader() {
-  if (m_video && m_directDecoding) {
+  // Only without a video device: there the reader hands out a fresh, zeroed frame buffer per frame,
+  // while with one its decoder already decodes into pooled textures and its video processor
+  // converts them on the device, which a CPU converter behind our own decoder could not match.
+  if (m_video && m_directDecoding && m_video->compatibilityPresentation()) {
     bool decoderRefused = false;
     HRESULT hr = createCompressedReader(&decoderRefused);
     if (SUCCEEDED(hr) || !decoderRefused) return hr;

@@ -34,9 +34,10 @@ namespace Media {
 // One host-fed elementary stream of the low-latency engine: its own OrvoSource read through a
 // source reader, a queue, and a StreamOutput that turns decoded samples into pictures
 // (VideoOutput) or sound (AudioOutput). A stream whose set-up fails stays inactive. The reader
-// decodes audio; for video it hands over the compressed samples and the pulling thread drives the
-// decoder itself (VideoDecodeLoop), into pooled frames. A video decoder that cannot be driven so
-// is left to the reader, as for audio.
+// decodes audio, and video drawn on a video device; for video in compatibility presentation it
+// hands over the compressed samples and the pulling thread drives the decoder itself
+// (VideoDecodeLoop), into pooled frames. A video decoder that cannot be driven so is left to the
+// reader.
 //
 // Threads: constructed, started and stopped by the DxPlayer on a host thread (under the DxPlayer
 // lock). While playing, the pulling thread owns the reader and source and feeds the output's

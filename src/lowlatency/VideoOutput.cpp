@@ -185,6 +185,8 @@ ComPtr<IMFDXGIDeviceManager> VideoOutput::decoderDeviceManager() {
   return m_pReaderManager;
 }
 
+bool VideoOutput::compatibilityPresentation() const { return m_pRenderer && m_pRenderer->IsCompatibilityMode(); }
+
 bool VideoOutput::readerOutdated() const {
   // A device re-created after a removal comes with a manager of its own; a decoder still on the
   // old one writes textures of a device that is gone, which the renderer cannot draw. While the

@@ -56,6 +56,8 @@ class VideoOutput : public StreamOutput {
   // For a decoder the stream drives itself: the renderer's device manager to decode onto, or null
   // for system memory. Recorded like the reader's, so readerOutdated() sees a replaced device.
   Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> decoderDeviceManager();
+  // Whether the renderer draws decoded YUV frames from system memory itself (no video device).
+  bool compatibilityPresentation() const;
   HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
   bool process(IMFSample* sample) override;
   int64_t lead() const override { return 0; }
