@@ -79,9 +79,9 @@ HRESULT VideoDecodeLoop::setUp() {
   IMFDXGIDeviceManager* manager = m_manager.Get();
   const std::vector<GUID>& subtypes = m_subtypes;
   // The engine's factory, found first, looks for the subtype this thread recorded last.
-  GUID subtype = GUID_NULL;
-  if (SUCCEEDED(inputType->GetGUID(MF_MT_SUBTYPE, &subtype))) {
-    MediaFoundation::VideoDecoderClassFactory::SetDecoderSubtype(subtype);
+  GUID compressed = GUID_NULL;
+  if (SUCCEEDED(inputType->GetGUID(MF_MT_SUBTYPE, &compressed))) {
+    MediaFoundation::VideoDecoderClassFactory::SetDecoderSubtype(compressed);
   }
   HRESULT hr = CreateDecoder(inputType, &m_decoder);
   if (FAILED(hr)) return hr;
@@ -91,7 +91,7 @@ HRESULT VideoDecodeLoop::setUp() {
       // Asynchronous decoders answer through events; a source reader knows how to drive them.
       ORVO_LOG_DEBUG("VideoDecodeLoop::open: stream %d decoder is asynchronous", m_streamIndex);
       m_decoder.Reset();
-      return MF_E_UNSUPPORTED_D3D_TYPE;
+      return MF_E_TRANSFORM_ASYNC_LOCKED;
     }
     // The engine's factory set this already; a decoder found without it is told the same.
     LogIfFailed(attributes->SetUINT32(MF_LOW_LATENCY, TRUE), "VideoDecodeLoop::open: SetUINT32(MF_LOW_LATENCY)");
