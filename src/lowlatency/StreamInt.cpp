@@ -65,7 +65,8 @@ DxPlayer::StreamInt::StreamInt(DxPlayer* owner, int playerId, int streamIndex, i
   m_renderingStrategy = Pacing::StrategyFromQueryValue(parsed.queryValue("renderingStrategy"));
 
   if (major == MFMediaType_Video) {
-    m_output.reset(new VideoOutput(m_streamIndex, window));
+    m_video = new VideoOutput(m_streamIndex, window);
+    m_output.reset(m_video);
   } else if (major == MFMediaType_Audio) {
     m_audio = new AudioOutput(m_streamIndex, audioDeviceId);
     m_output.reset(m_audio);
@@ -151,7 +152,57 @@ HRESULT DxPlayer::StreamInt::openSource() {
   return S_OK;
 }
 
+std::vector<GUID> DxPlayer::StreamInt::subtypeCandidates() const {
+  std::vector<GUID> candidates = m_decodedSubtypes;
+  if (m_acceptedSubtype != GUID_NULL) {
+    candidates.erase(std::remove(candidates.begin(), candidates.end(), m_acceptedSubtype), candidates.end());
+    candidates.insert(candidates.begin(), m_acceptedSubtype);
+  }
+  return candidates;
+}
+
+HRESULT DxPlayer::StreamInt::createCompressedReader(bool* decoderRefused) {
+  *decoderRefused = false;
+  HRESULT hr = openSource();
+  if (FAILED(hr)) return hr;
+  ComPtr<IMFAttributes> attributes;
+  ORVO_RETURN_IF_FAILED(MFCreateAttributes(&attributes, 1),
+                        "DxPlayer::StreamInt::createCompressedReader: MFCreateAttributes");
+  LogIfFailed(attributes->SetUINT32(MF_LOW_LATENCY, 1),
+              "DxPlayer::StreamInt::createCompressedReader: SetUINT32(MF_LOW_LATENCY)");
+  ComPtr<IMFMediaSource> source;
+  hr = currentSource()->QueryInterface(IID_PPV_ARGS(&source));
+  // Left at the source's own type, the reader loads no decoder and hands the samples over as fed.
+  if (SUCCEEDED(hr)) hr = MFCreateSourceReaderFromMediaSource(source.Get(), attributes.Get(), &m_pReader);
+  ORVO_RETURN_IF_FAILED(hr, "DxPlayer::StreamInt::createCompressedReader: MFCreateSourceReaderFromMediaSource");
+
+  std::unique_ptr<VideoDecodeLoop> loop(new VideoDecodeLoop(m_streamIndex));
+  hr = loop->open(m_pInputType.Get(), subtypeCandidates(), m_video->decoderDeviceManager().Get());
+  if (FAILED(hr)) {
+    *decoderRefused = true;
+    return hr;
+  }
+  m_pDecodedType = loop->currentType();
+  m_acceptedSubtype = loop->currentSubtype();
+  m_decodeLoop = std::move(loop);
+  return m_output->onDecodedType(m_pDecodedType.Get());
+}
+
 HRESULT DxPlayer::StreamInt::createReader() {
+  // Only without a video device: there the reader hands out a fresh, zeroed frame buffer per frame,
+  // while with one its decoder already decodes into pooled textures and its video processor
+  // converts them on the device, which a CPU converter behind our own decoder could not match.
+  if (m_video && m_directDecoding && m_video->compatibilityPresentation()) {
+    bool decoderRefused = false;
+    HRESULT hr = createCompressedReader(&decoderRefused);
+    if (SUCCEEDED(hr) || !decoderRefused) return hr;
+    ORVO_LOG_INFO("DxPlayer::StreamInt::createReader: stream %d decoder cannot be driven directly (0x%X), the source "
+                  "reader decodes instead",
+                  m_streamIndex, static_cast<unsigned>(hr));
+    m_directDecoding = false;
+    releaseReader();
+    m_output->resetConversion();
+  }
   HRESULT hr = openSource();
   if (FAILED(hr)) return hr;
 
@@ -168,13 +219,8 @@ HRESULT DxPlayer::StreamInt::createReader() {
   ORVO_RETURN_IF_FAILED(hr, "DxPlayer::StreamInt::createReader: MFCreateSourceReaderFromMediaSource");
 
   // Every reader walks the same list, the subtype that worked last time first.
-  std::vector<GUID> candidates = m_decodedSubtypes;
-  if (m_acceptedSubtype != GUID_NULL) {
-    candidates.erase(std::remove(candidates.begin(), candidates.end(), m_acceptedSubtype), candidates.end());
-    candidates.insert(candidates.begin(), m_acceptedSubtype);
-  }
   hr = MF_E_INVALIDMEDIATYPE;
-  for (const GUID& subtype : candidates) {
+  for (const GUID& subtype : subtypeCandidates()) {
     hr = m_pDecodedType->SetGUID(MF_MT_SUBTYPE, subtype);
     if (LogIfFailed(hr, "DxPlayer::StreamInt::createReader: m_pDecodedType->SetGUID(MF_MT_SUBTYPE)")) continue;
     hr = m_pReader->SetCurrentMediaType(0, nullptr, m_pDecodedType.Get());
@@ -203,6 +249,11 @@ void DxPlayer::StreamInt::releaseReader() {
     source.Swap(m_pSource);
   }
   if (source) source->Shutdown();
+  if (m_decodeLoop) {
+    // Nothing the decoder still holds belongs to the next session, which gets a decoder of its own.
+    m_decodeLoop->flush();
+    m_decodeLoop.reset();
+  }
   if (m_pReader) {
     m_pReader->Flush(0);
     m_pReader.Reset();
@@ -301,7 +352,8 @@ bool DxPlayer::StreamInt::remakeReader() {
 void DxPlayer::StreamInt::pullingRoutine() {
   ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d pulling thread started", m_streamIndex);
   InitializeComForThread();
-  int failures = 0;  // passes in a row that brought no sample back
+  int failures = 0;        // passes in a row that brought no sample back
+  int decodeFailures = 0;  // samples in a row the decoder this thread drives refused
   HRESULT lastFailure = S_OK;
   while (m_owner->state() == Started) {
     if (failures >= kReadFailuresBeforeError) {
@@ -349,7 +401,30 @@ void DxPlayer::StreamInt::pullingRoutine() {
       ORVO_LOG_DEBUG("DxPlayer::StreamInt::pullingRoutine: stream %d unexpected stream index %d", m_streamIndex,
                      (int)actualIndex);
     }
-    OnReadSample(hr, actualIndex, flags, timestamp, sample.Get());
+    if (m_decodeLoop) {
+      const VideoDecodeLoop::FrameSink sink = [this](IMFSample* frame, bool typeChanged) {
+        LONGLONG time = 0;
+        if (FAILED(frame->GetSampleTime(&time))) time = 0;
+        deliver(frame, typeChanged ? MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED : 0, time);
+      };
+      if (sample && m_owner->state() == Started) {
+        const HRESULT decoded = m_decodeLoop->decode(sample.Get(), sink);
+        decodeFailures = FAILED(decoded) ? decodeFailures + 1 : 0;
+        if (FAILED(decoded)) {
+          // A failed decoder stays failed: the next sample goes to a fresh one (which shows
+          // pictures again from the next key frame). One that keeps failing stops the stream as a
+          // failing reader does.
+          m_statistics->onDropped(StreamStatistics::Drop::DecodeFailure);
+          lastFailure = decoded;
+          failures = std::max(failures, decodeFailures);
+          m_decodeLoop->renew();
+        }
+      }
+      // The host ended the stream: what the decoder still holds is shown before it ends.
+      if ((flags & MF_SOURCE_READERF_ENDOFSTREAM) && m_owner->state() == Started) m_decodeLoop->drain(sink);
+    } else {
+      OnReadSample(hr, actualIndex, flags, timestamp, sample.Get());
+    }
 
     m_waitSum += elapsedTime(10000000) - passStart;
     ++m_waitCount;
@@ -375,10 +450,21 @@ void DxPlayer::StreamInt::pullingRoutine() {
 
 STDMETHODIMP DxPlayer::StreamInt::OnReadSample(HRESULT, DWORD, DWORD dwStreamFlags, LONGLONG llTimestamp,
                                                IMFSample* pSample) {
-  if (m_owner->state() != Started) return S_OK;
+  deliver(pSample, dwStreamFlags, llTimestamp);
+  return S_OK;
+}
+
+void DxPlayer::StreamInt::deliver(IMFSample* pSample, DWORD dwStreamFlags, LONGLONG llTimestamp) {
+  if (m_owner->state() != Started) return;
   // The flag comes with the first sample of the new type; the output must know before preparing it.
-  if (dwStreamFlags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) m_output->onCurrentTypeChanged(m_pReader.Get());
-  if (!pSample) return S_OK;
+  if (dwStreamFlags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) {
+    if (m_decodeLoop) {
+      m_output->onDecodedTypeChanged(m_decodeLoop->currentType().Get());
+    } else {
+      m_output->onCurrentTypeChanged(m_pReader.Get());
+    }
+  }
+  if (!pSample) return;
   const int64_t decodedAt = elapsedTime(10000000);
   m_statistics->onDecoded(llTimestamp, decodedAt);
   IMFSample* output = nullptr;
@@ -388,7 +474,6 @@ STDMETHODIMP DxPlayer::StreamInt::OnReadSample(HRESULT, DWORD, DWORD dwStreamFla
   } else {
     m_statistics->onDropped(StreamStatistics::Drop::Other);
   }
-  return S_OK;
 }
 
 void DxPlayer::StreamInt::renderingRoutine() {

@@ -21,6 +21,7 @@
 #include "lowlatency/PacingRules.h"
 #include "lowlatency/StreamOutput.h"
 #include "lowlatency/StreamStatistics.h"
+#include "lowlatency/VideoDecodeLoop.h"
 #include "lowlatency/VideoOutput.h"
 
 namespace ORVO {
@@ -31,8 +32,12 @@ class OrvoSource;
 namespace Media {
 
 // One host-fed elementary stream of the low-latency engine: its own OrvoSource read through a
-// source reader that decodes it, a queue, and a StreamOutput that turns decoded samples into
-// pictures (VideoOutput) or sound (AudioOutput). A stream whose set-up fails stays inactive.
+// source reader, a queue, and a StreamOutput that turns decoded samples into pictures
+// (VideoOutput) or sound (AudioOutput). A stream whose set-up fails stays inactive. The reader
+// decodes audio, and video drawn on a video device; for video in compatibility presentation it
+// hands over the compressed samples and the pulling thread drives the decoder itself
+// (VideoDecodeLoop), into pooled frames. A video decoder that cannot be driven so is left to the
+// reader.
 //
 // Threads: constructed, started and stopped by the DxPlayer on a host thread (under the DxPlayer
 // lock). While playing, the pulling thread owns the reader and source and feeds the output's
@@ -108,6 +113,13 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
  private:
   virtual ~StreamInt();
   HRESULT createReader();
+  // A reader that delivers compressed samples, and the decode loop for them. *decoderRefused: the
+  // failure was the decoder's (the reader with its own decoder may do better).
+  HRESULT createCompressedReader(bool* decoderRefused);
+  // Decoded subtypes to ask for, the one accepted last first.
+  std::vector<GUID> subtypeCandidates() const;
+  // Pulling thread: one decoded sample, from the reader or the decode loop.
+  void deliver(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp);
   HRESULT openSource();
   void releaseReader();
   // Pulling thread: a new reader (and conversion) in place of the current one. False, with the
@@ -133,6 +145,11 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   RenderingStrategy m_renderingStrategy = RenderingStrategy::LowLatency;
   std::unique_ptr<StreamOutput> m_output;
   AudioOutput* m_audio = nullptr;  // m_output when it plays sound
+  VideoOutput* m_video = nullptr;  // m_output when it draws pictures
+  // Whether the pulling thread decodes video itself; cleared for good once that could not be set up.
+  bool m_directDecoding = true;
+  // The decoder the pulling thread drives; lives and goes with the reader.
+  std::unique_ptr<VideoDecodeLoop> m_decodeLoop;
   CRITICAL_SECTION m_lock;
   std::deque<Microsoft::WRL::ComPtr<IMFSample>> m_queue;  // guarded by m_lock
   HANDLE m_queuedEvent = nullptr;  // auto-reset; set when a sample joins m_queue

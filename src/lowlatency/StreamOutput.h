@@ -46,6 +46,13 @@ class StreamOutput {
     return S_OK;
   }
 
+  // Pulling thread: the same for a stream whose decoder the pulling thread drives itself; the
+  // decoder's new output type comes with the call.
+  virtual HRESULT onDecodedTypeChanged(IMFMediaType* decoded) {
+    (void)decoded;
+    return S_OK;
+  }
+
   // Pulling thread, before each read: the reader decodes onto something the output no longer has
   // (a device the renderer replaced after a removal) and must be made again.
   virtual bool readerOutdated() const { return false; }

@@ -165,6 +165,14 @@ void VideoOutput::configureReader(IMFAttributes* attributes) {
   LogIfFailed(attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1),
               "DxPlayer::StreamInt::createReader: "
               "pAttributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS)");
+  ComPtr<IMFDXGIDeviceManager> manager = decoderDeviceManager();
+  if (manager && LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
+                             "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)")) {
+    m_pReaderManager.Reset();
+  }
+}
+
+ComPtr<IMFDXGIDeviceManager> VideoOutput::decoderDeviceManager() {
   // Test seam: Wine's decoder given a device manager on a Direct3D 11 with video support delivers
   // all-zero frames. The test bed decodes into system memory there; hosts never set this.
   const bool decoderWithoutDevice = GetEnvironmentVariableW(L"ORVO_TEST_DECODER_WITHOUT_DEVICE", nullptr, 0) > 0;
@@ -172,12 +180,12 @@ void VideoOutput::configureReader(IMFAttributes* attributes) {
   m_pReaderManager.Reset();
   if (!decoderWithoutDevice && m_pRenderer && m_pRenderer->HasDXGIManager() &&
       SUCCEEDED(m_pRenderer->GetDXGIManager(&manager)) && manager) {
-    if (!LogIfFailed(attributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER, manager.Get()),
-                     "DxPlayer::StreamInt::createReader: pAttributes->SetUnknown(MF_SOURCE_READER_D3D_MANAGER)")) {
-      m_pReaderManager = manager;
-    }
+    m_pReaderManager = manager;
   }
+  return m_pReaderManager;
 }
+
+bool VideoOutput::compatibilityPresentation() const { return m_pRenderer && m_pRenderer->IsCompatibilityMode(); }
 
 bool VideoOutput::readerOutdated() const {
   // A device re-created after a removal comes with a manager of its own; a decoder still on the
@@ -268,21 +276,27 @@ HRESULT VideoOutput::onCurrentTypeChanged(IMFSourceReader* reader) {
   ComPtr<IMFMediaType> decoded;
   ORVO_RETURN_IF_FAILED(reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, &decoded),
                         "VideoOutput::onCurrentTypeChanged[%p]: GetCurrentMediaType", this);
-  LogMediaType("VideoOutput::onCurrentTypeChanged: new decoded media type %S", decoded.Get());
+  return onDecodedTypeChanged(decoded.Get());
+}
+
+HRESULT VideoOutput::onDecodedTypeChanged(IMFMediaType* decoded) {
+  if (decoded == nullptr) return E_POINTER;
+  if (!m_pConvertedType) return MF_E_NOT_INITIALIZED;
+  LogMediaType("VideoOutput::onCurrentTypeChanged: new decoded media type %S", decoded);
   // A converter, if one is still needed, is made again for the new frame size and aperture.
   ComPtr<IMFMediaType> converted;
   ORVO_RETURN_IF_FAILED(MFCreateMediaType(&converted), "VideoOutput::onCurrentTypeChanged[%p]: MFCreateMediaType",
                         this);
   ORVO_RETURN_IF_FAILED(m_pConvertedType->CopyAllItems(converted.Get()),
                         "VideoOutput::onCurrentTypeChanged[%p]: CopyAllItems", this);
-  ORVO_RETURN_IF_FAILED(CopyAttribute(decoded.Get(), converted.Get(), MF_MT_FRAME_SIZE),
+  ORVO_RETURN_IF_FAILED(CopyAttribute(decoded, converted.Get(), MF_MT_FRAME_SIZE),
                         "VideoOutput::onCurrentTypeChanged[%p]: CopyAttribute(MF_MT_FRAME_SIZE)", this);
   for (const GUID& key : {MF_MT_MINIMUM_DISPLAY_APERTURE, MF_MT_PIXEL_ASPECT_RATIO}) {
-    if (FAILED(CopyAttribute(decoded.Get(), converted.Get(), key))) converted->DeleteItem(key);
+    if (FAILED(CopyAttribute(decoded, converted.Get(), key))) converted->DeleteItem(key);
   }
   m_pConvertedType = converted;
   resetConversion();
-  const HRESULT hr = onDecodedType(decoded.Get());
+  const HRESULT hr = onDecodedType(decoded);
   if (FAILED(hr)) return hr;
   return applyPresentationType();
 }

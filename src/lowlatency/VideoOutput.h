@@ -52,6 +52,12 @@ class VideoOutput : public StreamOutput {
   void resetConversion() override;
   HRESULT open() override;
   HRESULT onCurrentTypeChanged(IMFSourceReader* reader) override;
+  HRESULT onDecodedTypeChanged(IMFMediaType* decoded) override;
+  // For a decoder the stream drives itself: the renderer's device manager to decode onto, or null
+  // for system memory. Recorded like the reader's, so readerOutdated() sees a replaced device.
+  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> decoderDeviceManager();
+  // Whether the renderer draws decoded YUV frames from system memory itself (no video device).
+  bool compatibilityPresentation() const;
   HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
   bool process(IMFSample* sample) override;
   int64_t lead() const override { return 0; }

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <windows.h>
+#include <mfidl.h>
+#include <mftransform.h>
+#include <wrl/client.h>
+
+#include <functional>
+#include <vector>
+
+#include "lowlatency/FramePool.h"
+
+namespace ORVO {
+namespace Media {
+
+// Drives a video decoder transform for a low-latency stream: the stream's source reader hands
+// over compressed samples and this loop feeds them to the decoder itself, so that decoded frames
+// land in pooled samples (FramePool) instead of a fresh frame-sized buffer each, and nothing
+// copies them again before the renderer uploads them. A decoder that provides its own samples
+// (one given a DXGI device manager) keeps providing them.
+//
+// The decoder is the one the reader would have got: the first the platform's search finds for
+// the subtype (our registered factory, when the engine registered it), in low-latency mode.
+//
+// Threads: open() on the thread that sets the stream up; everything else on the pulling thread
+// that owns the loop while playing (or the host thread after that thread was joined).
+class VideoDecodeLoop {
+ public:
+  // Gets each decoded frame; typeChanged: the decoder's output type (currentType()) changed with
+  // this frame, mid-stream (a new frame size).
+  using FrameSink = std::function<void(IMFSample* frame, bool typeChanged)>;
+
+  // Frames in flight at once: the rendering queue the low-latency pacing keeps short (trimmed to
+  // one whenever streams drift apart; a few while the smooth strategy waits), the frame being
+  // drawn, the one the renderer may still hold, and the one being decoded into. Beyond it frames
+  // are made one-off, never waited for.
+  static constexpr size_t kPoolCapacity = 8;
+
+  explicit VideoDecodeLoop(int streamIndex);
+  ~VideoDecodeLoop();
+  VideoDecodeLoop(const VideoDecodeLoop&) = delete;
+  VideoDecodeLoop& operator=(const VideoDecodeLoop&) = delete;
+
+  // Creates the decoder for inputType and settles its output on the first of `subtypes` it
+  // offers, with the frame size and the rest as the decoder proposes them. manager: hands the
+  // decoder the renderer's device when not null and the decoder takes it. Fails for a decoder this
+  // loop cannot drive (an asynchronous one): the caller lets a source reader decode instead.
+  HRESULT open(IMFMediaType* inputType, const std::vector<GUID>& subtypes, IMFDXGIDeviceManager* manager);
+  Microsoft::WRL::ComPtr<IMFMediaType> currentType() const { return m_outputType; }
+  GUID currentSubtype() const;
+
+  // Feeds one compressed sample and hands every frame the decoder then has to the sink.
+  HRESULT decode(IMFSample* compressed, const FrameSink& sink);
+  // End of stream: the frames the decoder still holds, then it is ready for a new stream.
+  HRESULT drain(const FrameSink& sink);
+  // Drops whatever the decoder holds, so nothing of an old session comes out.
+  void flush();
+  // Replaces a decoder that failed (Wine's stays failed once a new picture size has upset it) by a
+  // fresh one set up as open() set the first. Its first frame comes flagged as a type change, since
+  // it may come in another size than the frames before.
+  HRESULT renew();
+
+  const FramePool& pool() const { return m_pool; }
+
+  // Whether a decoded dimension is the visible one rounded up to the decoder's coding blocks
+  // (16 for H.264 macroblocks, up to 64 for HEVC coding tree blocks) rather than a new picture.
+  static bool PadsVisible(UINT32 visible, UINT32 decoded) { return decoded >= visible && decoded - visible < 64; }
+
+ private:
+  HRESULT setUp();
+  HRESULT setOutputType(const GUID& subtype);
+  // The type frames are handed out with: the decoder's, and when the decoder only padded the
+  // picture to whole coding blocks, the host's picture as the display aperture, so that the
+  // padding lines are never shown.
+  HRESULT describeOutput(IMFMediaType* decoderType);
+  HRESULT pullFrames(const FrameSink& sink);
+  HRESULT renegotiate();
+  void readStreamInfo();
+
+  const int m_streamIndex;
+  Microsoft::WRL::ComPtr<IMFMediaType> m_inputType;
+  std::vector<GUID> m_subtypes;
+  Microsoft::WRL::ComPtr<IMFDXGIDeviceManager> m_manager;
+  Microsoft::WRL::ComPtr<IMFTransform> m_decoder;
+  Microsoft::WRL::ComPtr<IMFMediaType> m_outputType;
+  MFT_OUTPUT_STREAM_INFO m_info = {};
+  UINT32 m_visibleWidth = 0;  // the host's picture size
+  UINT32 m_visibleHeight = 0;
+  FramePool m_pool{kPoolCapacity};
+  bool m_typeChanged = false;
+};
+
+}  // namespace Media
+}  // namespace ORVO
