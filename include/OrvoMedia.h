@@ -98,9 +98,10 @@ typedef enum PlayerState {
   Stopped = 5,     /* stopped by Stop, or the presentation ended */
   Closing = 6,     /* Media Session engine: shutting down */
   Error = 7        /* Media Session engine: the session reported a failure; Close the player.
-                      Low-latency engine: a stream's decoding cannot go on (its reader keeps
-                      failing), or a Play could not start every stream; Stop, then Play tries
-                      again with new sources */
+                      Low-latency engine: a stream cannot go on (its reader keeps failing, the
+                      graphics device or the audio endpoint stayed gone for 2 s), or a Play could
+                      not start every stream; Stop, then Play tries again with new sources, a new
+                      device and the default endpoint */
 } PlayerState;
 
 /* Return values of RequestDataCallback. */
