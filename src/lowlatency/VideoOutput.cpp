@@ -40,14 +40,6 @@ HRESULT CopyAttribute(IMFAttributes* from, IMFAttributes* to, REFGUID key) {
   return hr;
 }
 
-// Whether holders references are all there are: AddRef and Release return the new count. Only
-// the pulling thread hands out references to pooled samples, so a count seen at holders cannot
-// grow behind the caller's back.
-bool HeldOnlyBy(IUnknown* object, ULONG holders) {
-  object->AddRef();
-  return object->Release() == holders;
-}
-
 bool IsPlanar420(REFGUID subtype) {
   return subtype == MFVideoFormat_NV12 || subtype == MFVideoFormat_I420 || subtype == MFVideoFormat_IYUV ||
          subtype == MFVideoFormat_YV12;
@@ -212,7 +204,7 @@ HRESULT VideoOutput::onDecodedType(IMFMediaType* decoded) {
 }
 
 void VideoOutput::resetConversion() {
-  m_samplePool.clear();
+  m_convertedFrames.clear();
   if (!m_pColorConverter) return;
   m_pColorConverter->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
   m_pColorConverter.Reset();
@@ -416,7 +408,7 @@ HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
       if (m_pAllocator) {
         ORVO_RETURN_IF_FAILED(allocated, "DxPlayer::StreamInt::OnReadSample: m_pAllocator->AllocateSample");
       } else {
-        hr = pooledSample(&outSample);
+        hr = m_convertedFrames.acquire(m_frameBytes.load(), &outSample);
         if (FAILED(hr)) return hr;
       }
     }
@@ -439,35 +431,6 @@ HRESULT VideoOutput::convertSample(IMFSample* sample, IMFSample** output) {
     m_pColorConverter->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
   }
   return MF_E_NOTACCEPTING;
-}
-
-HRESULT VideoOutput::pooledSample(IMFSample** output) {
-  const DWORD bytes = m_frameBytes.load();
-  if (bytes != m_pooledBytes) m_samplePool.clear();
-  m_pooledBytes = bytes;
-  // A converted frame is free again once the queue and the renderer let go of it and its buffer.
-  for (const ComPtr<IMFSample>& sample : m_samplePool) {
-    ComPtr<IMFMediaBuffer> buffer;
-    if (!HeldOnlyBy(sample.Get(), 1) || FAILED(sample->GetBufferByIndex(0, &buffer)) ||
-        !HeldOnlyBy(buffer.Get(), 2)) {
-      continue;
-    }
-    sample->DeleteAllItems();
-    buffer->SetCurrentLength(0);
-    *output = sample.Get();
-    (*output)->AddRef();
-    return S_OK;
-  }
-  ComPtr<IMFSample> sample;
-  ComPtr<IMFMediaBuffer> buffer;
-  ORVO_RETURN_IF_FAILED(MFCreateSample(&sample), "DxPlayer::StreamInt::OnReadSample: MFCreateSample");
-  ORVO_RETURN_IF_FAILED(MFCreateAlignedMemoryBuffer(bytes, MF_16_BYTE_ALIGNMENT, &buffer),
-                        "DxPlayer::StreamInt::OnReadSample: MFCreateAlignedMemoryBuffer");
-  ORVO_RETURN_IF_FAILED(sample->AddBuffer(buffer.Get()), "DxPlayer::StreamInt::OnReadSample: pSample->AddBuffer");
-  // With every pooled sample still in use this one serves once and goes.
-  if (m_samplePool.size() < kMaxPooledSamples) m_samplePool.push_back(sample);
-  *output = sample.Detach();
-  return S_OK;
 }
 
 HRESULT VideoOutput::copyToAllocatorSample(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lowlatency/FramePool.h"
 #include "lowlatency/RecoveryWindow.h"
 #include "lowlatency/StreamOutput.h"
 
@@ -74,16 +75,12 @@ class VideoOutput : public StreamOutput {
   bool hasColourConverter() const { return m_pColorConverter != nullptr; }
 
  private:
-  // Up to this many converted frames are kept for reuse: the queue's and the renderer's share.
-  static constexpr size_t kMaxPooledSamples = 4;
-
   HRESULT createColourConverter(IMFMediaType* decoded);
   HRESULT applyPresentationType();
   void requestAllocator();
   void setPresentationType(IMFMediaType* type);
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType(uint32_t* generation) const;
   HRESULT convertSample(IMFSample* sample, IMFSample** output);
-  HRESULT pooledSample(IMFSample** output);
   HRESULT copyToAllocatorSample(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp, IMFSample** output);
   void presentBlackFrame(int64_t baseLocalTime);
   // Rendering thread, after each renderer call: fails the output once the renderer has been
@@ -97,8 +94,8 @@ class VideoOutput : public StreamOutput {
   Microsoft::WRL::ComPtr<IMFTransform> m_pColorConverter;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pConvertedType;  // RGB32 at the decoded size: the converter's output
   DWORD m_outputStreamFlags = 0;
-  std::vector<Microsoft::WRL::ComPtr<IMFSample>> m_samplePool;  // pulling thread: converter output
-  DWORD m_pooledBytes = 0;
+  // Pulling thread: the converter's output frames; four cover the queue's and the renderer's share.
+  FramePool m_convertedFrames{4};
   Microsoft::WRL::ComPtr<IMFAttributes> m_pAllocatorAttributes;
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocatorEx> m_pAllocator;
   // The device manager the current reader's decoder was handed (set-up and pulling thread); null
