@@ -44,6 +44,18 @@ int64_t StartTimeShift(RenderingStrategy strategy, int64_t playback, int64_t pre
   return lateness >= kSmoothJitterLimit ? lateness : 0;
 }
 
+int64_t AgreedStartLocalTime(const std::vector<int64_t>& timestamps, const std::vector<int64_t>& readyTimes,
+                             int64_t start, int64_t now) {
+  int64_t latest = kUnsetTime;
+  for (size_t i = 0; i < timestamps.size(); ++i) {
+    if (timestamps[i] == kUnsetTime) continue;
+    const int64_t ready = i < readyTimes.size() && readyTimes[i] != kUnsetTime ? readyTimes[i] : now;
+    const int64_t bound = SaturatingSub(ready, SaturatingSub(timestamps[i], start));
+    if (latest == kUnsetTime || bound > latest) latest = bound;
+  }
+  return latest == kUnsetTime || latest > now ? now : latest;
+}
+
 bool IsFlushDue(int64_t now, int64_t lastFlush) { return SaturatingSub(now, lastFlush) >= kFlushInterval; }
 
 bool ShouldTrimQueues(const std::vector<size_t>& activeQueueLengths) {

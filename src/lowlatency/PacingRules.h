@@ -46,6 +46,14 @@ bool IsPlaybackGap(int64_t playback, int64_t presentation);
 // the lateness when it is 2 ms or more, else 0. LowLatency never moves it.
 int64_t StartTimeShift(RenderingStrategy strategy, int64_t playback, int64_t presentation);
 
+// The local start bound to an agreement on `start` (a timestamp): as early as the reports allow
+// without any reported sample falling due before it was ready, that is the latest of
+// readyAt - (timestamp - start) over the reports, and never later than now. A report without a
+// ready time counts as ready now. timestamps and readyTimes are parallel; kUnsetTime timestamps
+// are streams that have not reported.
+int64_t AgreedStartLocalTime(const std::vector<int64_t>& timestamps, const std::vector<int64_t>& readyTimes,
+                             int64_t start, int64_t now);
+
 // LowLatency's rendering thread asks for a trim when a second has passed since the last one.
 bool IsFlushDue(int64_t now, int64_t lastFlush);
 

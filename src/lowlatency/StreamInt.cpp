@@ -270,8 +270,7 @@ size_t DxPlayer::StreamInt::queueLength() {
 
 int DxPlayer::StreamInt::trimQueueToNewest() {
   CriticalSectionGuard guard(&m_lock);
-  const int released = m_queue.size() > 1 ? static_cast<int>(m_queue.size() - 1) : 0;
-  if (released > 0) m_queue.erase(m_queue.begin(), m_queue.end() - 1);
+  const int released = static_cast<int>(m_queue.trimToNewest());
   m_statistics->onDropped(StreamStatistics::Drop::Trimmed, static_cast<uint64_t>(released));
   m_statistics->onDequeued(m_queue.size());
   return released;
@@ -279,7 +278,7 @@ int DxPlayer::StreamInt::trimQueueToNewest() {
 
 void DxPlayer::StreamInt::queueSample(IMFSample* sample) {
   CriticalSectionGuard guard(&m_lock);
-  m_queue.push_back(AdoptRef(sample));
+  m_queue.push(AdoptRef(sample), elapsedTime(10000000));
   m_statistics->onQueued(m_queue.size());
   SetEvent(m_queuedEvent);
 }
@@ -490,22 +489,17 @@ void DxPlayer::StreamInt::renderingRoutine() {
       lastFlush = elapsedTime(10000000);
     }
 
-    ComPtr<IMFSample> sample;
+    RenderQueue::Entry entry;
     size_t queued = 0;
     {
       CriticalSectionGuard guard(&m_lock);
       // Before an agreement only the newest sample matters: that is where playback will start.
-      if (m_queue.size() > 1 && !pacer.synchronised()) {
-        m_statistics->onDropped(StreamStatistics::Drop::Trimmed, m_queue.size() - 1);
-        m_queue.erase(m_queue.begin(), m_queue.end() - 1);
-      }
+      if (!pacer.synchronised()) m_statistics->onDropped(StreamStatistics::Drop::Trimmed, m_queue.trimToNewest());
       queued = m_queue.size();
-      if (!m_queue.empty()) {
-        sample = std::move(m_queue.front());
-        m_queue.pop_front();
-      }
+      m_queue.pop(&entry);
       m_statistics->onDequeued(m_queue.size());
     }
+    const ComPtr<IMFSample> sample = std::move(entry.sample);
     if (!sample) {
       WaitForSingleObject(m_queuedEvent, kIdleWaitMilliseconds);
       continue;
@@ -514,7 +508,7 @@ void DxPlayer::StreamInt::renderingRoutine() {
     LONGLONG sampleTime = 0;
     if (FAILED(sample->GetSampleTime(&sampleTime))) sampleTime = 0;
     int64_t startLocalTime = kUnsetTime;
-    const int64_t agreed = sync ? sync->GetStartStreamTime(m_syncIndex, sampleTime, &startLocalTime) : kUnsetTime;
+    const int64_t agreed = sync ? sync->GetStartStreamTime(m_syncIndex, sampleTime, entry.readyAt, &startLocalTime) : kUnsetTime;
     const RenderPacer::Decision decision = pacer.onSample(sampleTime, agreed, startLocalTime, elapsedTime(10000000));
     m_baseLocalTime = pacer.baseLocalTime();
     if (decision.startTimeAdopted) {

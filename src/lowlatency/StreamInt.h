@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
-#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "lowlatency/DxPlayer.h"
 #include "lowlatency/AudioOutput.h"
 #include "lowlatency/PacingRules.h"
+#include "lowlatency/RenderQueue.h"
 #include "lowlatency/StreamOutput.h"
 #include "lowlatency/StreamStatistics.h"
 #include "lowlatency/VideoDecodeLoop.h"
@@ -151,7 +151,7 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   // The decoder the pulling thread drives; lives and goes with the reader.
   std::unique_ptr<VideoDecodeLoop> m_decodeLoop;
   CRITICAL_SECTION m_lock;
-  std::deque<Microsoft::WRL::ComPtr<IMFSample>> m_queue;  // guarded by m_lock
+  RenderQueue m_queue;  // guarded by m_lock
   HANDLE m_queuedEvent = nullptr;  // auto-reset; set when a sample joins m_queue
   std::unique_ptr<std::thread> m_pullingThread;
   std::unique_ptr<std::thread> m_renderingThread;

@@ -11,17 +11,19 @@ TimestampSynchronizer::TimestampSynchronizer(int instanceCount, int64_t creation
     : m_creationTime(creationTime),
       m_startLocalTime(kUnsetTime),
       m_startTimestamp(kUnsetTime),
-      m_instanceTimestamps(instanceCount > 0 ? static_cast<size_t>(instanceCount) : 0, kUnsetTime) {
+      m_instanceTimestamps(instanceCount > 0 ? static_cast<size_t>(instanceCount) : 0, kUnsetTime),
+      m_instanceReadyTimes(m_instanceTimestamps.size(), kUnsetTime) {
   InitializeCriticalSection(&m_lock);
 }
 
 TimestampSynchronizer::~TimestampSynchronizer() { DeleteCriticalSection(&m_lock); }
 
-int64_t TimestampSynchronizer::GetStartStreamTime(int instanceIndex, int64_t timestamp, int64_t* startLocalTime) {
-  return getStartStreamTimeAt(instanceIndex, timestamp, elapsedTime(10000000), startLocalTime);
+int64_t TimestampSynchronizer::GetStartStreamTime(int instanceIndex, int64_t timestamp, int64_t readyAt,
+                                                  int64_t* startLocalTime) {
+  return getStartStreamTimeAt(instanceIndex, timestamp, readyAt, elapsedTime(10000000), startLocalTime);
 }
 
-int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t timestamp, int64_t now,
+int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t timestamp, int64_t readyAt, int64_t now,
                                                     int64_t* startLocalTime) {
   CriticalSectionGuard guard(&m_lock);
   if (startLocalTime) *startLocalTime = m_startLocalTime;
@@ -32,10 +34,12 @@ int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t t
 
   int64_t candidate = kUnsetTime;
   int64_t& entry = m_instanceTimestamps[static_cast<size_t>(instanceIndex)];
+  int64_t& entryReady = m_instanceReadyTimes[static_cast<size_t>(instanceIndex)];
   if (entry == kUnsetTime) {
     ORVO_LOG_DEBUG("TimestampSynchronizer::GetStartStreamTime: instance %d initialized start timestamp %lld",
                    instanceIndex, static_cast<long long>(timestamp));
     entry = timestamp;
+    entryReady = readyAt;
     for (int64_t reported : m_instanceTimestamps) {
       if (reported == kUnsetTime) return kUnsetTime;  // not every stream has reported yet
     }
@@ -48,6 +52,7 @@ int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t t
     // every later sample wait as long as the grace lasted, and keep the stream that far behind
     // live for good.
     entry = timestamp;
+    entryReady = readyAt;
     if (Pacing::SaturatingSub(now, m_creationTime) < Pacing::kStartGrace) return kUnsetTime;
     candidate = entry;
     for (int64_t reported : m_instanceTimestamps) {
@@ -56,7 +61,7 @@ int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t t
   }
 
   m_startTimestamp = candidate;
-  m_startLocalTime = now;
+  m_startLocalTime = Pacing::AgreedStartLocalTime(m_instanceTimestamps, m_instanceReadyTimes, candidate, now);
   if (startLocalTime) *startLocalTime = m_startLocalTime;
   ORVO_LOG_DEBUG("TimestampSynchronizer::GetStartStreamTime: all instances ready, start timestamp %lld, start local "
                  "time %lld",
@@ -69,6 +74,7 @@ void TimestampSynchronizer::Reset() {
   m_startLocalTime = kUnsetTime;
   m_startTimestamp = kUnsetTime;
   for (int64_t& reported : m_instanceTimestamps) reported = kUnsetTime;
+  for (int64_t& ready : m_instanceReadyTimes) ready = kUnsetTime;
 }
 
 void TimestampSynchronizer::ShiftStartLocalTime(int64_t lateness) {

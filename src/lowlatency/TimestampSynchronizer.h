@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/Clock.h"
 #include "common/CriticalSectionGuard.h"
 
 namespace ORVO {
@@ -12,7 +13,9 @@ namespace Media {
 
 // The start-time agreement of one low-latency player: every active stream reports the time of the
 // first sample it wants to present, and once all have reported (or 3 s after Open, with those that
-// have) the smallest becomes the common start timestamp, bound to the local time of agreement.
+// have) the smallest becomes the common start timestamp. It is bound to the local time at which the
+// reported samples were ready (Pacing::AgreedStartLocalTime): a sample that waited in its queue
+// behind a busy renderer would otherwise hold every later frame back by that wait.
 // All times are 100-ns units of the library clock; kUnsetTime means "not yet".
 //
 // Threads: the streams' rendering threads call everything concurrently; m_lock serialises them.
@@ -27,11 +30,19 @@ class TimestampSynchronizer {
   TimestampSynchronizer& operator=(const TimestampSynchronizer&) = delete;
 
   // The agreed start timestamp, or kUnsetTime while the streams have not agreed. Reads the clock.
-  int64_t GetStartStreamTime(int instanceIndex, int64_t timestamp, int64_t* startLocalTime = nullptr);
+  // readyAt: when the sample became ready to present (kUnsetTime: now).
+  int64_t GetStartStreamTime(int instanceIndex, int64_t timestamp, int64_t* startLocalTime = nullptr) {
+    return GetStartStreamTime(instanceIndex, timestamp, kUnsetTime, startLocalTime);
+  }
+  int64_t GetStartStreamTime(int instanceIndex, int64_t timestamp, int64_t readyAt, int64_t* startLocalTime);
   // The same with the clock reading passed in. startLocalTime, when given, receives the local start
   // time read under the same lock as the answer, so a reset between two calls cannot pair an agreed
   // timestamp with an unset local time.
-  int64_t getStartStreamTimeAt(int instanceIndex, int64_t timestamp, int64_t now, int64_t* startLocalTime);
+  int64_t getStartStreamTimeAt(int instanceIndex, int64_t timestamp, int64_t now, int64_t* startLocalTime) {
+    return getStartStreamTimeAt(instanceIndex, timestamp, kUnsetTime, now, startLocalTime);
+  }
+  int64_t getStartStreamTimeAt(int instanceIndex, int64_t timestamp, int64_t readyAt, int64_t now,
+                               int64_t* startLocalTime);
 
   // Forgets the agreement and every report; each stream drops samples until a new one exists.
   void Reset();
@@ -48,6 +59,7 @@ class TimestampSynchronizer {
   int64_t m_startLocalTime;
   int64_t m_startTimestamp;
   std::vector<int64_t> m_instanceTimestamps;
+  std::vector<int64_t> m_instanceReadyTimes;  // when each reported sample was ready
 };
 
 }  // namespace Media

@@ -84,3 +84,24 @@ TEST(TimestampSynchronizer, OutOfRangeInstancesOnlyRead) {
   TimestampSynchronizer none(0, kOpen);
   EXPECT_EQ(none.getStartStreamTimeAt(0, 5, kOpen + 100 * kSecond, nullptr), kUnsetTime);
 }
+
+// A sample that waited in its queue behind a busy renderer does not push the whole timeline back:
+// the local start is when the reported samples were ready, as early as none of them falls due
+// before it was ready, and never in the future.
+TEST(TimestampSynchronizer, LocalStartIsWhenTheReportedSamplesWereReady) {
+  const int64_t ms = 10000;
+  TimestampSynchronizer sync(2, kOpen);
+  int64_t local = 0;
+  // Audio at 0 s was ready at 100 ms, video at 0.1 s at 250 ms; video reports 40 ms after that.
+  EXPECT_EQ(sync.getStartStreamTimeAt(0, 0, kOpen + 100 * ms, kOpen + 110 * ms, &local), kUnsetTime);
+  EXPECT_EQ(sync.getStartStreamTimeAt(1, 100 * ms, kOpen + 250 * ms, kOpen + 290 * ms, &local), 0);
+  // Video's sample, 100 ms into the timeline, is due exactly when it was ready; audio's one 50 ms
+  // after it was ready.
+  EXPECT_EQ(local, kOpen + 150 * ms);
+
+  // A ready time "after" the agreement (a clock read on another core) never starts it in the future.
+  sync.Reset();
+  EXPECT_EQ(sync.getStartStreamTimeAt(0, 0, kOpen + 500 * ms, kOpen + 400 * ms, &local), kUnsetTime);
+  EXPECT_EQ(sync.getStartStreamTimeAt(1, 0, kOpen + 300 * ms, kOpen + 400 * ms, &local), 0);
+  EXPECT_EQ(local, kOpen + 400 * ms);
+}
