@@ -89,7 +89,15 @@ HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType) {
             hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
             m_owner)) {
       m_pD3D11Device.Reset();
-      continue;
+      // The device exists, so the driver accepted the level and the video flag and still offers no
+      // video device: that is the driver's property, not the level's, and every lower level would
+      // answer the same. On a software rasteriser each of those creations costs a quarter of a
+      // second of the first picture.
+      ORVO_LOG_DEBUG(
+          "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: the driver offers no ID3D11VideoDevice, not trying lower "
+          "feature levels",
+          m_owner);
+      break;
     }
     g_ladderResult = i;
     return S_OK;

@@ -144,18 +144,19 @@ TEST_F(Dx11RendererTest, NotAWindowCreatesNothing) {
   EXPECT_EQ(E_NOINTERFACE, r->GetService(ORVO::kMR_VIDEO_ACCELERATION_SERVICE, IID_PPV_ARGS(&manager)));
 }
 
-TEST_F(Dx11RendererTest, WithoutVideoDeviceTriesEachLevelOnceThenPresentsCompatibly) {
-  DeviceRecorder::refuseVideoFlag = false;  // the real devices of this machine, without ID3D11VideoDevice
+TEST_F(Dx11RendererTest, WithoutVideoDeviceClimbsOnlyWhileLevelsAreRefusedThenPresentsCompatibly) {
+  // A driver that refuses the video flag at every level: each level once, in the specified order,
+  // then one plain device with every level.
   TestWindow window(320, 240);
-  RendererHolder r(new Dx11Renderer());
-  ASSERT_EQ(S_OK, r->SetVideoWindow(window.hwnd()));
-  EXPECT_TRUE(r->IsCompatibilityMode());
-  EXPECT_FALSE(r->HasDXGIManager());
-  ComPtr<IMFDXGIDeviceManager> manager;
-  EXPECT_EQ(E_NOINTERFACE, r->GetDXGIManager(&manager));
-  EXPECT_EQ(E_NOINTERFACE, r->GetService(ORVO::kMR_VIDEO_ACCELERATION_SERVICE, IID_PPV_ARGS(&manager)));
-
-  // Seven single-level attempts in the specified order, then one plain device with every level.
+  {
+    RendererHolder r(new Dx11Renderer());
+    ASSERT_EQ(S_OK, r->SetVideoWindow(window.hwnd()));
+    EXPECT_TRUE(r->IsCompatibilityMode());
+    EXPECT_FALSE(r->HasDXGIManager());
+    ComPtr<IMFDXGIDeviceManager> manager;
+    EXPECT_EQ(E_NOINTERFACE, r->GetDXGIManager(&manager));
+    EXPECT_EQ(E_NOINTERFACE, r->GetService(ORVO::kMR_VIDEO_ACCELERATION_SERVICE, IID_PPV_ARGS(&manager)));
+  }
   const D3D_FEATURE_LEVEL order[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
                                      D3D_FEATURE_LEVEL_10_0, D3D_FEATURE_LEVEL_9_3,  D3D_FEATURE_LEVEL_9_2,
                                      D3D_FEATURE_LEVEL_9_1};
@@ -171,11 +172,26 @@ TEST_F(Dx11RendererTest, WithoutVideoDeviceTriesEachLevelOnceThenPresentsCompati
 
   // The process remembers: the next player goes straight to the plain device.
   DeviceRecorder::calls.clear();
-  RendererHolder second(new Dx11Renderer());
-  ASSERT_EQ(S_OK, second->SetVideoWindow(window.hwnd()));
-  EXPECT_TRUE(second->IsCompatibilityMode());
+  {
+    RendererHolder second(new Dx11Renderer());
+    ASSERT_EQ(S_OK, second->SetVideoWindow(window.hwnd()));
+    EXPECT_TRUE(second->IsCompatibilityMode());
+  }
   ASSERT_EQ(1u, DeviceRecorder::calls.size());
   EXPECT_EQ(7u, DeviceRecorder::calls[0].levelCount);
+
+  // The machine itself (Wine's wined3d) accepts the flag and creates real devices that lack the
+  // video interface: the first such device ends the climb, lower levels are not tried.
+  ORVO::MediaFoundation::SetDx11DevicePlatform({&DeviceRecorder::Create, &DeviceRecorder::CheckVideo, nullptr});
+  DeviceRecorder::refuseVideoFlag = false;
+  DeviceRecorder::calls.clear();
+  RendererHolder third(new Dx11Renderer());
+  ASSERT_EQ(S_OK, third->SetVideoWindow(window.hwnd()));
+  EXPECT_TRUE(third->IsCompatibilityMode());
+  ASSERT_EQ(2u, DeviceRecorder::calls.size());
+  EXPECT_EQ(D3D_FEATURE_LEVEL_11_1, DeviceRecorder::calls[0].firstLevel);
+  EXPECT_EQ(1, DeviceRecorder::ladderCalls());
+  EXPECT_EQ(7u, DeviceRecorder::calls[1].levelCount);
 }
 
 TEST_F(Dx11RendererTest, LaterPlayersStartAtTheLevelThatGaveTheVideoDeviceAndDrawWithoutTheTransform) {
