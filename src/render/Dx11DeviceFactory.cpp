@@ -63,7 +63,8 @@ Dx11DevicePlatform SetDx11DevicePlatform(const Dx11DevicePlatform& platform) {
   return previous;
 }
 
-HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType) {
+HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType,
+                                       Microsoft::WRL::ComPtr<ID3D11Device>* withoutVideo) {
   // The level that worked before goes first; should it fail now (a driver update, another
   // adapter), the others follow in order and the memory is corrected.
   const int remembered = g_ladderResult.load();
@@ -88,11 +89,11 @@ HRESULT Dx11DeviceFactory::climbLadder(D3D_DRIVER_TYPE driverType) {
     if (LogErrorIfFailed(
             hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: m_pD3D11Device->QueryInterface(ID3D11VideoDevice)",
             m_owner)) {
-      m_pD3D11Device.Reset();
       // The device exists, so the driver accepted the level and the video flag and still offers no
       // video device: that is the driver's property, not the level's, and every lower level would
       // answer the same. On a software rasteriser each of those creations costs a quarter of a
-      // second of the first picture.
+      // second of the first picture. The device itself is kept for compatibility presentation.
+      *withoutVideo = std::move(m_pD3D11Device);
       ORVO_LOG_DEBUG(
           "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: the driver offers no ID3D11VideoDevice, not trying lower "
           "feature levels",
@@ -129,8 +130,9 @@ HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
 
   // Once a machine has shown that it has no video device, a re-creation (new monitor) goes
   // straight to the plain device: the ladder would only fail and log the same way again.
+  ComPtr<ID3D11Device> withoutVideo;
   if (!m_compatibility) {
-    hr = climbLadder(driverType);
+    hr = climbLadder(driverType, &withoutVideo);
     if (SUCCEEDED(hr)) return S_OK;
     // The adapter is being removed or reset: a plain device now would make this renderer present
     // compatibly for good, although the video device may well come back.
@@ -145,6 +147,14 @@ HRESULT Dx11DeviceFactory::createDevice(D3D_DRIVER_TYPE driverType) {
         "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: no device with ID3D11VideoDevice, using "
         "compatibility presentation",
         m_owner);
+  }
+  // The climb's own device is the one a plain creation would give: the highest level the driver
+  // accepts on the same adapter. It lacks only the BGRA flag, which matters to Direct2D alone;
+  // B8G8R8A8 targets work without it. A second creation would cost as much as the first.
+  if (withoutVideo && driverType == D3D_DRIVER_TYPE_HARDWARE) {
+    m_pD3D11Device = std::move(withoutVideo);
+    m_compatibility = true;
+    return S_OK;
   }
   const UINT plainFlags = (kCreationFlags & ~D3D11_CREATE_DEVICE_VIDEO_SUPPORT) | D3D11_CREATE_DEVICE_BGRA_SUPPORT;
   hr = g_devicePlatform.createDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, plainFlags, kLevels, levelCount,

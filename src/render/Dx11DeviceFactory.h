@@ -66,8 +66,9 @@ class Dx11DeviceFactory {
 
  private:
   HRESULT createDevice(D3D_DRIVER_TYPE driverType);
-  // The feature levels for a device with the video interface, the remembered one first.
-  HRESULT climbLadder(D3D_DRIVER_TYPE driverType);
+  // The feature levels for a device with the video interface, the remembered one first. A device
+  // the driver created without that interface ends the climb and is handed out in withoutVideo.
+  HRESULT climbLadder(D3D_DRIVER_TYPE driverType, Microsoft::WRL::ComPtr<ID3D11Device>* withoutVideo);
   HRESULT findAdapterAndOutput();
 
   const void* m_owner;
