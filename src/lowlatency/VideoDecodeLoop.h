@@ -30,11 +30,14 @@ class VideoDecodeLoop {
   // this frame, mid-stream (a new frame size).
   using FrameSink = std::function<void(IMFSample* frame, bool typeChanged)>;
 
-  // Frames in flight at once: the rendering queue the low-latency pacing keeps short (trimmed to
-  // one whenever streams drift apart; a few while the smooth strategy waits), the frame being
-  // drawn, the one the renderer may still hold, and the one being decoded into. Beyond it frames
-  // are made one-off, never waited for.
-  static constexpr size_t kPoolCapacity = 8;
+  // Frames kept for reuse: what the rendering queue may hold at once plus the frame being drawn,
+  // the one the renderer may still hold and the one being decoded into. In steady state the queue
+  // holds one or two; when presentation falls behind (several players on a software rasteriser)
+  // it holds up to a second of frames until the once-a-second trim, and a pool sized for the
+  // steady state then allocated, zeroed and faulted in a frame for nearly every frame decoded.
+  // Only frames the queue really held are ever made, so the steady state still costs a handful.
+  // Beyond it frames are made one-off, never waited for.
+  static constexpr size_t kPoolCapacity = 40;
 
   explicit VideoDecodeLoop(int streamIndex);
   ~VideoDecodeLoop();

@@ -308,7 +308,11 @@ HRESULT CompatibilityPresenter::uploadPlane(ID3D11DeviceContext* pContext, Plane
     desc.Usage = D3D11_USAGE_DYNAMIC;
     desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
     desc.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    HRESULT hr = m_pDevice->CreateTexture2D(&desc, nullptr, &plane.texture);
+    // A new texture gets its first frame as initial data: the first map of a dynamic texture
+    // waits for the device to finish everything before it (Wine's: a third of a second at start).
+    const D3D11_SUBRESOURCE_DATA initial = {source.firstRow, static_cast<UINT>(source.pitch), 0};
+    const bool withData = source.pitch > 0;
+    HRESULT hr = m_pDevice->CreateTexture2D(&desc, withData ? &initial : nullptr, &plane.texture);
     if (FAILED(hr)) {
       ORVO_LOG_DEBUG("CompatibilityPresenter::Upload: CreateTexture2D(%ux%u) failed 0x%X", texelWidth, source.rows,
                      (unsigned)hr);
@@ -323,6 +327,7 @@ HRESULT CompatibilityPresenter::uploadPlane(ID3D11DeviceContext* pContext, Plane
     plane.width = texelWidth;
     plane.height = source.rows;
     plane.format = format;
+    if (withData) return S_OK;
   }
   D3D11_MAPPED_SUBRESOURCE mapped = {};
   HRESULT hr = pContext->Map(plane.texture.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped);

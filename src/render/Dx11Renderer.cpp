@@ -216,6 +216,7 @@ Dx11Renderer::DisplayGeometry Dx11Renderer::GetDisplayGeometry() {
 // --- Device -----------------------------------------------------------------------------------
 
 HRESULT Dx11Renderer::createDevice(D3D_DRIVER_TYPE driverType) {
+  m_frameFence.Release();
   HRESULT hr = m_device.Create(driverType);
   if (FAILED(hr)) return hr;
   if (m_useDComp) {
@@ -435,6 +436,7 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
     m_recreation.Recreated();
   }
   if (m_device.device() != nullptr) m_recreation.CountFrame();
+  m_frameFence.Wait(m_device.context(), kFrameFenceTimeoutMs);
 
   RECT target;
   if (isWindowTargetEmpty(&target)) return S_OK;
@@ -582,6 +584,7 @@ HRESULT Dx11Renderer::PresentFrame() {
   RECT target;
   if (isWindowTargetEmpty(&target)) return S_OK;
   const HRESULT hr = m_swapChain.Present();
+  if (SUCCEEDED(hr)) m_frameFence.Mark(m_device.device(), m_device.context());
   if (IsDeviceLoss(hr)) recoverDevice(hr);
   return hr;
 }
@@ -590,6 +593,7 @@ HRESULT Dx11Renderer::Shutdown() {
   CriticalSectionGuard guard(&m_lock);
   ORVO_LOG_DEBUG("Dx11Renderer::Shutdown[%p]: shutdown called", this);
   m_shutdown = TRUE;
+  m_frameFence.Release();
   m_pCompatPresenter.reset();
   m_upload->Release();
   m_device.Release();

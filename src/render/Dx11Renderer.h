@@ -16,6 +16,7 @@
 #include "render/CompositionVisual.h"
 #include "render/DeviceRecreationPolicy.h"
 #include "render/Dx11DeviceFactory.h"
+#include "render/FrameFence.h"
 #include "render/MonitorTracker.h"
 #include "render/SwapChainTarget.h"
 #include "render/VideoPathHost.h"
@@ -105,6 +106,9 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   // Tries to create a lost device once more, now; answers DeviceLoss() afterwards.
   HRESULT RetryLostDevice();
   static constexpr ULONGLONG kDeviceRetryMs = 250;
+  // The longest ProcessFrame waits for the device to finish the frame presented before; beyond
+  // that it draws anyway. Three frame intervals at 30 fps.
+  static constexpr DWORD kFrameFenceTimeoutMs = 100;
   // Always MF_E_SHUTDOWN; callers ignore it.
   HRESULT Shutdown();
 
@@ -169,6 +173,7 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   Dx11DeviceFactory m_device;
   CompositionVisual m_composition;
   SwapChainTarget m_swapChain;
+  FrameFence m_frameFence;
   MonitorTracker m_monitors;
   DeviceRecreationPolicy m_recreation;
   HRESULT m_deviceLoss = S_OK;  // why the device was lost, until a new one works
