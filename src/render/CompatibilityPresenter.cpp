@@ -39,15 +39,16 @@ Texture2D plane0 : register(t0);
 Texture2D plane1 : register(t1);
 Texture2D plane2 : register(t2);
 SamplerState frameSampler : register(s0);
+SamplerState chromaSampler : register(s1);
 #define TO_RGB(yuv) float4(saturate(float3(dot(toR, yuv), dot(toG, yuv), dot(toB, yuv))), 1.0)
 float4 ps_rgb32(VSOut i) : SV_TARGET { return float4(plane0.Sample(frameSampler, i.uv).rgb, 1.0); }
 float4 ps_nv12(VSOut i) : SV_TARGET {
-  float4 yuv = float4(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(frameSampler, i.uv).rg, 1.0);
+  float4 yuv = float4(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(chromaSampler, i.uv).rg, 1.0);
   return TO_RGB(yuv);
 }
 float4 ps_planar(VSOut i) : SV_TARGET {
-  float4 yuv = float4(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(frameSampler, i.uv).r,
-                      plane2.Sample(frameSampler, i.uv).r, 1.0);
+  float4 yuv = float4(plane0.Sample(frameSampler, i.uv).r, plane1.Sample(chromaSampler, i.uv).r,
+                      plane2.Sample(chromaSampler, i.uv).r, 1.0);
   return TO_RGB(yuv);
 }
 float4 ps_yuy2(VSOut i) : SV_TARGET {
@@ -142,7 +143,11 @@ HRESULT CompatibilityPresenter::Initialize(ID3D11Device* pDevice) {
   sampler.AddressU = sampler.AddressV = sampler.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
   sampler.ComparisonFunc = D3D11_COMPARISON_NEVER;
   sampler.MaxLOD = D3D11_FLOAT32_MAX;
-  hr = pDevice->CreateSamplerState(&sampler, &m_pSampler);
+  hr = pDevice->CreateSamplerState(&sampler, &m_pLinear);
+  if (SUCCEEDED(hr)) {
+    sampler.Filter = D3D11_FILTER_MIN_MAG_MIP_POINT;
+    hr = pDevice->CreateSamplerState(&sampler, &m_pPoint);
+  }
   if (FAILED(hr)) {
     ORVO_LOG_DEBUG("CompatibilityPresenter::Initialize: CreateSamplerState failed 0x%X", (unsigned)hr);
     return hr;
@@ -353,8 +358,17 @@ HRESULT CompatibilityPresenter::uploadPlane(ID3D11DeviceContext* pContext, Plane
 HRESULT CompatibilityPresenter::Draw(ID3D11DeviceContext* pContext, ID3D11RenderTargetView* pTarget,
                                      const RECT& source, const RECT& destination) {
   if (pContext == nullptr || pTarget == nullptr || m_frameWidth == 0 || !m_planes[0].view) return E_POINTER;
+  // Only the bars need black: a picture that fills the target overwrites every pixel.
+  D3D11_TEXTURE2D_DESC target = {};
+  ComPtr<ID3D11Resource> resource;
+  pTarget->GetResource(&resource);
+  ComPtr<ID3D11Texture2D> texture;
+  if (resource && SUCCEEDED(resource.As(&texture))) texture->GetDesc(&target);
+  const bool fills = target.Width > 0 && destination.left <= 0 && destination.top <= 0 &&
+                     destination.right >= static_cast<LONG>(target.Width) &&
+                     destination.bottom >= static_cast<LONG>(target.Height);
   const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-  pContext->ClearRenderTargetView(pTarget, black);
+  if (!fills) pContext->ClearRenderTargetView(pTarget, black);
   if (destination.right <= destination.left || destination.bottom <= destination.top) return S_OK;
 
   D3D11_MAPPED_SUBRESOURCE mapped = {};
@@ -404,8 +418,13 @@ HRESULT CompatibilityPresenter::Draw(ID3D11DeviceContext* pContext, ID3D11Render
   ID3D11ShaderResourceView* views[kMaxPlanes] = {m_planes[0].view.Get(), m_planes[1].view.Get(),
                                                  m_planes[2].view.Get()};
   pContext->PSSetShaderResources(0, kMaxPlanes, views);
-  ID3D11SamplerState* samplers[1] = {m_pSampler.Get()};
-  pContext->PSSetSamplers(0, 1, samplers);
+  // Drawn pixel for pixel, each pixel's centre falls on a texel's centre, where filtering returns
+  // that texel: the nearest texel gives the same picture, and on a software rasteriser for much
+  // less work. Chroma, at half resolution, is always filtered.
+  const bool unscaled = source.right - source.left == destination.right - destination.left &&
+                        source.bottom - source.top == destination.bottom - destination.top;
+  ID3D11SamplerState* samplers[2] = {unscaled ? m_pPoint.Get() : m_pLinear.Get(), m_pLinear.Get()};
+  pContext->PSSetSamplers(0, 2, samplers);
   pContext->Draw(4, 0);
 
   // Unbind the back buffer so that Present and ResizeBuffers find no outstanding binding.

@@ -41,8 +41,7 @@ class CompatibilityPresenter {
   HRESULT UploadBuffer(ID3D11DeviceContext* pContext, IMFMediaType* pType, IMFMediaBuffer* pBuffer, UINT width,
                        UINT height);
 
-  // Clears the whole target to black and draws source (frame pixels) into destination (target
-  // pixels).
+  // Draws source (frame pixels) into destination (target pixels) and black around it.
   HRESULT Draw(ID3D11DeviceContext* pContext, ID3D11RenderTargetView* pTarget, const RECT& source,
                const RECT& destination);
 
@@ -78,7 +77,8 @@ class CompatibilityPresenter {
   Microsoft::WRL::ComPtr<ID3D11Device> m_pDevice;
   Microsoft::WRL::ComPtr<ID3D11VertexShader> m_pVertexShader;
   Microsoft::WRL::ComPtr<ID3D11PixelShader> m_pPixelShaders[kFormats];
-  Microsoft::WRL::ComPtr<ID3D11SamplerState> m_pSampler;
+  Microsoft::WRL::ComPtr<ID3D11SamplerState> m_pLinear;
+  Microsoft::WRL::ComPtr<ID3D11SamplerState> m_pPoint;
   Microsoft::WRL::ComPtr<ID3D11Buffer> m_pPlacement;
   Microsoft::WRL::ComPtr<ID3D11Buffer> m_pColour;
   Plane m_planes[kMaxPlanes];

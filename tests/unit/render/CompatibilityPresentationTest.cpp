@@ -137,7 +137,17 @@ TEST_F(CompatibilityPresentationTest, LetterboxesAcrossWindowSizesAndFrameSizes)
   ComPtr<IMFSample> wideFrame = orvo_test::QuadrantSample(640, 360, 320, 180);
 
   {
+    SCOPED_TRACE("the frame's own size: drawn pixel for pixel, the quadrants split between columns 319 and 320");
+    s_window->resize(640, 360);
+    Screenshot shot = Show(wide.Get(), wideFrame.Get(), "compat_640x360.png");
+    ExpectPicture(shot, RECT{0, 0, 640, 360}, 0.5, 0.5, 640, 360);
+    const Rgb left = shot.clientPixel(s_window->hwnd(), 319, 90), right = shot.clientPixel(s_window->hwnd(), 320, 90);
+    EXPECT_LE(orvo_test::ColourDistance(left, ToRgb(orvo_test::kTopLeft)), kTolerance) << Describe(left);
+    EXPECT_LE(orvo_test::ColourDistance(right, ToRgb(orvo_test::kTopRight)), kTolerance) << Describe(right);
+  }
+  {
     SCOPED_TRACE("16:9 frame in a 480x360 window: bars above and below");
+    s_window->resize(480, 360);
     Screenshot shot = Show(wide.Get(), wideFrame.Get(), "compat_480x360.png");
     ExpectPicture(shot, RECT{0, 45, 480, 315}, 0.5, 0.5, 480, 360);
   }
