@@ -7,7 +7,7 @@
 //   RESULT presented=P fed=F p50_ms=X p99_ms=Y decode_p50_ms=Z first_frame_ms=T players=N
 //
 //   latency-bench --video F --size WxH [--seconds S] [--strategy lowlatency|smooth] [--players N]
-//                 [--log engine.log]
+//                 [--window WxH] [--log engine.log]
 #include <windows.h>
 #include <mfapi.h>
 #include <wrl/client.h>
@@ -48,7 +48,7 @@ constexpr double kFirstFrameTimeoutSeconds = 60;
 constexpr int kAudioDeviceDefault = 6;           // what the API's players pass; no audio stream here
 const char kUsage[] =
     "usage: latency-bench --video clip.h264 --size WxH [--seconds S] [--strategy lowlatency|smooth] "
-    "[--players N] [--log engine.log]\n";
+    "[--players N] [--window WxH] [--log engine.log]\n";
 
 struct Options {
   std::wstring video;
@@ -57,6 +57,9 @@ struct Options {
   double seconds = 60;
   std::wstring strategy = L"lowlatency";
   int players = 1;
+  // Each player's client area; the clip's size (no scaling) unless given.
+  UINT32 windowWidth = 0;
+  UINT32 windowHeight = 0;
   std::wstring logPath;  // the engine's debug log, when given
 };
 
@@ -75,6 +78,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       options->strategy = value;
     } else if (!wcscmp(name, L"--players")) {
       options->players = _wtoi(value);
+    } else if (!wcscmp(name, L"--window")) {
+      if (swscanf(value, L"%ux%u", &options->windowWidth, &options->windowHeight) != 2 ||
+          options->windowWidth == 0 || options->windowHeight == 0) {
+        return false;
+      }
     } else if (!wcscmp(name, L"--log")) {
       options->logPath = value;
     } else {
@@ -162,7 +170,7 @@ double FirstFrameMs(const PlayerRun& run) {
 }
 
 HWND CreateBenchWindow(int index, UINT32 width, UINT32 height) {
-  // Client area at the clip's size, so the renderer does not scale; windows cascade.
+  // Windows cascade.
   RECT rect = {0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
   AdjustWindowRect(&rect, WS_OVERLAPPEDWINDOW, FALSE);
   wchar_t title[64];
@@ -316,7 +324,8 @@ int wmain(int argc, wchar_t** argv) {
   for (int index = 0; index < options.players; ++index) {
     std::unique_ptr<PlayerRun> run(new PlayerRun);
     run->index = index;
-    run->window = CreateBenchWindow(index, options.width, options.height);
+    run->window = CreateBenchWindow(index, options.windowWidth ? options.windowWidth : options.width,
+                                    options.windowWidth ? options.windowHeight : options.height);
     run->feeder.reset(new HostFeeder(feed));
     std::unique_ptr<AnnexBReader> reader(new AnnexBReader(clip));
     reader->Rewind();
