@@ -32,7 +32,8 @@ Dx11Renderer::Dx11Renderer(const Options& options)
       m_swapChain(this),
       m_monitors(this),
       m_recreation(options.recreationPeriod),
-      m_upload(new SystemFrameUpload(this)) {
+      m_upload(new SystemFrameUpload(this)),
+      m_picture(this) {
   InitializeCriticalSection(&m_lock);
   if (options.useXVP) {
     m_transformPath.reset(new VideoProcessorTransformPath(this, *this));
@@ -69,20 +70,6 @@ STDMETHODIMP_(ULONG) Dx11Renderer::Release() {
 }
 
 // --- IMFVideoDisplayControl -------------------------------------------------------------------
-
-STDMETHODIMP Dx11Renderer::GetNativeVideoSize(SIZE*, SIZE*) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetIdealVideoSize(SIZE*, SIZE*) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::SetVideoPosition(const MFVideoNormalizedRect*, const LPRECT) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetVideoPosition(MFVideoNormalizedRect*, LPRECT) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::SetAspectRatioMode(DWORD) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetAspectRatioMode(DWORD*) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetVideoWindow(HWND*) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::RepaintVideo() { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetCurrentImage(BITMAPINFOHEADER*, BYTE**, DWORD*, LONGLONG*) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::SetBorderColor(COLORREF) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetBorderColor(COLORREF*) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::SetRenderingPrefs(DWORD) { return E_NOTIMPL; }
-STDMETHODIMP Dx11Renderer::GetRenderingPrefs(DWORD*) { return E_NOTIMPL; }
 
 STDMETHODIMP Dx11Renderer::SetVideoWindow(HWND hwndVideo) {
   CriticalSectionGuard guard(&m_lock);
@@ -210,7 +197,8 @@ bool Dx11Renderer::IsCompatibilityMode() {
 
 Dx11Renderer::DisplayGeometry Dx11Renderer::GetDisplayGeometry() {
   CriticalSectionGuard guard(&m_lock);
-  return DisplayGeometry{m_displayArea, m_displayWidth, m_displayHeight, m_frameWidth, m_frameHeight};
+  return DisplayGeometry{m_picture.displayArea(), m_picture.displayWidth(), m_picture.displayHeight(),
+                         m_picture.frameWidth(), m_picture.frameHeight()};
 }
 
 // --- Device -----------------------------------------------------------------------------------
@@ -309,45 +297,27 @@ void Dx11Renderer::discardVideoProcessor(bool device) {
 // --- Media type -------------------------------------------------------------------------------
 
 HRESULT Dx11Renderer::applyMediaType(IMFMediaType* pType, bool setXVPInput) {
-  ComPtr<IMFAttributes> attributes;
-  ORVO_RETURN_IF_FAILED(pType->QueryInterface(IID_PPV_ARGS(&attributes)),
-                        "Dx11Renderer::SetCurrentMediaType[%p]: pMediaType->QueryInterface(IMFAttributes)", this);
-  UINT32 video3D = 0;
-  if (SUCCEEDED(attributes->GetUINT32(MF_MT_VIDEO_3D, &video3D))) {
-    UINT32 format = 0;
-    ORVO_RETURN_IF_FAILED(attributes->GetUINT32(MF_MT_VIDEO_3D_FORMAT, &format),
-                          "Dx11Renderer::SetCurrentMediaType[%p]: GetUINT32(MF_MT_VIDEO_3D_FORMAT)", this);
-    m_video3D = video3D;
-    m_video3DFormat = format;
-  }
-  m_displayArea = {};
-  UINT32 parNumerator = 1, parDenominator = 1;
-  if (FAILED(MFGetAttributeRatio(pType, MF_MT_PIXEL_ASPECT_RATIO, &parNumerator, &parDenominator))) {
-    parNumerator = parDenominator = 1;
-  }
+  bool resized = false;
+  const HRESULT hr = m_picture.Apply(pType, &resized);
   // GetVideoDisplayArea: a new frame size invalidates the processor objects and the swap chain.
-  UINT32 width = 0, height = 0;
-  HRESULT hr = MFGetAttributeSize(pType, MF_MT_FRAME_SIZE, &width, &height);
-  if (SUCCEEDED(hr) && (width != m_frameWidth || height != m_frameHeight)) {
+  if (resized) {
     discardVideoProcessor(false);
     m_swapChain.Reset();
-    m_frameWidth = width;
-    m_frameHeight = height;
   }
-  MFVideoArea area = {};
-  if (SUCCEEDED(hr)) hr = ReadDisplayAperture(pType, width, height, &area);
-  ORVO_RETURN_IF_FAILED(hr, "Dx11Renderer::SetCurrentMediaType[%p]: GetVideoDisplayArea", this);
-  m_displayArea = AreaToRect(area);
-  DisplaySize size = ComputeDisplaySize(static_cast<UINT>(area.Area.cx), static_cast<UINT>(area.Area.cy), parNumerator,
-                                        parDenominator);
-  m_displayWidth = size.width;
-  m_displayHeight = size.height;
+  if (FAILED(hr)) return hr;
   if (setXVPInput && m_transformPath) {
     ORVO_RETURN_IF_FAILED(m_transformPath->SetInputType(pType),
                           "Dx11Renderer::SetCurrentMediaType[%p]: m_pXVP->SetInputType", this);
   }
   m_pCurrentMediaType = pType;
   return S_OK;
+}
+
+HRESULT Dx11Renderer::followFrameType(IMFMediaType* pCurrentType, UINT32 width, UINT32 height) {
+  // The frame size lives in the type the engine passes with each frame; follow it when it changed
+  // without a SetCurrentMediaType.
+  if (m_picture.Matches(pCurrentType, m_pCurrentMediaType.Get(), width, height)) return S_OK;
+  return applyMediaType(pCurrentType, false);
 }
 
 HRESULT Dx11Renderer::SetCurrentMediaType(IMFMediaType* pMediaType) {
@@ -394,22 +364,9 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   *pbProcessAgain = FALSE;
   *pbDeviceChanged = FALSE;
 
-  DWORD bufferCount = 0;
-  ORVO_RETURN_IF_FAILED(pSample->GetBufferCount(&bufferCount),
-                        "Dx11Renderer::ProcessFrame[%p]: pSample->GetBufferCount", this);
   ComPtr<IMFMediaBuffer> buffer, evBuffer;
-  if (bufferCount == 1) {
-    ORVO_RETURN_IF_FAILED(pSample->GetBufferByIndex(0, &buffer),
-                          "Dx11Renderer::ProcessFrame[%p]: pSample->GetBufferByIndex#1", this);
-  } else if (bufferCount == 2 && m_video3D != 0 && m_video3DFormat != 0) {
-    ORVO_RETURN_IF_FAILED(pSample->GetBufferByIndex(0, &buffer),
-                          "Dx11Renderer::ProcessFrame[%p]: pSample->GetBufferByIndex#2", this);
-    ORVO_RETURN_IF_FAILED(pSample->GetBufferByIndex(1, &evBuffer),
-                          "Dx11Renderer::ProcessFrame[%p]: pSample->GetBufferByIndex#3", this);
-  } else {
-    ORVO_RETURN_IF_FAILED(pSample->ConvertToContiguousBuffer(&buffer),
-                          "Dx11Renderer::ProcessFrame[%p]: pSample->ConvertToContiguousBuffer", this);
-  }
+  hr = m_picture.FrameBuffers(pSample, &buffer, &evBuffer);
+  if (FAILED(hr)) return hr;
 
   if (FAILED(m_deviceLoss)) {
     // A lost device that could not be created again: another try now and then, not every frame.
@@ -441,15 +398,7 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
   RECT target;
   if (isWindowTargetEmpty(&target)) return S_OK;
 
-  if (MFGetAttributeUINT32(pCurrentType, MF_MT_INTERLACE_MODE, 0) == MFVideoInterlace_MixedInterlaceOrProgressive) {
-    if (MFGetAttributeUINT32(pSample, MFSampleExtension_Interlaced, 0) == 0) {
-      *punInterlaceMode = MFVideoInterlace_Progressive;
-    } else if (MFGetAttributeUINT32(pSample, MFSampleExtension_BottomFieldFirst, 0) != 0) {
-      *punInterlaceMode = MFVideoInterlace_FieldInterleavedLowerFirst;
-    } else {
-      *punInterlaceMode = MFVideoInterlace_FieldInterleavedUpperFirst;
-    }
-  }
+  *punInterlaceMode = PictureGeometry::SampleInterlaceMode(pCurrentType, pSample, *punInterlaceMode);
 
   if (m_device.compatibility()) {
     if (!m_device.device() || !m_device.context() || !m_pCompatPresenter) return MF_E_NOT_INITIALIZED;
@@ -483,7 +432,7 @@ HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSampl
                           "Dx11Renderer::ProcessFrame[%p]: pDXGIBuffer->GetSubresourceIndex", this);
   }
   ComPtr<ID3D11Texture2D> evTexture;
-  if (m_video3D != 0 && m_video3DFormat == MFVideo3DSampleFormat_MultiView && pEVBuffer != nullptr) {
+  if (m_picture.video3D() != 0 && m_picture.format3D() == MFVideo3DSampleFormat_MultiView && pEVBuffer != nullptr) {
     ComPtr<IMFDXGIBuffer> evDxgiBuffer;
     ORVO_RETURN_IF_FAILED(pEVBuffer->QueryInterface(IID_PPV_ARGS(&evDxgiBuffer)),
                           "Dx11Renderer::ProcessFrame[%p]: pEVBuffer->QueryInterface(IMFDXGIBuffer)", this);
@@ -503,12 +452,12 @@ HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSampl
   frame.evTexture = evTexture.Get();
   frame.target = target;
   frame.interlaceMode = interlaceMode;
-  frame.video3D = m_video3D;
-  frame.format3D = m_video3DFormat;
+  frame.video3D = m_picture.video3D();
+  frame.format3D = m_picture.format3D();
   frame.fullscreen = m_swapChain.fullscreen();
-  frame.displayArea = m_displayArea;
-  frame.displayWidth = m_displayWidth;
-  frame.displayHeight = m_displayHeight;
+  frame.displayArea = m_picture.displayArea();
+  frame.displayWidth = m_picture.displayWidth();
+  frame.displayHeight = m_picture.displayHeight();
   frame.composition = m_useDComp;
   frame.videoRectSet = m_videoRectSet;
   frame.videoRect = m_videoRect;
@@ -535,13 +484,10 @@ HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSampl
 
 HRESULT Dx11Renderer::uploadSystemFrame(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer,
                                         ID3D11Texture2D** ppTexture) {
-  // As in compatibility presentation, the frame size lives in the type passed with each frame.
   UINT32 width = 0, height = 0;
   MFGetAttributeSize(pCurrentType, MF_MT_FRAME_SIZE, &width, &height);
-  if (width != m_frameWidth || height != m_frameHeight || m_pCurrentMediaType.Get() != pCurrentType) {
-    const HRESULT hr = applyMediaType(pCurrentType, false);
-    if (FAILED(hr)) return hr;
-  }
+  const HRESULT hr = followFrameType(pCurrentType, width, height);
+  if (FAILED(hr)) return hr;
   return m_upload->Upload(m_device.device(), m_device.context(), pCurrentType, pBuffer, ppTexture);
 }
 
@@ -549,14 +495,9 @@ HRESULT Dx11Renderer::processFrameCompatible(IMFMediaType* pCurrentType, IMFMedi
   UINT32 width = 0, height = 0;
   HRESULT hr = m_pCompatPresenter->CheckFrameType(pCurrentType, &width, &height);
   if (FAILED(hr)) return hr;
-  // The frame size lives in the type the engine passes with each frame; follow it when it changed
-  // without a SetCurrentMediaType.
-  if (width != m_frameWidth || height != m_frameHeight || m_pCurrentMediaType.Get() != pCurrentType) {
-    hr = applyMediaType(pCurrentType, false);
-    if (FAILED(hr)) return hr;
-  }
-  if (m_displayWidth <= 0 || m_displayHeight <= 0 || m_displayArea.right <= m_displayArea.left ||
-      m_displayArea.bottom <= m_displayArea.top) {
+  hr = followFrameType(pCurrentType, width, height);
+  if (FAILED(hr)) return hr;
+  if (!m_picture.HasDisplayArea()) {
     hr = MF_E_INVALIDMEDIATYPE;
     ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrame[%p]: display area of %ux%u failed 0x%X", this, width, height,
                    (unsigned)hr);
@@ -565,8 +506,9 @@ HRESULT Dx11Renderer::processFrameCompatible(IMFMediaType* pCurrentType, IMFMedi
   hr = m_pCompatPresenter->UploadBuffer(m_device.context(), pCurrentType, pBuffer, width, height);
   if (FAILED(hr)) return hr;
 
-  RECT source = {0, 0, m_displayWidth, m_displayHeight};
-  const RECT destination = LetterBoxDstRect(&source, target, m_displayArea, m_displayWidth, m_displayHeight);
+  RECT source = {0, 0, m_picture.displayWidth(), m_picture.displayHeight()};
+  const RECT destination = LetterBoxDstRect(&source, target, m_picture.displayArea(), m_picture.displayWidth(),
+                                            m_picture.displayHeight());
   if (!m_swapChain.HasSwapChain() || !RectEquals(target, m_swapChain.target())) {
     hr = UpdateSwapChain(target);
     if (FAILED(hr)) return hr;
@@ -611,11 +553,12 @@ HRESULT Dx11Renderer::Shutdown() {
 
 // --- VideoPathHost ----------------------------------------------------------------------------
 
-SIZE Dx11Renderer::FrameSize() { return SIZE{static_cast<LONG>(m_frameWidth), static_cast<LONG>(m_frameHeight)}; }
+SIZE Dx11Renderer::FrameSize() {
+  return SIZE{static_cast<LONG>(m_picture.frameWidth()), static_cast<LONG>(m_picture.frameHeight())};
+}
 
 void Dx11Renderer::SetFrameSize(UINT width, UINT height) {
-  m_frameWidth = width;
-  m_frameHeight = height;
+  m_picture.SetFrameSize(width, height);
 }
 
 BOOL Dx11Renderer::StereoEnabled() { return m_swapChain.stereo(); }
@@ -629,7 +572,7 @@ HRESULT Dx11Renderer::UpdateSwapChain(const RECT& target) {
 }
 
 HRESULT Dx11Renderer::CreateRenderTargetSample(IMFSample** ppSample, const char* method) {
-  const bool rightView = m_video3D != 0 && m_video3DFormat != 0 && !m_device.compatibility();
+  const bool rightView = m_picture.stereo() && !m_device.compatibility();
   return m_swapChain.CreateRenderTargetSample(ppSample, method, rightView);
 }
 

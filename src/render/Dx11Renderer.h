@@ -18,6 +18,7 @@
 #include "render/Dx11DeviceFactory.h"
 #include "render/FrameFence.h"
 #include "render/MonitorTracker.h"
+#include "render/PictureGeometry.h"
 #include "render/SwapChainTarget.h"
 #include "render/VideoPathHost.h"
 
@@ -70,20 +71,20 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   STDMETHODIMP_(ULONG) Release() override;
 
   // IMFVideoDisplayControl: only SetVideoWindow and the full-screen pair do anything.
-  STDMETHODIMP GetNativeVideoSize(SIZE* pszVideo, SIZE* pszARVideo) override;
-  STDMETHODIMP GetIdealVideoSize(SIZE* pszMin, SIZE* pszMax) override;
-  STDMETHODIMP SetVideoPosition(const MFVideoNormalizedRect* pnrcSource, const LPRECT prcDest) override;
-  STDMETHODIMP GetVideoPosition(MFVideoNormalizedRect* pnrcSource, LPRECT prcDest) override;
-  STDMETHODIMP SetAspectRatioMode(DWORD dwAspectRatioMode) override;
-  STDMETHODIMP GetAspectRatioMode(DWORD* pdwAspectRatioMode) override;
+  STDMETHODIMP GetNativeVideoSize(SIZE*, SIZE*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIdealVideoSize(SIZE*, SIZE*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetVideoPosition(const MFVideoNormalizedRect*, const LPRECT) override { return E_NOTIMPL; }
+  STDMETHODIMP GetVideoPosition(MFVideoNormalizedRect*, LPRECT) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAspectRatioMode(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAspectRatioMode(DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP SetVideoWindow(HWND hwndVideo) override;
-  STDMETHODIMP GetVideoWindow(HWND* phwndVideo) override;
-  STDMETHODIMP RepaintVideo() override;
-  STDMETHODIMP GetCurrentImage(BITMAPINFOHEADER* pBih, BYTE** pDib, DWORD* pcbDib, LONGLONG* pTimeStamp) override;
-  STDMETHODIMP SetBorderColor(COLORREF Clr) override;
-  STDMETHODIMP GetBorderColor(COLORREF* pClr) override;
-  STDMETHODIMP SetRenderingPrefs(DWORD dwRenderFlags) override;
-  STDMETHODIMP GetRenderingPrefs(DWORD* pdwRenderFlags) override;
+  STDMETHODIMP GetVideoWindow(HWND*) override { return E_NOTIMPL; }
+  STDMETHODIMP RepaintVideo() override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentImage(BITMAPINFOHEADER*, BYTE**, DWORD*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetBorderColor(COLORREF) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBorderColor(COLORREF*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetRenderingPrefs(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetRenderingPrefs(DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP SetFullscreen(BOOL fFullscreen) override;
   STDMETHODIMP GetFullscreen(BOOL* pfFullscreen) override;
 
@@ -141,6 +142,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   // Drops the video processor objects of the active path; with device, the video device too.
   void discardVideoProcessor(bool device);
   HRESULT applyMediaType(IMFMediaType* pType, bool setXVPInput);
+  // applyMediaType for a per-frame type whose frame size or identity differs from the current one.
+  HRESULT followFrameType(IMFMediaType* pCurrentType, UINT32 width, UINT32 height);
   HRESULT processFrameCompatible(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, const RECT& target);
   HRESULT uploadSystemFrame(IMFMediaType* pCurrentType, IMFMediaBuffer* pBuffer, ID3D11Texture2D** ppTexture);
   HRESULT processFrameOnTexture(IMFMediaType* pCurrentType, IMFSample* pSample, IMFMediaBuffer* pBuffer,
@@ -191,13 +194,7 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
 
   // The current media type and the placement inputs derived from it.
   Microsoft::WRL::ComPtr<IMFMediaType> m_pCurrentMediaType;
-  UINT m_video3D = 0;
-  UINT m_video3DFormat = 0;
-  RECT m_displayArea = {};
-  UINT m_frameWidth = 0;
-  UINT m_frameHeight = 0;
-  int m_displayWidth = 0;
-  int m_displayHeight = 0;
+  PictureGeometry m_picture;
   bool m_videoRectSet = false;
   RECT m_videoRect = {};
 };
