@@ -254,9 +254,18 @@ ORVO_MEDIA_API int AddMediaType(int playerId, IMFMediaType *mediaType);
  * Creates the engine and opens the media; the engine then lives until Close, even when Open fails
  * (a second Open answers InvalidState: Close and start over).
  * Low-latency engine: uri serves only for its query: "renderingStrategy=lowlatency" (the default:
- *   late frames are shown at once and queues are trimmed to the newest frame, for the least delay)
- *   or "smooth" (no frame is dropped for delay; lateness moves the shared start time), for example
- *   L"orvo://low_latency_renderer?renderingStrategy=smooth". Open builds a decoder and a renderer
+ *   late frames are shown at once and queues are trimmed to the newest frame, for the least delay;
+ *   when every stream has been early by a steady margin for a second, as after a slow start, the
+ *   shared timeline moves earlier by that margin) or "smooth" (no frame is dropped for delay;
+ *   lateness moves the shared start time later, as a jitter buffer, but by at most
+ *   "maxDelayMs=" milliseconds in all, 500 unless the URI says otherwise, up to 10000; on a steady
+ *   feed the buffer shrinks back by at most 3 % of playback time), for example
+ *   L"orvo://low_latency_renderer?renderingStrategy=smooth&maxDelayMs=300". Either way each audio
+ *   sample is written so that it is heard at its due time on the timeline the video is shown on:
+ *   silence goes in front of it when it comes early, and audio that would be heard 10 ms or more
+ *   late is caught up, by dropping queued audio (lowlatency) or by playing up to 5 % faster
+ *   (smooth, which drops only a backlog beyond 200 ms); small drifts are corrected by at most 4 ms
+ *   at a time, which no listener hears as a gap. Open builds a decoder and a renderer
  *   per described stream synchronously, before it returns; no sample is requested before Play.
  *   Returns Failed when no callback is registered or no stream could be set up (see IsStreamActive
  *   for which ones did).
@@ -423,13 +432,34 @@ typedef struct OrvoStreamStatistics {
   double processMsMedian, processMsP99;  /* the renderer's processing step (ProcessFrame) */
   double presentMsMedian, presentMsP99;  /* the present step (PresentFrame, or the audio write) */
   double latencyMsMedian, latencyMsP99;  /* host's return -> present step's return */
+  /* Appended in the second version: when the sound is heard, and lip sync. A host that passes the
+   * first version's size (up to latencyMsP99) gets the first version's fields. */
+  double endpointLatencyMsMedian, endpointLatencyMsP99; /* audio: an audio sample's write -> its first
+                                            frame heard (the endpoint's buffer, the staging buffer and
+                                            the endpoint's own latency); 0 for video */
+  double audioInsertedMs;                /* audio: silence put in front of samples so they are heard
+                                            at their time (start, gaps in the feed, a slow feed) */
+  double audioDroppedMs;                 /* audio: queued audio left out to catch up (a burst, a
+                                            backlog, a fast feed); low-latency strategy */
+  double audioStretchedMs;               /* audio: time caught up by playing up to 5 % faster
+                                            (Smooth strategy) */
+  unsigned long long latencyCatchUps;    /* audio: catch-ups of a lateness of 40 ms or more; each is
+                                            also an OrvoEventLatencyCatchUp */
+  double avOffsetMsMedian;               /* the player's audio minus video, ms: positive when the
+                                            sound comes after the picture; the same for every stream
+                                            of the player (0 without both) */
+  double avOffsetMsLargest;              /* the offset furthest from 0 over the last 512 audio
+                                            samples, with its sign */
 } OrvoStreamStatistics;
+
+/* The size of the first version of OrvoStreamStatistics (up to latencyMsP99). */
+#define ORVO_STREAM_STATISTICS_V1_SIZE 176
 
 /*
  * Extension. Fills *statistics for one stream of a player that plays through the low-latency
  * engine; streamIndex counts the descriptions added with AddMediaType (0, 1, ...).
- * Returns Ok, UnknownPlayer, InvalidArgument (null pointer, size below this first version's
- * size, or no such stream), InvalidState (no engine), or Failed (the Media Session engine keeps no
+ * Returns Ok, UnknownPlayer, InvalidArgument (null pointer, size below the first version's size
+ * ORVO_STREAM_STATISTICS_V1_SIZE, or no such stream), InvalidState (no engine), or Failed (the Media Session engine keeps no
  * such statistics). Only the first `size` bytes are written. Any thread, the callback included; cheap enough to poll.
  */
 ORVO_MEDIA_API int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics *statistics);
@@ -441,7 +471,13 @@ typedef enum OrvoEventType {
   OrvoEventStreamEnded = 3,  /* streamIndex ended: the host's callback answered an error */
   OrvoEventError = 4,        /* streamIndex cannot go on; error says why (the player moves to Error) */
   OrvoEventStallBegan = 5,   /* streamIndex got no sample from the host for more than 1 s while playing */
-  OrvoEventStallEnded = 6    /* samples flow again into streamIndex, or it stopped waiting for them */
+  OrvoEventStallEnded = 6,   /* samples flow again into streamIndex, or it stopped waiting for them */
+  OrvoEventSyncLost = 7,     /* the player's audio-minus-video offset left -40 ms .. +60 ms (audio at
+                                most 40 ms early, 60 ms late) for several samples in a row;
+                                streamIndex -1 */
+  OrvoEventSyncRestored = 8, /* the offset is back within those bounds; streamIndex -1 */
+  OrvoEventLatencyCatchUp = 9 /* streamIndex (audio) was 40 ms or more behind its time and catches up:
+                                 queued audio dropped (low latency) or played faster (Smooth) */
 } OrvoEventType;
 
 typedef struct OrvoEvent {

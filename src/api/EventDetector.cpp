@@ -49,6 +49,8 @@ std::vector<OrvoEvent> EventDetector::next(int playerId, const PlayerSnapshot& n
       s.firstFrameSent = true;
       events.push_back(MakeEvent(playerId, OrvoEventFirstFrame, index));
     }
+    if (in.catchUps > s.catchUps) events.push_back(MakeEvent(playerId, OrvoEventLatencyCatchUp, index));
+    s.catchUps = in.catchUps;
     if (in.ended && !s.ended) events.push_back(MakeEvent(playerId, OrvoEventStreamEnded, index));
     s.ended = in.ended;
     if (FAILED(in.error) && in.error != s.error) {
@@ -66,6 +68,10 @@ std::vector<OrvoEvent> EventDetector::next(int playerId, const PlayerSnapshot& n
       s.stalled = false;
       events.push_back(MakeEvent(playerId, OrvoEventStallEnded, index));
     }
+  }
+  if (now.syncInBounds != m_syncInBounds) {
+    m_syncInBounds = now.syncInBounds;
+    events.push_back(MakeEvent(playerId, m_syncInBounds ? OrvoEventSyncRestored : OrvoEventSyncLost, -1));
   }
   return events;
 }

@@ -28,9 +28,11 @@ class EventDetector {
     bool stalled = false;
     bool ended = false;
     HRESULT error = S_OK;
+    uint64_t catchUps = 0;
   };
   bool m_seen = false;
   int m_state = Closed;
+  bool m_syncInBounds = true;
   std::vector<Stream> m_streams;
 };
 

@@ -169,7 +169,8 @@ int IsStreamActive(int playerId, int streamIndex) {
 int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics* statistics) {
   return withPlayer(playerId, static_cast<int>(UnknownPlayer), [&](OrvoMediaPlayer& p) {
     // Hosts built against a later header pass a larger size; a smaller one cannot be filled.
-    if (!statistics || statistics->size < sizeof(OrvoStreamStatistics)) return static_cast<int>(InvalidArgument);
+    // Hosts built against an earlier header pass the first version's size and get its fields.
+    if (!statistics || statistics->size < ORVO_STREAM_STATISTICS_V1_SIZE) return static_cast<int>(InvalidArgument);
     return p.GetStatistics(streamIndex, statistics);
   });
 }

@@ -346,7 +346,10 @@ PlayerSnapshot OrvoMediaPlayer::snapshot() {
   PlayerSnapshot snapshot;
   snapshot.state = GetState();
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) snapshot.streams = lowLatencyEngine()->streamSnapshots();
+  if (lowLatencyEngine()) {
+    snapshot.streams = lowLatencyEngine()->streamSnapshots();
+    snapshot.syncInBounds = lowLatencyEngine()->syncInBounds();
+  }
   return snapshot;
 }
 

@@ -18,10 +18,12 @@ struct StreamSnapshot {
   uint64_t presented = 0;  // samples presented so far
   bool ended = false;      // the host ended the stream
   HRESULT error = S_OK;    // why the stream could not go on
+  uint64_t catchUps = 0;   // catch-ups of a large audio lateness so far
 };
 struct PlayerSnapshot {
   int state = Closed;
   std::vector<StreamSnapshot> streams;
+  bool syncInBounds = true;  // sound within the lip-sync bounds of the picture
 };
 
 }  // namespace Media

@@ -11,8 +11,10 @@
 #include "common/Guids.h"
 #include "common/Module.h"
 #include "log/Log.h"
+#include "lowlatency/AudioPlacement.h"
 #include "lowlatency/MediaTypeDescription.h"
 #include "lowlatency/PacingRules.h"
+#include "lowlatency/StreamStatistics.h"
 #include "render/WasapiRenderer.h"
 
 namespace ORVO {
@@ -63,8 +65,9 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-AudioOutput::AudioOutput(int streamIndex, const std::wstring& deviceId)
-    : m_streamIndex(streamIndex), m_deviceId(deviceId) {
+AudioOutput::AudioOutput(int streamIndex, const std::wstring& deviceId, RenderingStrategy strategy,
+                         StreamStatistics* statistics)
+    : m_streamIndex(streamIndex), m_deviceId(deviceId), m_strategy(strategy), m_statistics(statistics) {
   InitializeCriticalSection(&m_typeLock);
 }
 
@@ -226,17 +229,19 @@ HRESULT AudioOutput::prepare(IMFSample* decoded, DWORD, LONGLONG, IMFSample** ou
 }
 
 int64_t AudioOutput::lead() const {
-  // Audio goes to the endpoint a little ahead of its time: written exactly when due, the shared
-  // buffer runs dry at the slightest jitter and the tone breaks up.
-  return Pacing::kAudioLead;
+  // Audio goes to the endpoint ahead of its time by what the endpoint needs to play it then: the
+  // target written ahead and the endpoint's own latency. Written exactly when due, the shared
+  // buffer would run dry at the slightest jitter and the tone break up.
+  if (!m_pRenderer) return Pacing::kAudioLead;
+  return kTargetAhead + m_pRenderer->streamLatency();
 }
 
-void AudioOutput::present(IMFSample* sample, int64_t) {
-  if (FAILED(m_failure.load())) return;
+bool AudioOutput::readyFor(IMFSample* sample) {
+  if (FAILED(m_failure.load())) return false;
   uint32_t generation = 0;
   presentationType(&generation);
   // Decoded in the format before a change: played as the new one it would be noise.
-  if (MFGetAttributeUINT32(sample, kSamplePresentationGeneration, generation) != generation) return;
+  if (MFGetAttributeUINT32(sample, kSamplePresentationGeneration, generation) != generation) return false;
   if (generation != m_rendererGeneration && !m_endpointLost.load()) {
     // The first sample in a new decoded format: the endpoint is opened again for it, at once.
     ORVO_LOG_INFO("DxPlayer::StreamInt::renderingRoutine: stream %d decoded audio format changed", m_streamIndex);
@@ -244,7 +249,7 @@ void AudioOutput::present(IMFSample* sample, int64_t) {
     m_lastReopenAttempt = 0;
   }
   if (m_endpointLost.load()) reopenLostEndpoint();
-  if (!m_pRenderer || m_endpointLost.load()) return;
+  if (!m_pRenderer || m_endpointLost.load()) return false;
   const double volume = m_requestedVolume.load();
   if (Pacing::ShouldApplyLevel(m_appliedVolume, volume)) {
     m_appliedVolume = volume;
@@ -255,7 +260,10 @@ void AudioOutput::present(IMFSample* sample, int64_t) {
     m_appliedBalance = balance;
     m_pRenderer->SetBalance(balance);
   }
-  const HRESULT hr = m_pRenderer->Render(sample);
+  return true;
+}
+
+void AudioOutput::noteRenderResult(HRESULT hr) {
   if (hr != S_OK) {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d sound render failed 0x%X", m_streamIndex,
                    (unsigned)hr);
@@ -266,6 +274,73 @@ void AudioOutput::present(IMFSample* sample, int64_t) {
     m_endpointLost = true;
     m_recovery.lost(GetTickCount64());
   }
+}
+
+void AudioOutput::present(IMFSample* sample, int64_t) {
+  if (!readyFor(sample)) return;
+  noteRenderResult(m_pRenderer->Render(sample));
+}
+
+int64_t AudioOutput::sampleDuration(IMFSample* sample) const {
+  LONGLONG duration = 0;
+  if (SUCCEEDED(sample->GetSampleDuration(&duration)) && duration > 0) return duration;
+  DWORD length = 0;
+  Microsoft::WRL::ComPtr<IMFMediaType> type = presentationType();
+  const UINT32 bytesPerSecond = type ? MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 0) : 0;
+  if (bytesPerSecond == 0 || FAILED(sample->GetTotalLength(&length))) return 0;
+  return static_cast<int64_t>(length) * 10000000 / bytesPerSecond;
+}
+
+void AudioOutput::presentAt(IMFSample* sample, int64_t sampleTime, int64_t due, int64_t now) {
+  (void)sampleTime;
+  m_placed = false;
+  if (!readyFor(sample)) return;
+  int64_t endpoint = 0, staged = 0;
+  HRESULT hr = m_pRenderer->QueuedAhead(&endpoint, &staged);
+  if (FAILED(hr)) {
+    noteRenderResult(hr);
+    return;
+  }
+  // When the sample's first frame would be heard if it simply went in behind what is queued.
+  const int64_t ahead = endpoint + staged + m_pRenderer->streamLatency();
+  const int64_t error = Pacing::SaturatingSub(Pacing::SaturatingSub(now, -ahead), due);
+  const AudioPlacement::Action action =
+      AudioPlacement::Decide(m_strategy, error, staged + sampleDuration(sample));
+  const int64_t rate = m_pRenderer->mixRate();
+  MediaFoundation::WasapiRenderer::Placement placement;
+  placement.silenceFrames = static_cast<uint32_t>(action.silence * rate / 10000000);
+  placement.dropFrames = static_cast<uint32_t>(action.drop * rate / 10000000);
+  placement.speed = action.speed;
+  MediaFoundation::WasapiRenderer::Placed placed;
+  hr = m_pRenderer->Render(sample, placement, &placed);
+  noteRenderResult(hr);
+  if (FAILED(hr) || rate == 0) return;
+
+  const int64_t inserted = static_cast<int64_t>(placed.inserted) * 10000000 / rate;
+  const int64_t dropped = static_cast<int64_t>(placed.dropped) * 10000000 / rate;
+  const int64_t saved = static_cast<int64_t>(placed.saved) * 10000000 / rate;
+  m_lastError = error + inserted - dropped;
+  m_placed = true;
+  const bool catchUpBegins = action.catchUp && !m_catchingUp;
+  if (catchUpBegins) {
+    ORVO_LOG_INFO("DxPlayer::StreamInt::renderingRoutine: stream %d audio %lld ms behind its time, catching up by %s",
+                  m_streamIndex, static_cast<long long>(error / 10000), action.drop ? "dropping" : "playing faster");
+  }
+  m_catchingUp = action.catchUp;
+  if (m_statistics) m_statistics->onAudioPlaced(ahead + inserted - dropped, inserted, dropped, saved, catchUpBegins);
+}
+
+void AudioOutput::service() {
+  if (m_pRenderer && !m_endpointLost.load() && SUCCEEDED(m_failure.load())) {
+    const HRESULT hr = m_pRenderer->Service();
+    if (FAILED(hr)) noteRenderResult(hr);
+  }
+}
+
+bool AudioOutput::lastPlacementError(int64_t* error) const {
+  if (!m_placed) return false;
+  *error = m_lastError;
+  return true;
 }
 
 }  // namespace Media

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "lowlatency/PacingRules.h"
 #include "lowlatency/RecoveryWindow.h"
 #include "lowlatency/StreamOutput.h"
 
@@ -17,9 +18,17 @@ class WasapiRenderer;
 }
 namespace Media {
 
+class StreamStatistics;
+
 // Sound for a low-latency audio stream: decoded float or PCM handed to the WASAPI renderer a
 // little ahead of its time, at the volume and balance the host asked for last. The host thread
 // writes the requested levels; the rendering thread applies them (atomics).
+//
+// Each sample is placed on the endpoint's timeline: the output asks the endpoint how much it
+// holds and adds what waits in the staging buffer and the endpoint's own latency, which says when
+// the sample's first frame would be heard; AudioPlacement decides how to make that its due time
+// (silence in front, queued audio dropped, or a slight speed-up), so what is written ahead stays
+// at about kTargetAhead and a burst, a backlog or a drifting feed never becomes a lasting delay.
 // Each stream also has a hidden 1x1 window, created on the thread that opens the player; it never
 // ends that thread's message loop, and it is destroyed on that thread also when the player is
 // closed on another (by a posted message, so that thread must pump or end).
@@ -35,7 +44,8 @@ namespace Media {
 // Play) tries the default endpoint once more.
 class AudioOutput : public StreamOutput {
  public:
-  AudioOutput(int streamIndex, const std::wstring& deviceId);
+  AudioOutput(int streamIndex, const std::wstring& deviceId,
+              RenderingStrategy strategy = RenderingStrategy::LowLatency, StreamStatistics* statistics = nullptr);
   ~AudioOutput() override;
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
@@ -50,6 +60,10 @@ class AudioOutput : public StreamOutput {
   bool process(IMFSample*) override { return true; }
   int64_t lead() const override;
   void present(IMFSample* sample, int64_t sampleTime) override;
+  void presentAt(IMFSample* sample, int64_t sampleTime, int64_t due, int64_t now) override;
+  void service() override;
+  int64_t serviceInterval() const override { return kServiceInterval; }
+  bool lastPlacementError(int64_t* error) const override;
   uint32_t frameBytes() const override { return m_frameBytes.load(); }
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const override;
   HRESULT failure() const override { return m_failure.load(); }
@@ -66,6 +80,9 @@ class AudioOutput : public StreamOutput {
   static constexpr ULONGLONG kReopenIntervalMs = 500;
   // How long reopening may keep failing before the output fails.
   static constexpr ULONGLONG kRecoveryBoundMs = 2000;
+  // What is written ahead of the device once a sample is placed: a few device periods.
+  static constexpr int64_t kTargetAhead = 400000;     // 40 ms
+  static constexpr int64_t kServiceInterval = 50000;  // the staging buffer is drained every 5 ms
 
  private:
   void createHiddenWindow();
@@ -78,6 +95,13 @@ class AudioOutput : public StreamOutput {
   // Rendering thread: swaps in a renderer on the endpoint that is now the default (or for the new
   // decoded type); fails the output once that kept failing for kRecoveryBoundMs.
   void reopenLostEndpoint();
+  // The common part of present and presentAt: the endpoint is there for the sample's format and has
+  // the host's levels. False when the sample cannot be played.
+  bool readyFor(IMFSample* sample);
+  // After a Render: an endpoint that went away is reopened at the next due sample.
+  void noteRenderResult(HRESULT hr);
+  // 100-ns ticks of audio in the sample, from its duration or its length.
+  int64_t sampleDuration(IMFSample* sample) const;
 
   const int m_streamIndex;
   const std::wstring m_deviceId;
@@ -97,6 +121,12 @@ class AudioOutput : public StreamOutput {
   ULONGLONG m_lastReopenAttempt = 0;         // rendering thread
   RecoveryWindow m_recovery{kRecoveryBoundMs};  // rendering thread
   std::atomic<HRESULT> m_failure{S_OK};
+  const RenderingStrategy m_strategy;
+  StreamStatistics* m_statistics;  // may be null (tests)
+  // Rendering thread: the last placement's residual error, and whether a catch-up is under way.
+  int64_t m_lastError = 0;
+  bool m_placed = false;
+  bool m_catchingUp = false;
 };
 
 }  // namespace Media

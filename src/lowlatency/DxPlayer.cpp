@@ -1,10 +1,15 @@
 #include "lowlatency/DxPlayer.h"
 
+#include <cstddef>
+#include <cstring>
+
 #include "common/Clock.h"
 #include "common/ComAdopt.h"
 #include "common/ComInit.h"
 #include "log/Log.h"
 #include "common/CriticalSectionGuard.h"
+#include "common/Uri.h"
+#include "lowlatency/AvSyncMonitor.h"
 #include "lowlatency/PacingRules.h"
 #include "lowlatency/StreamInt.h"
 #include "lowlatency/TimestampSynchronizer.h"
@@ -12,11 +17,17 @@
 namespace ORVO {
 namespace Media {
 
+static_assert(offsetof(OrvoStreamStatistics, endpointLatencyMsMedian) == ORVO_STREAM_STATISTICS_V1_SIZE,
+              "the first version of the statistics ends where the second begins");
+
 DxPlayer::DxPlayer(int playerId, HWND window, const std::vector<Microsoft::WRL::ComPtr<IMFMediaType>>& mediaTypes,
                    RequestDataCallback callback, const std::wstring& uri, int audioDeviceValue,
                    const std::wstring& audioDeviceId)
-    : m_playerId(playerId), m_window(window), m_callback(callback), m_state(Closed) {
+    : m_playerId(playerId), m_window(window), m_callback(callback), m_state(Closed), m_syncMonitor(new AvSyncMonitor()) {
   InitializeCriticalSection(&m_lock);
+  const Common::Uri parsed(Common::Uri::ToUtf8(uri.c_str()));
+  m_strategy = Pacing::StrategyFromQueryValue(parsed.queryValue("renderingStrategy"));
+  m_maxDelay = Pacing::MaxDelayFromQueryValue(parsed.queryValue("maxDelayMs"));
   InitializeComForThread();
   for (size_t index = 0; index < mediaTypes.size(); ++index) {
     // An inactive stream shares its synchronizer index with the next stream; it never asks.
@@ -49,7 +60,7 @@ int DxPlayer::Open() {
     ORVO_LOG_DEBUG("DxPlayer::Open: [%p] no stream could be set up", this);
     return Failed;
   }
-  m_pSynchronizer.reset(new TimestampSynchronizer(m_activeCount, elapsedTime(10000000)));
+  m_pSynchronizer.reset(new TimestampSynchronizer(m_activeCount, elapsedTime(10000000), m_strategy, m_maxDelay));
   return Ok;
 }
 
@@ -114,7 +125,16 @@ int DxPlayer::IsStreamActive(int index) {
 int DxPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
   CriticalSectionGuard guard(&m_lock);
   if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return InvalidArgument;
-  m_streams[static_cast<size_t>(index)]->statistics().fill(out);
+  OrvoStreamStatistics all = {};
+  all.size = sizeof(all);
+  m_streams[static_cast<size_t>(index)]->statistics().fill(&all);
+  const AvSyncMonitor::Figures sync = m_syncMonitor->figures();
+  all.avOffsetMsMedian = sync.offsetMsMedian;
+  all.avOffsetMsLargest = sync.offsetMsLargest;
+  // Only what the host's version of the struct has room for.
+  const unsigned size = out->size < sizeof(all) ? out->size : static_cast<unsigned>(sizeof(all));
+  all.size = out->size;
+  memcpy(out, &all, size);
   return Ok;
 }
 
@@ -129,9 +149,12 @@ std::vector<StreamSnapshot> DxPlayer::streamSnapshots() {
     snapshots[i].ended = stream.ended();
     // The reader's failure first; else the output's (device or endpoint gone).
     snapshots[i].error = FAILED(stream.failure()) || !stream.output() ? stream.failure() : stream.output()->failure();
+    snapshots[i].catchUps = stream.statistics().catchUps();
   }
   return snapshots;
 }
+
+bool DxPlayer::syncInBounds() const { return m_syncMonitor->inBounds(); }
 
 DxPlayer::StreamInt* DxPlayer::firstAudioStream() {
   // An audio stream the decoder or the endpoint refused has no volume to take.

@@ -12,10 +12,12 @@
 #include "OrvoMedia.h"
 #include "common/PlayerSnapshot.h"
 #include "common/PlayerTypes.h"
+#include "lowlatency/PacingRules.h"
 
 namespace ORVO {
 namespace Media {
 
+class AvSyncMonitor;
 class TimestampSynchronizer;
 
 // The low-latency engine: one decoding and rendering pipeline (StreamInt) per host stream, each
@@ -60,6 +62,8 @@ class DxPlayer {
   int GetStatistics(int index, OrvoStreamStatistics* out);
   // How far each stream has come, for the host's events.
   std::vector<StreamSnapshot> streamSnapshots();
+  // Whether the sound is within the lip-sync bounds of the picture (AvSyncMonitor); any thread.
+  bool syncInBounds() const;
   // Requested volume and balance of the first audio stream: -1.0 while never set, the neutral
   // value (1.0, 0.5) without an audio stream. Setting is always accepted.
   double GetVolume();
@@ -70,6 +74,8 @@ class DxPlayer {
   // For the streams' rendering threads.
   int state() const { return m_state.load(); }
   TimestampSynchronizer* synchronizer() const { return m_pSynchronizer.get(); }
+  // How far the player's sound is from its picture; lives as long as the player.
+  AvSyncMonitor* syncMonitor() const { return m_syncMonitor.get(); }
   // Trims every rendering queue to its newest sample when all active ones hold 3 or more, and
   // restarts the agreement. Never blocks on m_lock.
   void flush();
@@ -96,6 +102,9 @@ class DxPlayer {
   // Started to Error without the lock, by compare and exchange.
   std::atomic<int> m_state;
   std::unique_ptr<TimestampSynchronizer> m_pSynchronizer;
+  std::unique_ptr<AvSyncMonitor> m_syncMonitor;
+  RenderingStrategy m_strategy = RenderingStrategy::LowLatency;
+  int64_t m_maxDelay = 0;  // Smooth's cap on its jitter buffer (100-ns); 0: the default
   int m_activeCount = 0;
 };
 

@@ -68,6 +68,17 @@ bool ShouldApplyLevel(double applied, double requested) {
   return difference > kVolumeTolerance;
 }
 
+int64_t MaxDelayFromQueryValue(const std::string& value) {
+  if (value.empty() || value.size() > 9) return 0;
+  int64_t milliseconds = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return 0;
+    milliseconds = milliseconds * 10 + (c - '0');
+  }
+  const int64_t ticks = milliseconds * 10000;
+  return ticks > 0 && ticks <= kMaxDelayLimit ? ticks : 0;
+}
+
 RenderingStrategy StrategyFromQueryValue(const std::string& value) {
   std::string lower(value);
   std::transform(lower.begin(), lower.end(), lower.begin(),

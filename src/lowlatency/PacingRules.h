@@ -25,7 +25,8 @@ constexpr int64_t kFlushInterval = 10000000;       // LowLatency asks for a trim
 constexpr int64_t kStartGrace = 30000000;          // how long agreement waits for a silent stream
 constexpr size_t kTrimQueueLength = 3;             // every active queue must hold this many to trim
 constexpr double kVolumeTolerance = 0.01;
-constexpr int64_t kAudioLead = 1000000;            // audio is handed to the endpoint 100 ms early
+constexpr int64_t kAudioLead = 1000000;            // audio without an endpoint yet is handed over 100 ms early
+constexpr int64_t kMaxDelayLimit = 100000000;      // maxDelayMs= is taken up to 10 s
 
 // a - b, clamped to the int64 range: host timestamps are arbitrary and must not overflow.
 int64_t SaturatingSub(int64_t a, int64_t b);
@@ -63,6 +64,10 @@ bool ShouldTrimQueues(const std::vector<size_t>& activeQueueLengths);
 // Volume and balance requests reach the audio renderer only when they differ by more than 0.01
 // from what it was last given (-1.0 on both sides means never set: nothing to apply).
 bool ShouldApplyLevel(double applied, double requested);
+
+// The URI's maxDelayMs value (Smooth's cap on its jitter buffer) in 100-ns ticks: a whole number
+// of milliseconds from 1 up to kMaxDelayLimit; anything else, absence included, is 0 (the default).
+int64_t MaxDelayFromQueryValue(const std::string& value);
 
 // The URI's renderingStrategy value (case-insensitive "lowlatency" or "smooth"); anything else,
 // including absence, is LowLatency.

@@ -18,33 +18,27 @@
 #include "lowlatency/DxPlayer.h"
 #include "lowlatency/AudioOutput.h"
 #include "lowlatency/PacingRules.h"
-#include "lowlatency/RenderQueue.h"
+#include "lowlatency/PullLoop.h"
+#include "lowlatency/RenderLoop.h"
+#include "lowlatency/SampleQueue.h"
+#include "lowlatency/StreamReader.h"
 #include "lowlatency/StreamOutput.h"
 #include "lowlatency/StreamStatistics.h"
-#include "lowlatency/VideoDecodeLoop.h"
 #include "lowlatency/VideoOutput.h"
 
 namespace ORVO {
-namespace MediaFoundation {
-class OrvoSource;
-}  // namespace MediaFoundation
-
 namespace Media {
 
-// One host-fed elementary stream of the low-latency engine: its own OrvoSource read through a
-// source reader, a queue, and a StreamOutput that turns decoded samples into pictures
-// (VideoOutput) or sound (AudioOutput). A stream whose set-up fails stays inactive. The reader
-// decodes audio, and video drawn on a video device; for video in compatibility presentation it
-// hands over the compressed samples and the pulling thread drives the decoder itself
-// (VideoDecodeLoop), into pooled frames. A video decoder that cannot be driven so is left to the
-// reader.
+// One host-fed elementary stream of the low-latency engine, put together from three parts: its
+// StreamReader (own OrvoSource read through a source reader, or a decoder the pulling thread drives
+// itself), a PullLoop on the pulling thread that turns what the reader gives into prepared samples
+// in the SampleQueue, and a RenderLoop on the rendering thread that paces the queue against the
+// player's timeline and hands each sample to the StreamOutput (VideoOutput for pictures,
+// AudioOutput for sound). A stream whose set-up fails stays inactive.
 //
 // Threads: constructed, started and stopped by the DxPlayer on a host thread (under the DxPlayer
-// lock). While playing, the pulling thread owns the reader and source and feeds the output's
-// prepare(); the rendering thread paces the queue and calls the output's process() and present().
-// m_lock guards m_queue and the m_pSource pointer (the pulling thread replaces the source when it
-// re-creates the reader, while a stop ends the current one's feed); no other lock is taken while it
-// is held.
+// lock). While playing, the pulling thread owns the reader; the rendering thread the pacing. The
+// queue has its own lock (SampleQueue), never held together with another.
 class DxPlayer::StreamInt : public IMFSourceReaderCallback {
  public:
   StreamInt(DxPlayer* owner, int playerId, int streamIndex, int syncIndex, IMFMediaType* inputType, HWND window,
@@ -55,8 +49,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
-  // IMFSourceReaderCallback; the reader is used synchronously: the pulling thread calls
-  // OnReadSample itself after each ReadSample.
+  // IMFSourceReaderCallback; the reader is used synchronously: the pulling thread hands each sample
+  // on itself after each ReadSample.
   STDMETHODIMP OnReadSample(HRESULT hrStatus, DWORD dwStreamIndex, DWORD dwStreamFlags, LONGLONG llTimestamp,
                             IMFSample* pSample) override;
   STDMETHODIMP OnFlush(DWORD) override { return S_OK; }
@@ -75,8 +69,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
 
   bool active() const { return m_active; }
   // Since the last start: the host ended the stream; why the stream could not go on (S_OK while it can).
-  bool ended() const { return m_ended.load(); }
-  HRESULT failure() const { return m_failure.load(); }
+  bool ended() const { return m_pull && m_pull->ended(); }
+  HRESULT failure() const { return m_pull ? m_pull->failure() : S_OK; }
   bool isAudio() const { return m_audio != nullptr; }
   int streamIndex() const { return m_streamIndex; }
   RenderingStrategy renderingStrategy() const { return m_renderingStrategy; }
@@ -86,7 +80,7 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const;
   uint32_t frameBytes() const;
 
-  // Rendering queue, under m_lock.
+  // Rendering queue.
   size_t queueLength();
   // Drops all but the newest sample; returns how many were released.
   int trimQueueToNewest();
@@ -111,63 +105,28 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   }
 
  private:
+  class Player;
   virtual ~StreamInt();
-  HRESULT createReader();
-  // A reader that delivers compressed samples, and the decode loop for them. *decoderRefused: the
-  // failure was the decoder's (the reader with its own decoder may do better).
-  HRESULT createCompressedReader(bool* decoderRefused);
-  // Decoded subtypes to ask for, the one accepted last first.
-  std::vector<GUID> subtypeCandidates() const;
-  // Pulling thread: one decoded sample, from the reader or the decode loop.
-  void deliver(IMFSample* sample, DWORD streamFlags, LONGLONG timestamp);
-  HRESULT openSource();
-  void releaseReader();
-  // Pulling thread: a new reader (and conversion) in place of the current one. False, with the
-  // player moved to Error, when none can be made.
-  bool remakeReader();
-  // The source the current reader reads from; null while none is open.
-  Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> currentSource();
-  void pullingRoutine();
-  void renderingRoutine();
-  void queueSample(IMFSample* sample);
 
   std::atomic<ULONG> m_refCount{1};
   DxPlayer* m_owner;
-  int m_playerId;
-  RequestDataCallback m_callback;
   int m_streamIndex;
   int m_syncIndex;
-  // The stream identifier the host sees in its callback.
-  DWORD m_sourceStreamId = 0;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pInputType;
-  Microsoft::WRL::ComPtr<IMFMediaType> m_pDecodedType;
   bool m_active = false;
   RenderingStrategy m_renderingStrategy = RenderingStrategy::LowLatency;
   std::unique_ptr<StreamOutput> m_output;
   AudioOutput* m_audio = nullptr;  // m_output when it plays sound
   VideoOutput* m_video = nullptr;  // m_output when it draws pictures
-  // Whether the pulling thread decodes video itself; cleared for good once that could not be set up.
-  bool m_directDecoding = true;
-  // The decoder the pulling thread drives; lives and goes with the reader.
-  std::unique_ptr<VideoDecodeLoop> m_decodeLoop;
-  CRITICAL_SECTION m_lock;
-  RenderQueue m_queue;  // guarded by m_lock
-  HANDLE m_queuedEvent = nullptr;  // auto-reset; set when a sample joins m_queue
-  std::unique_ptr<std::thread> m_pullingThread;
-  std::unique_ptr<std::thread> m_renderingThread;
-  Microsoft::WRL::ComPtr<MediaFoundation::OrvoSource> m_pSource;  // set and cleared under m_lock
-  Microsoft::WRL::ComPtr<IMFSourceReader> m_pReader;
-  int64_t m_waitSum = 0;
-  int64_t m_waitCount = 0;
-  time_t m_lastWaitReport;
-  std::atomic<bool> m_ended{false};
-  std::atomic<HRESULT> m_failure{S_OK};
-  std::atomic<int64_t> m_baseLocalTime{INT64_MIN};  // mirrors the rendering thread's pacer, for the black frame
-  std::vector<GUID> m_decodedSubtypes;
-  // The subtype the current reader accepted; a new reader asks for it first.
-  GUID m_acceptedSubtype = GUID_NULL;
   // Shared with the source, whose pulling thread may outlive this stream when left behind.
   std::shared_ptr<StreamStatistics> m_statistics = std::make_shared<StreamStatistics>();
+  std::unique_ptr<Player> m_player;
+  SampleQueue m_queue;
+  std::unique_ptr<StreamReader> m_reader;
+  std::unique_ptr<PullLoop> m_pull;
+  std::unique_ptr<RenderLoop> m_render;
+  std::unique_ptr<std::thread> m_pullingThread;
+  std::unique_ptr<std::thread> m_renderingThread;
 };
 
 }  // namespace Media

@@ -66,6 +66,24 @@ class StreamOutput {
   virtual int64_t lead() const = 0;
   // Rendering thread, when the sample is due.
   virtual void present(IMFSample* sample, int64_t sampleTime) = 0;
+  // The same with the timeline: `due` is the library-clock time (100-ns) at which the sample is to
+  // be seen or heard, `now` the clock at the call. An output that places its samples itself (audio)
+  // overrides this one.
+  virtual void presentAt(IMFSample* sample, int64_t sampleTime, int64_t due, int64_t now) {
+    (void)due;
+    (void)now;
+    present(sample, sampleTime);
+  }
+  // Rendering thread, between samples and while it waits: keeps the device fed. serviceInterval()
+  // is how often that is needed (100-ns), 0 when never.
+  virtual void service() {}
+  virtual int64_t serviceInterval() const { return 0; }
+  // After presentAt: how far from its due time the sample will be heard (heard minus due, 100-ns).
+  // False when the output cannot tell.
+  virtual bool lastPlacementError(int64_t* error) const {
+    (void)error;
+    return false;
+  }
   // Host thread, after Stop joined both threads. baseLocalTime: the pacer's base, or kUnsetTime.
   virtual void stopped(int64_t baseLocalTime) { (void)baseLocalTime; }
 

@@ -85,6 +85,16 @@ void StreamStatistics::onPresented(int64_t sampleTime, int64_t now) {
 
 void StreamStatistics::onDropped(Drop reason, uint64_t count) { m_dropped[static_cast<int>(reason)] += count; }
 
+void StreamStatistics::onAudioPlaced(int64_t heardAfter, int64_t inserted, int64_t dropped, int64_t saved,
+                                     bool catchUp) {
+  m_audioInserted += inserted;
+  m_audioDropped += dropped;
+  m_audioSaved += saved;
+  if (catchUp) ++m_catchUps;
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_endpointLatency.add(std::max<int64_t>(heardAfter, 0));
+}
+
 void StreamStatistics::fill(OrvoStreamStatistics* out) const {
   const unsigned size = out->size;
   *out = OrvoStreamStatistics();
@@ -102,12 +112,21 @@ void StreamStatistics::fill(OrvoStreamStatistics* out) const {
   out->droppedDecodeFailure = m_dropped[static_cast<int>(Drop::DecodeFailure)].load();
   out->droppedOther = m_dropped[static_cast<int>(Drop::Other)].load();
 
+  out->audioInsertedMs = Milliseconds(m_audioInserted.load());
+  out->audioDroppedMs = Milliseconds(m_audioDropped.load());
+  out->audioStretchedMs = Milliseconds(m_audioSaved.load());
+  out->latencyCatchUps = m_catchUps.load();
+
   std::vector<int64_t> windows[5];
+  std::vector<int64_t> endpoint;
   {
     std::lock_guard<std::mutex> guard(m_lock);
     for (int i = 0; i < 4; ++i) windows[i] = m_stages[i].snapshot();
     windows[4] = m_latency.snapshot();
+    endpoint = m_endpointLatency.snapshot();
   }
+  out->endpointLatencyMsMedian = Milliseconds(Percentile(endpoint, 0.5));
+  out->endpointLatencyMsP99 = Milliseconds(Percentile(endpoint, 0.99));
   double* const pairs[5][2] = {{&out->decodeMsMedian, &out->decodeMsP99},
                                {&out->convertMsMedian, &out->convertMsP99},
                                {&out->processMsMedian, &out->processMsP99},

@@ -36,6 +36,11 @@ class StreamStatistics : public MediaFoundation::FeedObserver {
   // The present step for the sample with this time stamp returned at `now`.
   void onPresented(int64_t sampleTime, int64_t now);
   void onDropped(Drop reason, uint64_t count = 1);
+  // An audio sample was placed on the endpoint's timeline: written-to-heard latency of its first
+  // frame, and the silence inserted, queued audio dropped and audio saved by a speed-up for it
+  // (all 100-ns). catchUp: a catch-up of a large lateness began with it.
+  void onAudioPlaced(int64_t heardAfter, int64_t inserted, int64_t dropped, int64_t saved, bool catchUp);
+  uint64_t catchUps() const { return m_catchUps.load(); }
 
   void fill(OrvoStreamStatistics* out) const;
   uint64_t returned() const { return m_returned.load(); }
@@ -72,6 +77,9 @@ class StreamStatistics : public MediaFoundation::FeedObserver {
   mutable std::mutex m_lock;
   Window m_stages[4];
   Window m_latency;
+  Window m_endpointLatency;
+  std::atomic<int64_t> m_audioInserted{0}, m_audioDropped{0}, m_audioSaved{0};
+  std::atomic<uint64_t> m_catchUps{0};
   std::array<Returned, kReturnedRing> m_returnedRing{};
   size_t m_returnedNext = 0;
   size_t m_returnedCount = 0;

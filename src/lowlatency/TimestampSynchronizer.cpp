@@ -7,12 +7,14 @@
 namespace ORVO {
 namespace Media {
 
-TimestampSynchronizer::TimestampSynchronizer(int instanceCount, int64_t creationTime)
+TimestampSynchronizer::TimestampSynchronizer(int instanceCount, int64_t creationTime, RenderingStrategy strategy,
+                                             int64_t maxDelay)
     : m_creationTime(creationTime),
       m_startLocalTime(kUnsetTime),
       m_startTimestamp(kUnsetTime),
       m_instanceTimestamps(instanceCount > 0 ? static_cast<size_t>(instanceCount) : 0, kUnsetTime),
-      m_instanceReadyTimes(m_instanceTimestamps.size(), kUnsetTime) {
+      m_instanceReadyTimes(m_instanceTimestamps.size(), kUnsetTime),
+      m_adjuster(strategy, instanceCount, maxDelay) {
   InitializeCriticalSection(&m_lock);
 }
 
@@ -62,6 +64,7 @@ int64_t TimestampSynchronizer::getStartStreamTimeAt(int instanceIndex, int64_t t
 
   m_startTimestamp = candidate;
   m_startLocalTime = Pacing::AgreedStartLocalTime(m_instanceTimestamps, m_instanceReadyTimes, candidate, now);
+  m_adjuster.reset(now);
   if (startLocalTime) *startLocalTime = m_startLocalTime;
   ORVO_LOG_DEBUG("TimestampSynchronizer::GetStartStreamTime: all instances ready, start timestamp %lld, start local "
                  "time %lld",
@@ -82,6 +85,19 @@ void TimestampSynchronizer::ShiftStartLocalTime(int64_t lateness) {
   // A reset may have happened since the caller computed its lateness; there is nothing to shift then.
   if (m_startLocalTime == kUnsetTime) return;
   m_startLocalTime = Pacing::SaturatingSub(m_startLocalTime, -lateness);
+}
+
+int64_t TimestampSynchronizer::ReportWait(int instanceIndex, int64_t wait, int64_t now) {
+  CriticalSectionGuard guard(&m_lock);
+  if (m_startLocalTime == kUnsetTime) return 0;
+  const int64_t shift = m_adjuster.onSample(instanceIndex, wait, now);
+  if (shift != 0) m_startLocalTime = Pacing::SaturatingSub(m_startLocalTime, -shift);
+  return shift;
+}
+
+int64_t TimestampSynchronizer::addedDelay() {
+  CriticalSectionGuard guard(&m_lock);
+  return m_adjuster.addedDelay();
 }
 
 int64_t TimestampSynchronizer::startLocalTime() {

@@ -7,6 +7,8 @@
 
 #include "common/Clock.h"
 #include "common/CriticalSectionGuard.h"
+#include "lowlatency/PacingRules.h"
+#include "lowlatency/TimelineAdjuster.h"
 
 namespace ORVO {
 namespace Media {
@@ -23,8 +25,10 @@ namespace Media {
 class TimestampSynchronizer {
  public:
   // instanceCount: the number of active streams. creationTime: the clock at Open; the 3 s grace
-  // counts from it and it is never reset.
-  TimestampSynchronizer(int instanceCount, int64_t creationTime);
+  // counts from it and it is never reset. strategy and maxDelay (100-ns; 0: the default) decide how
+  // the agreed timeline moves afterwards (TimelineAdjuster).
+  TimestampSynchronizer(int instanceCount, int64_t creationTime,
+                        RenderingStrategy strategy = RenderingStrategy::LowLatency, int64_t maxDelay = 0);
   ~TimestampSynchronizer();
   TimestampSynchronizer(const TimestampSynchronizer&) = delete;
   TimestampSynchronizer& operator=(const TimestampSynchronizer&) = delete;
@@ -48,6 +52,12 @@ class TimestampSynchronizer {
   void Reset();
   // Smooth strategy: a late stream moves the common local start later by its lateness.
   void ShiftStartLocalTime(int64_t lateness);
+  // A stream is about to present a sample that waits `wait` ticks for its due time (negative:
+  // late). Moves the local start when the TimelineAdjuster says so and returns the shift
+  // (negative: earlier); 0 while there is no agreement.
+  int64_t ReportWait(int instanceIndex, int64_t wait, int64_t now);
+  // The delay Smooth's jitter buffer has added since the agreement, 100-ns.
+  int64_t addedDelay();
 
   int64_t startLocalTime();
   int64_t startTimestamp();
@@ -60,6 +70,7 @@ class TimestampSynchronizer {
   int64_t m_startTimestamp;
   std::vector<int64_t> m_instanceTimestamps;
   std::vector<int64_t> m_instanceReadyTimes;  // when each reported sample was ready
+  TimelineAdjuster m_adjuster;
 };
 
 }  // namespace Media

@@ -11,6 +11,7 @@
 #include "common/ComAdopt.h"
 #include "common/Guids.h"
 #include "log/Log.h"
+#include "render/AudioEdit.h"
 #include "render/AudioMath.h"
 
 using Microsoft::WRL::ComPtr;
@@ -20,12 +21,10 @@ namespace MediaFoundation {
 
 namespace {
 
-// Shared-mode buffer asked of the endpoint, in 100-ns units: 1 s.
-constexpr REFERENCE_TIME kBufferDuration = 10000000;
 // Quality of the platform resampler: half the length of its interpolation filter.
 constexpr LONG kResamplerHalfFilterLength = 60;
 // A resampler that keeps handing out output without asking for input is broken; stop draining it
-// after this many buffers (each holds a whole endpoint buffer, 1 s) rather than spin.
+// after this many buffers (each holds a whole endpoint buffer) rather than spin.
 constexpr int kMaxOutputsPerInput = 16;
 // AUDCLNT_S_NO_SINGLE_PROCESS (a session shared by several processes); mingw-w64 lacks it.
 constexpr HRESULT kNoSingleProcess = static_cast<HRESULT>(0x0889000D);
@@ -123,13 +122,19 @@ HRESULT WasapiRenderer::Initialize(IMFMediaType* decodedType, const std::wstring
   UINT32 frames = 0;
   hr = m_pAudioClient->GetBufferSize(&frames);
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->GetBufferSize", this)) return hr;
+  REFERENCE_TIME latency = 0, period = 0, minimum = 0;
+  if (SUCCEEDED(m_pAudioClient->GetStreamLatency(&latency)) && latency > 0) m_streamLatency = latency;
+  if (SUCCEEDED(m_pAudioClient->GetDevicePeriod(&period, &minimum)) && period > 0) m_devicePeriod = period;
   hr = m_pAudioClient->GetService(IID_PPV_ARGS(&m_pRenderClient));
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->GetService", this)) return hr;
   hr = m_pAudioClient->Start();
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pAudioClient->Start", this)) return hr;
 
-  m_decodedBufferBytes = static_cast<int32_t>(frames * blockAlign);
-  m_outputBufferBytes = static_cast<int32_t>(frames * m_pMixFormat->nBlockAlign);
+  // Samples stay sized for a second of audio: the endpoint buffer is kept small for latency, not
+  // because the stream hands over less at a time.
+  const UINT32 sampleFrames = frames > m_pMixFormat->nSamplesPerSec ? frames : m_pMixFormat->nSamplesPerSec;
+  m_decodedBufferBytes = static_cast<int32_t>(sampleFrames * blockAlign);
+  m_outputBufferBytes = static_cast<int32_t>(sampleFrames * m_pMixFormat->nBlockAlign);
   m_bufferFrames = static_cast<int32_t>(frames);
   m_mixBlockAlign = m_pMixFormat->nBlockAlign;
 
@@ -141,9 +146,11 @@ HRESULT WasapiRenderer::Initialize(IMFMediaType* decodedType, const std::wstring
                    this, (unsigned)m_pMixFormat->wFormatTag, (unsigned)m_pMixFormat->wBitsPerSample);
     m_softwareVolume = false;
   }
-  ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: decoded %u Hz %u channels %u bits, mix %u Hz %u channels %u bits, buffer %u frames",
+  ORVO_LOG_DEBUG("WasapiRenderer::Initialize[%p]: decoded %u Hz %u channels %u bits, mix %u Hz %u channels %u bits, buffer %u frames, "
+                 "latency %lld us, period %lld us",
                  this, rate, channels, bits, (unsigned)m_pMixFormat->nSamplesPerSec, (unsigned)m_pMixFormat->nChannels,
-                 (unsigned)m_pMixFormat->wBitsPerSample, frames);
+                 (unsigned)m_pMixFormat->wBitsPerSample, frames, static_cast<long long>(m_streamLatency / 10),
+                 static_cast<long long>(m_devicePeriod / 10));
 
   const AudioMath::StreamFormat decoded = {subtype, rate, channels, bits, blockAlign};
   if (AudioMath::NeedsResampler(decoded, mixSubtype, *m_pMixFormat)) {
@@ -274,7 +281,10 @@ void WasapiRenderer::SetBalance(double balance) {
   m_balance = static_cast<float>(balance < 0.0 ? 0.0 : balance > 1.0 ? 1.0 : balance);
 }
 
-HRESULT WasapiRenderer::Render(IMFSample* sample) {
+HRESULT WasapiRenderer::Render(IMFSample* sample) { return Render(sample, Placement(), nullptr); }
+
+HRESULT WasapiRenderer::Render(IMFSample* sample, const Placement& placement, Placed* placed) {
+  if (placed) *placed = Placed();
   if (!sample) {
     ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: no sample failed 0x%X", this, (unsigned)E_POINTER);
     return E_POINTER;
@@ -308,6 +318,12 @@ HRESULT WasapiRenderer::Render(IMFSample* sample) {
     }
   }
 
+  if (placement.silenceFrames) {
+    hr = stageSilence(placement.silenceFrames);
+    if (FAILED(hr)) return hr;
+    if (placed) placed->inserted = placement.silenceFrames;
+  }
+  const size_t before = m_pendingBytes;
   if (m_pResampler) {
     hr = resample(sample);
     if (FAILED(hr)) return hr;
@@ -316,7 +332,81 @@ HRESULT WasapiRenderer::Render(IMFSample* sample) {
     hr = stageSample(sample, &staged);
     if (FAILED(hr)) return hr;
   }
+  const uint32_t saved = placement.speed > 1.0 ? stretchStaged(before, placement.speed) : 0;
+  const uint32_t dropped = placement.dropFrames ? dropStaged(placement.dropFrames) : 0;
+  if (placed) {
+    placed->saved = saved;
+    placed->dropped = dropped;
+  }
   return writeStaged();
+}
+
+HRESULT WasapiRenderer::Service() {
+  if (!m_initialized || m_deviceLost) return m_deviceLost ? AUDCLNT_E_DEVICE_INVALIDATED : MF_E_NOT_INITIALIZED;
+  return m_pendingBytes ? writeStaged() : S_OK;
+}
+
+HRESULT WasapiRenderer::QueuedAhead(int64_t* endpoint, int64_t* staged) {
+  *endpoint = *staged = 0;
+  if (!m_initialized) return MF_E_NOT_INITIALIZED;
+  UINT32 padding = 0;
+  const HRESULT hr = m_pAudioClient->GetCurrentPadding(&padding);
+  if (FAILED(hr)) {
+    if (isDeviceGone(hr)) m_deviceLost = true;
+    return hr;
+  }
+  const int64_t rate = m_pMixFormat->nSamplesPerSec;
+  *endpoint = static_cast<int64_t>(padding) * 10000000 / rate;
+  *staged = static_cast<int64_t>(m_pendingBytes / static_cast<size_t>(m_mixBlockAlign)) * 10000000 / rate;
+  return S_OK;
+}
+
+HRESULT WasapiRenderer::stageSilence(uint32_t frames) {
+  // Zeros are silence in every format the renderer scales (float and signed integers).
+  const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(m_mixBlockAlign);
+  const size_t needed = m_pendingBytes + bytes;
+  if (needed > m_pendingCapacity) {
+    const size_t capacity = AudioMath::GrowCapacity(needed);
+    std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[capacity]);
+    if (!grown) return E_OUTOFMEMORY;
+    if (m_pendingBytes) memcpy(grown.get(), m_pending.get(), m_pendingBytes);
+    m_pending = std::move(grown);
+    m_pendingCapacity = capacity;
+  }
+  memset(m_pending.get() + m_pendingBytes, 0, bytes);
+  m_pendingBytes = needed;
+  return S_OK;
+}
+
+uint32_t WasapiRenderer::stretchStaged(size_t from, double speed) {
+  const size_t block = static_cast<size_t>(m_mixBlockAlign);
+  if (from % block != 0 || m_pendingBytes % block != 0 || m_pendingBytes <= from) return 0;
+  const size_t frames = (m_pendingBytes - from) / block;
+  const size_t kept = AudioEdit::StretchedFrames(frames, speed);
+  if (kept >= frames) return 0;
+  std::unique_ptr<BYTE[]> copy(new (std::nothrow) BYTE[frames * block]);
+  if (!copy) return 0;
+  memcpy(copy.get(), m_pending.get() + from, frames * block);
+  if (!AudioEdit::Stretch(copy.get(), frames, m_pending.get() + from, kept, AudioMath::SampleFormatOf(*m_pMixFormat),
+                          m_pMixFormat->nChannels)) {
+    return 0;
+  }
+  m_pendingBytes = from + kept * block;
+  return static_cast<uint32_t>(frames - kept);
+}
+
+uint32_t WasapiRenderer::dropStaged(uint32_t frames) {
+  const size_t block = static_cast<size_t>(m_mixBlockAlign);
+  const size_t staged = m_pendingBytes / block;
+  const size_t count = frames < staged ? frames : staged;
+  if (count == 0) return 0;
+  // The cut may start anywhere that leaves `count` frames behind it: the quietest frame there.
+  const size_t start = AudioEdit::QuietestFrame(m_pending.get(), staged, AudioMath::SampleFormatOf(*m_pMixFormat),
+                                                m_pMixFormat->nChannels, 0, staged - count + 1);
+  const size_t end = (start + count) * block;
+  memmove(m_pending.get() + start * block, m_pending.get() + end, m_pendingBytes - end);
+  m_pendingBytes -= count * block;
+  return static_cast<uint32_t>(count);
 }
 
 HRESULT WasapiRenderer::stageSample(IMFSample* sample, size_t* staged) {

@@ -41,7 +41,8 @@ class WasapiRenderer {
   WasapiRenderer(const WasapiRenderer&) = delete;
   WasapiRenderer& operator=(const WasapiRenderer&) = delete;
 
-  // Opens the default console render endpoint in shared mode with a 1 s buffer, sets up the
+  // Opens the default console render endpoint in shared mode with a small buffer (kBufferDuration),
+  // sets up the
   // resampler when the decoded type differs from the mix format, and starts the client. The
   // decoded type must be uncompressed PCM or IEEE float audio. The device identifier is accepted
   // and not used: the endpoint is always the default one.
@@ -50,6 +51,34 @@ class WasapiRenderer {
   // audio as the endpoint has room for. S_OK also when the endpoint is full (the audio stays
   // staged). A failure leaves the staged audio in place.
   HRESULT Render(IMFSample* sample);
+
+  // How a sample is fitted onto the endpoint's timeline (see Render below).
+  struct Placement {
+    uint32_t silenceFrames = 0;  // silence staged in front of the sample
+    uint32_t dropFrames = 0;     // staged frames (the sample's included) left out, cut where it is quietest
+    double speed = 1.0;          // >1: the sample is staged this much shorter (a slight speed-up)
+  };
+  // What a placed Render did, in mix-format frames.
+  struct Placed {
+    uint32_t inserted = 0;
+    uint32_t dropped = 0;
+    uint32_t saved = 0;  // frames the speed-up took out
+  };
+  HRESULT Render(IMFSample* sample, const Placement& placement, Placed* placed);
+  // Writes staged audio the endpoint has room for now; the rendering thread calls it between
+  // samples, so a small endpoint buffer never runs dry while a sample waits for its time.
+  HRESULT Service();
+  // 100-ns ticks of audio written and not yet heard: what the endpoint holds (*endpoint) and what
+  // waits in the staging buffer (*staged). The next staged frame is heard after both plus
+  // streamLatency().
+  HRESULT QueuedAhead(int64_t* endpoint, int64_t* staged);
+  // The endpoint's own latency beyond its buffer (GetStreamLatency) and its period, 100-ns ticks.
+  int64_t streamLatency() const { return m_streamLatency; }
+  int64_t devicePeriod() const { return m_devicePeriod; }
+  uint32_t mixRate() const { return m_pMixFormat ? m_pMixFormat->nSamplesPerSec : 0; }
+  // The shared-mode buffer asked of the endpoint, 100-ns ticks. Small on purpose: some backends
+  // play a frame only once the whole buffer has filled, so a large one would be a fixed delay.
+  static constexpr int64_t kBufferDuration = 400000;
   // Linear gain for the samples handed in from now on; 1.0 leaves them untouched, values above 1
   // amplify and clip. Negative values count as 0.
   void SetVolume(double volume);
@@ -57,8 +86,8 @@ class WasapiRenderer {
   // are left, odd ones right); applies to the samples handed in from now on.
   void SetBalance(double balance);
 
-  // Endpoint buffer frames x block alignment of the decoded type: the buffer size the audio
-  // stream uses for its decoded samples.
+  // A second of frames (at least the endpoint buffer) x block alignment of the decoded type: the
+  // buffer size the audio stream uses for its decoded samples.
   int32_t decodedBufferBytes() const { return m_decodedBufferBytes; }
   int32_t outputBufferBytes() const { return m_outputBufferBytes; }
   int32_t bufferFrames() const { return m_bufferFrames; }
@@ -89,6 +118,11 @@ class WasapiRenderer {
   HRESULT stage(const BYTE* data, size_t length);
   // Writes as much staged audio as the endpoint has room for.
   HRESULT writeStaged();
+  HRESULT stageSilence(uint32_t frames);
+  // Shortens the staged bytes from `from` on by `speed`; returns the frames taken out.
+  uint32_t stretchStaged(size_t from, double speed);
+  // Cuts `frames` staged frames at the quietest point; returns how many went.
+  uint32_t dropStaged(uint32_t frames);
 
   Microsoft::WRL::ComPtr<IMMDevice> m_pDevice;
   Microsoft::WRL::ComPtr<IAudioClient> m_pAudioClient;
@@ -111,6 +145,8 @@ class WasapiRenderer {
   float m_volume = 1.0f;
   float m_balance = 0.5f;
   bool m_softwareVolume = true;
+  int64_t m_streamLatency = 0;
+  int64_t m_devicePeriod = 100000;
   bool m_initialized = false;
   // Set once the endpoint reported that it is gone; every later Render fails at once.
   bool m_deviceLost = false;

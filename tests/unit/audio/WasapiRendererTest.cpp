@@ -18,6 +18,7 @@
 #include "AudioEndpointTap.h"
 #include "ToneSamples.h"
 #include "UnixCommand.h"
+#include "Waiting.h"
 #include "log/Log.h"
 #include "lowlatency/AudioOutput.h"
 #include "render/WasapiRenderer.h"
@@ -73,6 +74,16 @@ double nowSeconds() {
 
 // Hands `data` to the renderer in chunks of `chunkSeconds` at the pace a rendering thread would,
 // keeping `leadChunks` chunks ahead of real time so the endpoint never runs dry.
+// Keeps the endpoint fed until everything staged went out (bounded: a stalled endpoint fails the
+// caller's checks instead of hanging the test).
+void drain(WasapiRenderer& renderer) {
+  const double deadline = nowSeconds() + 15.0;
+  while (renderer.pendingBytes() > 0 && nowSeconds() < deadline) {
+    Sleep(5);
+    if (FAILED(renderer.Service())) return;
+  }
+}
+
 void playPaced(WasapiRenderer& renderer, const std::vector<BYTE>& data, const PcmFormat& f, double chunkSeconds = 0.02,
                int leadChunks = 10) {
   const size_t chunkBytes = static_cast<size_t>(std::llround(chunkSeconds * f.rate)) * f.blockAlign();
@@ -80,12 +91,17 @@ void playPaced(WasapiRenderer& renderer, const std::vector<BYTE>& data, const Pc
   size_t chunk = 0;
   for (size_t offset = 0; offset < data.size(); offset += chunkBytes, ++chunk) {
     const double due = start + static_cast<double>(chunk) * chunkSeconds - leadChunks * chunkSeconds;
-    const double wait = due - nowSeconds();
-    if (wait > 0) Sleep(static_cast<DWORD>(wait * 1000.0));
+    // The endpoint buffer is small: what waits staged is written as the device makes room, as
+    // the engine's rendering thread does between samples.
+    for (double wait = due - nowSeconds(); wait > 0; wait = due - nowSeconds()) {
+      Sleep(static_cast<DWORD>(std::min(wait * 1000.0, 5.0)) + 1);
+      renderer.Service();
+    }
     const size_t bytes = std::min(chunkBytes, data.size() - offset);
     ComPtr<IMFSample> sample = MakeSample(data.data() + offset, bytes);
     ASSERT_EQ(renderer.Render(sample.Get()), S_OK) << "chunk " << chunk;
   }
+  drain(renderer);
 }
 
 
@@ -214,10 +230,12 @@ TEST_F(WasapiRendererTest, MatchingFloatFormatNeedsNoResamplerAndSizesFollowTheE
   ASSERT_EQ(renderer.mixFormat()->nChannels, 2u);
   EXPECT_TRUE(renderer.mixIsFloat());
   EXPECT_FALSE(renderer.usesResampler());
-  EXPECT_GE(renderer.bufferFrames(), 48000 * 9 / 10);  // about the 1 s asked for
+  // A small endpoint buffer (a backend may hold all of it as delay), samples still sized for 1 s.
+  EXPECT_GE(renderer.bufferFrames(), 48000 * 30 / 1000);
+  EXPECT_LE(renderer.bufferFrames(), 48000 / 10);
   EXPECT_EQ(renderer.mixBlockAlign(), 8);
-  EXPECT_EQ(renderer.decodedBufferBytes(), renderer.bufferFrames() * 8);
-  EXPECT_EQ(renderer.outputBufferBytes(), renderer.bufferFrames() * 8);
+  EXPECT_EQ(renderer.decodedBufferBytes(), 48000 * 8);
+  EXPECT_EQ(renderer.outputBufferBytes(), 48000 * 8);
   std::printf("[ figures  ] endpoint buffer %d frames (%.1f ms), decoded buffer %d bytes\n", renderer.bufferFrames(),
               renderer.bufferFrames() * 1000.0 / 48000.0, renderer.decodedBufferBytes());
 }
@@ -227,8 +245,8 @@ TEST_F(WasapiRendererTest, OtherRateAndLayoutGetAResamplerAndDecodedSizes) {
   ComPtr<IMFMediaType> type = MakeAudioType(kPcm16Mono44k);
   ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
   EXPECT_TRUE(renderer.usesResampler());
-  EXPECT_EQ(renderer.decodedBufferBytes(), renderer.bufferFrames() * 2);
-  EXPECT_EQ(renderer.outputBufferBytes(), renderer.bufferFrames() * renderer.mixBlockAlign());
+  EXPECT_EQ(renderer.decodedBufferBytes(), 48000 * 2);
+  EXPECT_EQ(renderer.outputBufferBytes(), 48000 * renderer.mixBlockAlign());
 }
 
 // ---- What reaches the endpoint, byte for byte ----------------------------------------------
@@ -250,6 +268,7 @@ TEST_F(WasapiRendererTest, UnityVolumePassesSamplesUnchangedAndVolumeScalesClips
   ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
   renderer.SetVolume(0.5);
   ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
+  drain(renderer);
 
   const std::vector<float> out = asFloats(AudioEndpointTap::written());
   ASSERT_EQ(out.size(), source.size() * 5);
@@ -306,6 +325,7 @@ TEST_F(WasapiRendererTest, FullEndpointKeepsAudioStagedAndReleasesItInOrder) {
 
   AudioEndpointTap::faults().reportFull = false;
   EXPECT_EQ(renderer.Render(MakeSample(second.data(), second.size()).Get()), S_OK);
+  drain(renderer);
   EXPECT_EQ(renderer.pendingBytes(), 0u);
   std::vector<uint8_t> expected(first.begin(), first.end());
   expected.insert(expected.end(), second.begin(), second.end());
@@ -317,7 +337,7 @@ TEST_F(WasapiRendererTest, MoreThanTheEndpointHoldsIsWrittenLaterWithoutLoss) {
   WasapiRenderer renderer;
   ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
   ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
-  // 2.5 s in one sample against a 1 s endpoint buffer.
+  // 2.5 s in one sample against a 40 ms endpoint buffer.
   const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{440.0, 0.3, 1.0}, {660.0, 0.3, 1.0}, {880.0, 0.3, 0.5}});
   ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get()), S_OK);
   const size_t firstWrite = AudioEndpointTap::written().size();
@@ -370,10 +390,12 @@ TEST_F(WasapiRendererTest, StalledEndpointStopsTakingSamplesAtTheStagingLimit) {
   EXPECT_NE(logText().find("]: endpoint stalled, "), std::string::npos);
   // Once the endpoint plays again the staged audio goes first and new samples are taken.
   AudioEndpointTap::faults().reportFull = false;
+  const size_t limit = static_cast<size_t>(WasapiRenderer::kMaxPendingSeconds) * second.size();
+  EXPECT_TRUE(orvo_test::WaitUntil([&] { return SUCCEEDED(renderer.Service()) && renderer.pendingBytes() <= limit; }, 5000));
   EXPECT_EQ(renderer.Render(MakeSample(second.data(), second.size()).Get()), S_OK);
   const std::vector<uint8_t> written = AudioEndpointTap::written();
-  ASSERT_GE(written.size(), second.size());
-  EXPECT_EQ(memcmp(written.data(), second.data(), second.size()), 0);
+  ASSERT_GE(written.size(), static_cast<size_t>(renderer.bufferFrames()) * 8 / 2);
+  EXPECT_EQ(memcmp(written.data(), second.data(), std::min(written.size(), second.size())), 0);
 }
 
 // ---- Bad input and failing devices ---------------------------------------------------------

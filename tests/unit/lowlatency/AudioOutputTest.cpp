@@ -14,6 +14,7 @@
 #include "../audio/ToneSamples.h"
 #include "AudioEndpointTap.h"
 #include "CurrentTypeReader.h"
+#include "Waiting.h"
 #include "lowlatency/AudioOutput.h"
 #include "render/WasapiRenderer.h"
 
@@ -51,6 +52,14 @@ TEST(AudioOutputTest, NewDecodedFormatMidStreamReopensTheEndpointAndDropsOldForm
 
     // The endpoint mixes 48 kHz stereo float: these bytes go out as they are.
     output.present(Prepared(output, kFloatStereo48k, 0.1).Get(), 0);
+    // More than the small endpoint buffer holds: the rest goes as the rendering thread services it.
+    const auto drained = [&](size_t bytes) {
+      return orvo_test::WaitUntil([&] {
+        output.service();
+        return AudioEndpointTap::written().size() >= bytes;
+      }, 5000);
+    };
+    EXPECT_TRUE(drained(4800u * 8));
     const size_t firstBytes = AudioEndpointTap::written().size();
     EXPECT_EQ(firstBytes, 4800u * 8);
 
@@ -68,6 +77,7 @@ TEST(AudioOutputTest, NewDecodedFormatMidStreamReopensTheEndpointAndDropsOldForm
 
     output.present(afterChange.Get(), 0);
     EXPECT_EQ(AudioEndpointTap::audioClientsActivated(), 2) << "the endpoint is opened for the new format";
+    drained(firstBytes + 9000u * 8);
     EXPECT_EQ(MFGetAttributeUINT32(output.presentationType().Get(), MF_MT_AUDIO_SAMPLES_PER_SECOND, 0), 44100u);
     // 0.2 s resampled to the 48 kHz stereo mix, less what the resampler still holds.
     const size_t resampled = AudioEndpointTap::written().size() - firstBytes;

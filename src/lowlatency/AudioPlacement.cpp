@@ -1,0 +1,34 @@
+#include "lowlatency/AudioPlacement.h"
+
+#include <algorithm>
+
+namespace ORVO {
+namespace Media {
+namespace AudioPlacement {
+
+namespace {
+int64_t Step(int64_t magnitude) { return magnitude < kLargeError ? std::min(magnitude, kSmallStep) : magnitude; }
+}  // namespace
+
+Action Decide(RenderingStrategy strategy, int64_t error, int64_t queued) {
+  Action action;
+  if (error < -kTolerance) {
+    action.silence = Step(-error);
+    return action;
+  }
+  if (error <= kTolerance || queued <= 0) return action;
+  if (strategy == RenderingStrategy::Smooth && error <= kSmoothDropAbove) {
+    action.speed = kSmoothSpeedUp;
+    action.catchUp = error >= kLargeError;
+    return action;
+  }
+  // Smooth drops only what lies beyond its bound; LowLatency everything that is late.
+  const int64_t excess = strategy == RenderingStrategy::Smooth ? error - kSmoothDropAbove / 2 : error;
+  action.drop = std::min(Step(excess), queued);
+  action.catchUp = error >= kLargeError;
+  return action;
+}
+
+}  // namespace AudioPlacement
+}  // namespace Media
+}  // namespace ORVO
