@@ -10,10 +10,14 @@ namespace Media {
 TimelineAdjuster::TimelineAdjuster(RenderingStrategy strategy, int streamCount, int64_t maxDelay)
     : m_strategy(strategy),
       m_maxDelay(maxDelay > 0 ? maxDelay : kDefaultMaxDelay),
-      m_minWait(streamCount > 0 ? static_cast<size_t>(streamCount) : 0, kUnsetTime) {}
+      m_minWait(streamCount > 0 ? static_cast<size_t>(streamCount) : 0, kUnsetTime),
+      m_skipNext(m_minWait.size(), false) {}
 
 void TimelineAdjuster::reset(int64_t now) {
   m_addedDelay = 0;
+  // The sample each stream agreed on is due the moment it was ready, so it never waits: it says
+  // nothing about how early the stream runs.
+  std::fill(m_skipNext.begin(), m_skipNext.end(), true);
   startWindow(now);
 }
 
@@ -29,12 +33,19 @@ int64_t TimelineAdjuster::windowLength() const {
 
 int64_t TimelineAdjuster::onSample(int stream, int64_t wait, int64_t now) {
   if (stream < 0 || static_cast<size_t>(stream) >= m_minWait.size()) return 0;
+  if (m_skipNext[static_cast<size_t>(stream)]) {
+    m_skipNext[static_cast<size_t>(stream)] = false;
+    return 0;
+  }
   if (m_strategy == RenderingStrategy::Smooth && wait <= -Pacing::kSmoothJitterLimit) {
     // The jitter buffer grows by the lateness, as far as the cap allows.
+    // The window starts over after it: a shrink needs a whole window without lateness.
     const int64_t shift = std::min(-wait, m_maxDelay - m_addedDelay);
     startWindow(now);
-    m_lateInWindow = true;
-    if (shift <= 0) return 0;
+    if (shift <= 0) {
+      m_lateInWindow = true;  // at the cap the lateness stays
+      return 0;
+    }
     m_addedDelay += shift;
     return shift;
   }

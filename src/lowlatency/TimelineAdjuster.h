@@ -48,6 +48,7 @@ class TimelineAdjuster {
   const RenderingStrategy m_strategy;
   const int64_t m_maxDelay;
   std::vector<int64_t> m_minWait;  // per stream in this window; kUnsetTime: no report yet
+  std::vector<bool> m_skipNext;    // per stream: its next report is the agreed sample
   int64_t m_windowStart = 0;
   bool m_lateInWindow = false;
   int64_t m_addedDelay = 0;
