@@ -310,6 +310,50 @@ TEST_F(WasapiRendererTest, BalanceScalesLeftAndRightChannels) {
   }
 }
 
+TEST_F(WasapiRendererTest, PlacedSamplesGetSilenceInFrontAreCutWhereQuietAndSpedUp) {
+  useTap();
+  WasapiRenderer renderer;
+  ComPtr<IMFMediaType> type = MakeAudioType(kFloatStereo48k);
+  ASSERT_EQ(renderer.Initialize(type.Get(), L""), S_OK);
+  EXPECT_EQ(renderer.mixRate(), 48000u);
+  int64_t endpoint = -1, staged = -1;
+  ASSERT_EQ(renderer.QueuedAhead(&endpoint, &staged), S_OK);
+  EXPECT_EQ(endpoint + staged, 0) << "nothing written yet";
+
+  // 240 frames of silence, then a 10 ms tone: the tone starts 5 ms later.
+  AudioEndpointTap::faults().reportFull = true;  // keep everything staged, where it can be cut
+  const std::vector<BYTE> tone = MakeTone(kFloatStereo48k, {{1000.0, 0.5, 0.01}});
+  WasapiRenderer::Placement early;
+  early.silenceFrames = 240;
+  WasapiRenderer::Placed placed;
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get(), early, &placed), S_OK);
+  EXPECT_EQ(placed.inserted, 240u);
+  EXPECT_EQ(renderer.pendingBytes(), (240 + 480) * 8u);
+  ASSERT_EQ(renderer.QueuedAhead(&endpoint, &staged), S_OK);
+  EXPECT_EQ(staged, 150000) << "15 ms staged";
+
+  // Late by 100 frames: the cut takes them where the audio is quietest, inside the silence.
+  WasapiRenderer::Placement late;
+  late.dropFrames = 100;
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get(), late, &placed), S_OK);
+  EXPECT_EQ(placed.dropped, 100u);
+  // And 5 % faster: the third tone comes out 457 frames long instead of 480.
+  WasapiRenderer::Placement faster;
+  faster.speed = 1.05;
+  ASSERT_EQ(renderer.Render(MakeSample(tone.data(), tone.size()).Get(), faster, &placed), S_OK);
+  EXPECT_EQ(placed.saved, 480u - 457u);
+  AudioEndpointTap::faults().reportFull = false;
+  drain(renderer);
+
+  const std::vector<float> out = asFloats(AudioEndpointTap::written());
+  ASSERT_EQ(out.size(), (140u + 480 + 480 + 457) * 2);
+  const std::vector<float> source = asFloats(tone);
+  for (size_t i = 0; i < 140 * 2; ++i) ASSERT_EQ(out[i], 0.0f) << "silence at " << i;
+  EXPECT_EQ(memcmp(out.data() + 140 * 2, source.data(), tone.size()), 0) << "the tones themselves stay whole";
+  EXPECT_EQ(memcmp(out.data() + 620 * 2, source.data(), tone.size()), 0);
+  EXPECT_NEAR(out[(1100 + 456) * 2], source[479 * 2], 1e-6) << "the sped-up tone ends where the tone ends";
+}
+
 TEST_F(WasapiRendererTest, FullEndpointKeepsAudioStagedAndReleasesItInOrder) {
   useTap();
   WasapiRenderer renderer;
