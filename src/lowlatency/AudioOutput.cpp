@@ -2,6 +2,7 @@
 
 #include <mfapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <sstream>
@@ -233,7 +234,7 @@ int64_t AudioOutput::lead() const {
   // target written ahead and the endpoint's own latency. Written exactly when due, the shared
   // buffer would run dry at the slightest jitter and the tone break up.
   if (!m_pRenderer) return Pacing::kAudioLead;
-  return kTargetAhead + m_pRenderer->streamLatency();
+  return m_targetAhead + m_pRenderer->streamLatency();
 }
 
 bool AudioOutput::readyFor(IMFSample* sample) {
@@ -276,6 +277,11 @@ void AudioOutput::noteRenderResult(HRESULT hr) {
   }
 }
 
+int64_t AudioOutput::readyLatency() const {
+  // Audio heard up to the placement tolerance late is left alone; the picture need not wait for it.
+  return std::max<int64_t>(0, lead() - AudioPlacement::kTolerance);
+}
+
 void AudioOutput::present(IMFSample* sample, int64_t) {
   if (!readyFor(sample)) return;
   noteRenderResult(m_pRenderer->Render(sample));
@@ -301,11 +307,26 @@ void AudioOutput::presentAt(IMFSample* sample, int64_t sampleTime, int64_t due, 
     noteRenderResult(hr);
     return;
   }
+  // An endpoint found empty while the sound flows ran dry: the device played silence meanwhile.
+  // More is kept ahead from now on, and less again after a quiet while.
+  const bool ranDry = endpoint == 0 && m_lastPlacedAt != INT64_MIN && now - m_lastPlacedAt < 1000000;
+  const int64_t ahead0 = m_targetAhead;
+  m_targetAhead = AudioPlacement::NextAhead(m_targetAhead, ranDry, now - m_targetChangedAt);
+  if (m_targetAhead != ahead0 || m_targetChangedAt == 0 || ranDry) m_targetChangedAt = now;
+  if (m_targetAhead != ahead0) {
+    ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d audio kept %lld ms ahead of the endpoint%s",
+                   m_streamIndex, static_cast<long long>(m_targetAhead / 10000), ranDry ? ", which ran dry" : "");
+  }
+  m_lastPlacedAt = now;
   // When the sample's first frame would be heard if it simply went in behind what is queued.
   const int64_t ahead = endpoint + staged + m_pRenderer->streamLatency();
   const int64_t error = Pacing::SaturatingSub(Pacing::SaturatingSub(now, -ahead), due);
+  // Only what lies beyond the target ahead can go: audio that is late because it arrived late is
+  // played at once, as a late frame is shown at once, rather than cut until the endpoint runs dry.
+  const int64_t duration = sampleDuration(sample);
+  const int64_t excess = std::max<int64_t>(0, endpoint + staged + duration - m_targetAhead);
   const AudioPlacement::Action action =
-      AudioPlacement::Decide(m_strategy, error, staged + sampleDuration(sample));
+      AudioPlacement::Decide(m_strategy, error, std::min(staged + duration, excess));
   const int64_t rate = m_pRenderer->mixRate();
   MediaFoundation::WasapiRenderer::Placement placement;
   placement.silenceFrames = static_cast<uint32_t>(action.silence * rate / 10000000);

@@ -28,7 +28,7 @@ class StreamStatistics;
 // holds and adds what waits in the staging buffer and the endpoint's own latency, which says when
 // the sample's first frame would be heard; AudioPlacement decides how to make that its due time
 // (silence in front, queued audio dropped, or a slight speed-up), so what is written ahead stays
-// at about kTargetAhead and a burst, a backlog or a drifting feed never becomes a lasting delay.
+// at a few device periods (AudioPlacement::NextAhead) and a burst, a backlog or a drifting feed never becomes a lasting delay.
 // Each stream also has a hidden 1x1 window, created on the thread that opens the player; it never
 // ends that thread's message loop, and it is destroyed on that thread also when the player is
 // closed on another (by a posted message, so that thread must pump or end).
@@ -59,6 +59,8 @@ class AudioOutput : public StreamOutput {
   HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
   bool process(IMFSample*) override { return true; }
   int64_t lead() const override;
+  // The lead, less what the picture may wait for the sound within the tolerance.
+  int64_t readyLatency() const override;
   void present(IMFSample* sample, int64_t sampleTime) override;
   void presentAt(IMFSample* sample, int64_t sampleTime, int64_t due, int64_t now) override;
   void service() override;
@@ -80,8 +82,6 @@ class AudioOutput : public StreamOutput {
   static constexpr ULONGLONG kReopenIntervalMs = 500;
   // How long reopening may keep failing before the output fails.
   static constexpr ULONGLONG kRecoveryBoundMs = 2000;
-  // What is written ahead of the device once a sample is placed: a few device periods.
-  static constexpr int64_t kTargetAhead = 400000;     // 40 ms
   static constexpr int64_t kServiceInterval = 50000;  // the staging buffer is drained every 5 ms
 
  private:
@@ -127,6 +127,10 @@ class AudioOutput : public StreamOutput {
   int64_t m_lastError = 0;
   bool m_placed = false;
   bool m_catchingUp = false;
+  // Rendering thread: what is kept written ahead, when it last changed, the last placement's clock.
+  int64_t m_targetAhead = 400000;
+  int64_t m_targetChangedAt = 0;
+  int64_t m_lastPlacedAt = INT64_MIN;
 };
 
 }  // namespace Media

@@ -10,6 +10,12 @@ namespace {
 int64_t Step(int64_t magnitude) { return magnitude < kLargeError ? std::min(magnitude, kSmallStep) : magnitude; }
 }  // namespace
 
+int64_t NextAhead(int64_t current, bool ranDry, int64_t sinceChange) {
+  if (ranDry) return std::min(current + kAheadStep, kMaxAhead);
+  if (sinceChange >= kAheadRelax && current > kMinAhead) return std::max(current - kAheadStep / 2, kMinAhead);
+  return current;
+}
+
 Action Decide(RenderingStrategy strategy, int64_t error, int64_t queued) {
   Action action;
   if (error < -kTolerance) {

@@ -32,6 +32,15 @@ struct Action {
   bool catchUp = false; // a large lateness is being caught up
 };
 
+// What the output keeps written ahead of the device: kMinAhead normally; an endpoint that ran dry
+// (the rendering thread was held up longer than the audio ahead lasted) raises it by kAheadStep up
+// to kMaxAhead, and kAheadRelax without running dry lowers it by half a step again.
+constexpr int64_t kMinAhead = 400000;      // 40 ms
+constexpr int64_t kMaxAhead = 1000000;     // 100 ms
+constexpr int64_t kAheadStep = 200000;     // 20 ms
+constexpr int64_t kAheadRelax = 100000000; // 10 s
+int64_t NextAhead(int64_t current, bool ranDry, int64_t sinceChange);
+
 // error: heard minus due. queued: ticks of audio that could still be dropped (the staging buffer
 // and the sample itself; what the endpoint already took cannot).
 Action Decide(RenderingStrategy strategy, int64_t error, int64_t queued);

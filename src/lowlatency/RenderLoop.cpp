@@ -86,8 +86,10 @@ bool RenderLoop::runOnce() {
   LONGLONG sampleTime = 0;
   if (FAILED(sample->GetSampleTime(&sampleTime))) sampleTime = 0;
   int64_t startLocalTime = kUnsetTime;
+  const int64_t canBeOnTime =
+      entry.readyAt == kUnsetTime ? kUnsetTime : Pacing::SaturatingSub(entry.readyAt, -m_output.readyLatency());
   const int64_t agreed =
-      sync ? sync->getStartStreamTimeAt(m_syncIndex, sampleTime, entry.readyAt, m_clock.now(), &startLocalTime)
+      sync ? sync->getStartStreamTimeAt(m_syncIndex, sampleTime, canBeOnTime, m_clock.now(), &startLocalTime)
            : kUnsetTime;
   const RenderPacer::Decision decision = m_pacer.onSample(sampleTime, agreed, startLocalTime, m_clock.now());
   m_baseLocalTime = m_pacer.baseLocalTime();

@@ -64,6 +64,9 @@ class StreamOutput {
   virtual bool process(IMFSample* sample) = 0;
   // How long before its presentation time a sample is handed to present (100-ns).
   virtual int64_t lead() const = 0;
+  // How long after it is ready a sample can be seen or heard at the earliest (100-ns): the start
+  // agreement binds the timeline to it, so that every stream of the player can be on time.
+  virtual int64_t readyLatency() const { return 0; }
   // Rendering thread, when the sample is due.
   virtual void present(IMFSample* sample, int64_t sampleTime) = 0;
   // The same with the timeline: `due` is the library-clock time (100-ns) at which the sample is to
