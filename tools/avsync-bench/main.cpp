@@ -6,7 +6,10 @@
 //
 //   avsync-bench --video F.h264 --audio F.wav --size WxH --csv out.csv [--seconds S]
 //                [--strategy lowlatency|smooth] [--clock-ppm P] [--stall-at S --stall-ms M]
-//                [--maxdelay-ms N]
+//                [--maxdelay-ms N] [--tail S]
+//
+// The feed goes on for --tail seconds (3) after the --seconds the analysis counts, so the samples
+// fed at the end of the counted window are still seen and heard before the player stops.
 #include <windows.h>
 #include <mfapi.h>
 #include <mfidl.h>
@@ -38,7 +41,7 @@ constexpr int kEndStreams = 1;  // any result but 0 and 7 ends the streams
 const char kUsage[] =
     "usage: avsync-bench --video clip.h264 --audio clip.wav --size WxH --csv out.csv [--seconds S]\n"
     "                    [--strategy lowlatency|smooth] [--clock-ppm P] [--stall-at S --stall-ms M]\n"
-    "                    [--maxdelay-ms N]\n";
+    "                    [--maxdelay-ms N] [--tail S]\n";
 
 struct Options {
   std::wstring video;
@@ -47,6 +50,7 @@ struct Options {
   UINT32 width = 0;
   UINT32 height = 0;
   double seconds = 20;
+  double tail = 3;
   std::wstring strategy = L"lowlatency";
   double clockPpm = 0;
   double stallAt = -1;  // seconds of feed time; negative: no stall
@@ -77,6 +81,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       options->stallAt = _wtof(value);
     } else if (!wcscmp(name, L"--stall-ms")) {
       options->stallMs = _wtof(value);
+    } else if (!wcscmp(name, L"--tail")) {
+      options->tail = _wtof(value);
     } else if (!wcscmp(name, L"--maxdelay-ms")) {
       options->maxDelayMs = _wtoi(value);
     } else {
@@ -84,7 +90,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
     }
   }
   return !options->video.empty() && !options->audio.empty() && !options->csv.empty() && options->width > 0 &&
-         options->height > 0 && options->seconds > 0 && options->seconds <= kMaxSeconds &&
+         options->height > 0 && options->seconds > 0 && options->seconds <= kMaxSeconds && options->tail >= 0 &&
+         options->tail <= 60 &&
          options->clockPpm > -100000 && options->clockPpm < 100000 && options->stallMs >= 0 &&
          (options->strategy == L"lowlatency" || options->strategy == L"smooth");
 }
@@ -352,7 +359,7 @@ int wmain(int argc, wchar_t** argv) {
   if (Create(&player) == Ok && SetCallback(player, &Callback) == Ok && SetPreviewWindow(player, window) == Ok &&
       Describe(player, options, format) && Open(player, uri.c_str()) == Ok &&
       IsStreamActive(player, 0) == Ok && IsStreamActive(player, 1) == Ok && Play(player) == Ok) {
-    Pump(options.seconds);
+    Pump(options.seconds + options.tail);
     for (int index = 0; index < 2; ++index) {
       statistics[index].size = sizeof(statistics[index]);
       haveStatistics[index] = GetStatistics(player, index, &statistics[index]) == Ok;
@@ -366,9 +373,9 @@ int wmain(int argc, wchar_t** argv) {
   Close(player);
   const ClockCheck endClocks = ReadClocks();
 
-  std::fprintf(csv, "# avsync-bench size=%ux%u strategy=%ls seconds=%g clock_ppm=%g stall_at=%g stall_ms=%g "
+  std::fprintf(csv, "# avsync-bench size=%ux%u strategy=%ls seconds=%g tail=%g clock_ppm=%g stall_at=%g stall_ms=%g "
                "maxdelay_ms=%d\n",
-               options.width, options.height, options.strategy.c_str(), options.seconds, options.clockPpm,
+               options.width, options.height, options.strategy.c_str(), options.seconds, options.tail, options.clockPpm,
                options.stallAt, options.stallMs, options.maxDelayMs);
   std::fprintf(csv, "# qpc_frequency=%lld feed_start_qpc=%lld window_centre=%ld,%ld\n",
                static_cast<long long>(feed.frequency()), static_cast<long long>(feed.start()), centre.x, centre.y);

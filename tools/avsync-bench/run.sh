@@ -17,7 +17,7 @@ build=$(realpath -m "${BUILD_DIR:-$root/build}")
 media=${BENCH_MEDIA:-$build/bench-media}
 out=${AVSYNC_OUT:-$build/avsync}
 
-runs=1 size=1280x720 strategy=lowlatency seconds=20 ppm=0 stall_at= stall_ms= maxdelay= name=
+runs=1 size=1280x720 strategy=lowlatency seconds= ppm=0 stall_at= stall_ms= maxdelay= name=
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2 ;;
@@ -33,6 +33,12 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
+# Defaults: 20 s; 30 s around a stall (room to recover); 60 s for a clock that runs off.
+if [ -z "$seconds" ]; then
+  seconds=20
+  [ -n "$stall_at" ] && seconds=30
+  [ "$ppm" != 0 ] && seconds=60
+fi
 case "$size" in 1280x720|640x360) ;; *) echo "run.sh: --size is 1280x720 or 640x360" >&2; exit 2 ;; esac
 width=${size%x*} height=${size#*x}
 if [ -z "$name" ]; then
@@ -40,7 +46,7 @@ if [ -z "$name" ]; then
   [ "$ppm" != 0 ] && name=$name-ppm$ppm
   [ -n "$stall_at" ] && name=$name-stall
   [ -n "$maxdelay" ] && name=$name-maxdelay$maxdelay
-  [ "$seconds" != 20 ] && name=$name-${seconds}s
+  name=$name-${seconds}s
 fi
 
 # The observer's headers and libraries, installed only when missing.
@@ -92,17 +98,24 @@ for run in $(seq "$runs"); do
   mkdir -p "$dir"
   load_before=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' ,)
   "$observer" --x $((width / 2)) --y $((height / 2)) --out "$dir/r" --source "$ORVO_AUDIO_MONITOR" \
-    --seconds $((${seconds%.*} + 120)) 2>"$dir/observer.log" &
+    --seconds $((${seconds%.*} + 150)) 2>"$dir/observer.log" &
   observer_pid=$!
   for _ in $(seq 100); do [ -f "$dir/r.ready" ] && break; sleep 0.05; done
-  # What the null sink says about its latency while the player plays (for the README's notes).
-  (sleep 5; pactl list sinks >"$dir/sink-during-run.txt" 2>&1) &
+  # What PulseAudio holds while the player plays, every 2 s: the null sink's block (its latency)
+  # and the player's stream (buffer and sink latency), to tell its share of the sound's delay from
+  # what sits in front of it.
+  (while [ ! -f "$dir/host.done" ]; do
+     echo "t=$(cut -d' ' -f1 /proc/uptime)"
+     pactl list sinks | grep -E '^\s*Latency:' | sed 's/^\s*/sink /'
+     pactl list sink-inputs | grep -E 'application.name|Buffer Latency|Sink Latency' | sed 's/^\s*/input /'
+     sleep 2
+   done >"$dir/pulse-during-run.txt" 2>&1) &
   sink_pid=$!
   status=0
-  (cd "$build/bin" && timeout $((${seconds%.*} + 90)) wine avsync-bench.exe "${host_args[@]}" --csv "$dir/r.csv" \
+  (cd "$build/bin" && timeout $((${seconds%.*} + 120)) wine avsync-bench.exe "${host_args[@]}" --csv "$dir/r.csv" \
     </dev/null >"$dir/host.log" 2>&1) || status=$?
-  # The last samples fed still have to be seen and heard.
-  sleep 2.5
+  touch "$dir/host.done"
+  sleep 0.5
   kill "$observer_pid" 2>/dev/null || true
   wait "$observer_pid" || true
   wait "$sink_pid" 2>/dev/null || true
