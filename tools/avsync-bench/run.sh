@@ -106,8 +106,8 @@ for run in $(seq "$runs"); do
   # what sits in front of it.
   (while [ ! -f "$dir/host.done" ]; do
      echo "t=$(cut -d' ' -f1 /proc/uptime)"
-     pactl list sinks | grep -E '^\s*Latency:' | sed 's/^\s*/sink /'
-     pactl list sink-inputs | grep -E 'application.name|Buffer Latency|Sink Latency' | sed 's/^\s*/input /'
+     pactl list sinks | grep -E '^\s*Latency:' | sed 's/^\s*/sink /' || true
+     pactl list sink-inputs | grep -E 'application.name|Buffer Latency|Sink Latency' | sed 's/^\s*/input /' || true
      sleep 2
    done >"$dir/pulse-during-run.txt" 2>&1) &
   sink_pid=$!
