@@ -263,6 +263,9 @@ def main():
         ("offset_max_ms", ms(max(offsets) if offsets else None)),
         ("longest_beep_gap_ms", ms(max(gaps) if gaps else None)),
         ("beep_samples_max", str(max(lengths)) if lengths else "na"),
+        # Events paired at a latency of a period (1 s) or more: a one-second-shorter reading exists
+        # for them, and their pairing rests on continuity with the events before.
+        ("over_period", str(sum(1 for v in video_lat + audio_lat if v >= 1.0))),
         ("feed_late_p99_ms", ms(percentile(late, 0.99))),
         ("feed_late_max_ms", ms(max(late) if late else None)),
     ]
