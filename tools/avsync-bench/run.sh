@@ -14,8 +14,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 here=$root/tools/avsync-bench
 build=$(realpath -m "${BUILD_DIR:-$root/build}")
-media=${BENCH_MEDIA:-$build/bench-media}
-out=${AVSYNC_OUT:-$build/avsync}
+media=$(realpath -m "${BENCH_MEDIA:-$build/bench-media}")
+out=$(realpath -m "${AVSYNC_OUT:-$build/avsync}")
 
 runs=1 size=1280x720 strategy=lowlatency seconds= ppm=0 stall_at= stall_ms= maxdelay= name=
 while [ $# -gt 0 ]; do
