@@ -278,8 +278,9 @@ void AudioOutput::noteRenderResult(HRESULT hr) {
 }
 
 int64_t AudioOutput::readyLatency() const {
-  // Audio heard up to the placement tolerance late is left alone; the picture need not wait for it.
-  return std::max<int64_t>(0, lead() - AudioPlacement::kTolerance);
+  // The sound needs its lead before it can be heard on time; the picture waits that long for it
+  // at the start rather than run ahead of the sound for the whole session.
+  return lead();
 }
 
 void AudioOutput::present(IMFSample* sample, int64_t) {

@@ -59,7 +59,7 @@ class AudioOutput : public StreamOutput {
   HRESULT prepare(IMFSample* decoded, DWORD streamFlags, LONGLONG timestamp, IMFSample** output) override;
   bool process(IMFSample*) override { return true; }
   int64_t lead() const override;
-  // The lead, less what the picture may wait for the sound within the tolerance.
+  // The lead: the sound can be heard on time only that long after it is ready.
   int64_t readyLatency() const override;
   void present(IMFSample* sample, int64_t sampleTime) override;
   void presentAt(IMFSample* sample, int64_t sampleTime, int64_t due, int64_t now) override;

@@ -13,6 +13,20 @@ void AvSyncMonitor::onVideo(int64_t error, int64_t now) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_videoError = error;
   m_videoAt = now;
+  m_recentVideo[m_recentNext] = error;
+  m_recentNext = (m_recentNext + 1) % kRecentVideo;
+  if (m_recentCount < kRecentVideo) ++m_recentCount;
+}
+
+int64_t AvSyncMonitor::videoLateness() const {
+  std::vector<int64_t> recent;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_videoAt == INT64_MIN) return 0;
+    recent.assign(m_recentVideo.begin(), m_recentVideo.begin() + static_cast<std::ptrdiff_t>(m_recentCount));
+  }
+  const int64_t median = StreamStatistics::Percentile(recent, 0.5);
+  return std::min(std::max<int64_t>(median, 0), kMaxFollow);
 }
 
 void AvSyncMonitor::onAudio(int64_t error, int64_t now) {
@@ -34,6 +48,8 @@ void AvSyncMonitor::onAudio(int64_t error, int64_t now) {
 void AvSyncMonitor::reset() {
   std::lock_guard<std::mutex> guard(m_lock);
   m_videoAt = INT64_MIN;
+  m_recentCount = 0;
+  m_recentNext = 0;
 }
 
 AvSyncMonitor::Figures AvSyncMonitor::figures() const {

@@ -37,6 +37,12 @@ class AvSyncMonitor {
   void onAudio(int64_t error, int64_t now);
   // A new timeline: earlier reports no longer pair.
   void reset();
+  // How late the picture goes on screen lately (the median of the last kRecentVideo reports,
+  // 0 to kMaxFollow): the sound is placed that much later, so that it stays with a picture that
+  // cannot keep its time (a renderer that falls behind) instead of running ahead of it.
+  int64_t videoLateness() const;
+  static constexpr size_t kRecentVideo = 15;
+  static constexpr int64_t kMaxFollow = 20000000;  // 2 s
   Figures figures() const;
   bool inBounds() const;
 
@@ -44,6 +50,9 @@ class AvSyncMonitor {
   mutable std::mutex m_lock;
   int64_t m_videoError = 0;
   int64_t m_videoAt = INT64_MIN;
+  std::array<int64_t, kRecentVideo> m_recentVideo{};
+  size_t m_recentCount = 0;
+  size_t m_recentNext = 0;
   std::array<int64_t, kWindow> m_offsets{};
   size_t m_count = 0;
   size_t m_next = 0;

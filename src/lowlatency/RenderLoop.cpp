@@ -131,9 +131,13 @@ bool RenderLoop::runOnce() {
   const bool ready = m_output.process(sample.Get());
   m_statistics.onStage(StreamStatistics::Stage::Process, m_clock.now() - processStart);
 
-  // Local time at which the sample is to be seen or heard, and when it goes to the output.
+  // Local time at which the sample is to be seen or heard, and when it goes to the output. Sound
+  // follows a picture that goes on screen late.
+  AvSyncMonitor* monitor = m_player.syncMonitor();
   const int64_t due = Pacing::SaturatingSub(m_pacer.baseLocalTime(), -decision.presentation);
-  const int64_t handOver = Pacing::SaturatingSub(due, m_output.lead());
+  const int64_t follow = m_audio && monitor ? monitor->videoLateness() : 0;
+  const int64_t heardAt = Pacing::SaturatingSub(due, -follow);
+  const int64_t handOver = Pacing::SaturatingSub(heardAt, m_output.lead());
   const int64_t now = m_clock.now();
   const int64_t wait = Pacing::SaturatingSub(handOver, now);
   const int64_t shift = sync ? sync->ReportWait(m_syncIndex, wait, now) : 0;
@@ -150,14 +154,14 @@ bool RenderLoop::runOnce() {
 
   if (ready) {
     const int64_t presentStart = m_clock.now();
-    m_output.presentAt(sample.Get(), sampleTime, due, presentStart);
+    m_output.presentAt(sample.Get(), sampleTime, heardAt, presentStart);
     const int64_t presentEnd = m_clock.now();
     m_statistics.onStage(StreamStatistics::Stage::Present, presentEnd - presentStart);
     m_statistics.onPresented(sampleTime, presentEnd);
-    if (AvSyncMonitor* monitor = m_player.syncMonitor()) {
+    if (monitor) {
       int64_t error = 0;
       if (m_audio && m_output.lastPlacementError(&error)) {
-        monitor->onAudio(error, presentEnd);
+        monitor->onAudio(Pacing::SaturatingSub(error, -follow), presentEnd);
       } else if (!m_audio) {
         monitor->onVideo(Pacing::SaturatingSub(presentEnd, due), presentEnd);
       }
