@@ -34,7 +34,7 @@ class DxPlayer::StreamInt::Player : public StreamPlayer {
 DxPlayer::StreamInt::StreamInt(DxPlayer* owner, int playerId, int streamIndex, int syncIndex, IMFMediaType* inputType,
                                HWND window, RequestDataCallback callback, const std::wstring& uri,
                                int audioDeviceValue, const std::wstring& audioDeviceId)
-    : m_owner(owner), m_streamIndex(streamIndex), m_syncIndex(syncIndex), m_player(new Player(owner)) {
+    : m_streamIndex(streamIndex), m_syncIndex(syncIndex), m_player(new Player(owner)) {
   // The design passes the audio device choice on; the endpoint is always the default one.
   (void)audioDeviceValue;
   if (!inputType || !m_queue.wakeEvent()) return;
@@ -156,6 +156,9 @@ HRESULT DxPlayer::StreamInt::start() {
     }));
     m_renderingThread.reset(new std::thread([this] {
       InitializeComForThread();
+      // The sound's thread does little, but a small endpoint buffer lasts only tens of
+      // milliseconds: it must not wait behind the picture's work.
+      if (m_audio) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
       m_render->run();
       CoUninitialize();
     }));

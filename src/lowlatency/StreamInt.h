@@ -109,7 +109,6 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   virtual ~StreamInt();
 
   std::atomic<ULONG> m_refCount{1};
-  DxPlayer* m_owner;
   int m_streamIndex;
   int m_syncIndex;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pInputType;

@@ -79,7 +79,7 @@ double nowSeconds() {
 void drain(WasapiRenderer& renderer) {
   const double deadline = nowSeconds() + 15.0;
   while (renderer.pendingBytes() > 0 && nowSeconds() < deadline) {
-    Sleep(5);
+    Sleep(2);
     if (FAILED(renderer.Service())) return;
   }
 }
@@ -87,6 +87,10 @@ void drain(WasapiRenderer& renderer) {
 void playPaced(WasapiRenderer& renderer, const std::vector<BYTE>& data, const PcmFormat& f, double chunkSeconds = 0.02,
                int leadChunks = 10) {
   const size_t chunkBytes = static_cast<size_t>(std::llround(chunkSeconds * f.rate)) * f.blockAlign();
+  // As the engine's rendering thread would, the writer keeps a small endpoint buffer fed: a
+  // writer held up longer than the buffer lasts leaves a gap the checks below would count.
+  const int priority = GetThreadPriority(GetCurrentThread());
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   const double start = nowSeconds();
   size_t chunk = 0;
   for (size_t offset = 0; offset < data.size(); offset += chunkBytes, ++chunk) {
@@ -94,7 +98,7 @@ void playPaced(WasapiRenderer& renderer, const std::vector<BYTE>& data, const Pc
     // The endpoint buffer is small: what waits staged is written as the device makes room, as
     // the engine's rendering thread does between samples.
     for (double wait = due - nowSeconds(); wait > 0; wait = due - nowSeconds()) {
-      Sleep(static_cast<DWORD>(std::min(wait * 1000.0, 5.0)) + 1);
+      Sleep(static_cast<DWORD>(std::min(wait * 1000.0, 2.0)) + 1);
       renderer.Service();
     }
     const size_t bytes = std::min(chunkBytes, data.size() - offset);
@@ -102,6 +106,7 @@ void playPaced(WasapiRenderer& renderer, const std::vector<BYTE>& data, const Pc
     ASSERT_EQ(renderer.Render(sample.Get()), S_OK) << "chunk " << chunk;
   }
   drain(renderer);
+  SetThreadPriority(GetCurrentThread(), priority);
 }
 
 
