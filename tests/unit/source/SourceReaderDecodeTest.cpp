@@ -143,7 +143,8 @@ TEST(SourceReaderDecodeTest, HostFedH264DecodesToTheReferenceFramesInOrder) {
     buffer->Unlock();
     ASSERT_TRUE(cropped) << "frame " << frames << ": buffer of " << length << " bytes";
     ASSERT_LT(frames, reference.size());
-    EXPECT_EQ(time, static_cast<LONGLONG>(frames) * 10000000 / 30) << "frame " << frames;
+    // Within 100 ns: Wine 10 rounds the frame times down (999999 for 0.1 s), Wine 8 to nearest.
+    EXPECT_NEAR(time, static_cast<LONGLONG>(frames) * 10000000 / 30, 1) << "frame " << frames;
     if (Md5(picture) == reference[frames]) ++matched;
     else ADD_FAILURE() << "frame " << frames << " differs from the reference decode";
     ++frames;
