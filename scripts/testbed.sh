@@ -168,6 +168,18 @@ start_wine() {
   wine_quiet reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
   # A crash prints its backtrace into the test's output instead of waiting on a dialog forever.
   wine_quiet reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  if [ -n "$root" ]; then
+    # Xvfb reports a refresh rate of 0 through XRandR, and DXVK's dxgi divides by it. Wine 10 takes
+    # the switch only for the whole prefix (not per program) and only in a new session of the
+    # prefix, so it is set here and the server restarted. Its X11 driver then reports one fixed
+    # 60 Hz mode, for the default configuration's tests too.
+    wine_quiet reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f
+    wine_quiet reg add 'HKCU\Software\Wine\X11 Driver' /v UseXVidMode /d N /f
+    # shellcheck disable=SC2046
+    in_platform_for 60 $(wine_vars) "$(wineserver_path)" -k </dev/null >/dev/null 2>&1 || true
+    # shellcheck disable=SC2046
+    in_platform $(wine_vars) "$(wineserver_path)" -p </dev/null >/dev/null 2>&1 || true
+  fi
   # Wine's services inherit the stdout of the first wine process: start them detached from ours.
   wine_quiet cmd /c exit
 }

@@ -15,20 +15,19 @@ if(wine_major STREQUAL "")
 endif()
 # Xvfb's screen reports a refresh rate of 0 through XRandR, and DXVK's Present divides by it.
 # Without XRandR and XVidMode, Wine's X11 driver reports one fixed mode at 60 Hz. Wine 8 takes it
-# for this program's name only, so the default configuration's runs keep their display settings;
-# Wine 10 ignores the per-program key, so there it is set for the whole prefix during this run.
+# for this program's name only, so the default configuration's runs keep their display settings.
+# Wine 10 ignores the per-program key and reads the prefix-wide one only when its session starts:
+# its test bed (scripts/testbed.sh) sets that one.
 get_filename_component(program "${EXE}" NAME)
-set(x11_key "HKCU\\Software\\Wine\\AppDefaults\\${program}\\X11 Driver")
-if(wine_major GREATER_EQUAL 10)
-  set(x11_key "HKCU\\Software\\Wine\\X11 Driver")
+if(wine_major LESS 10)
+  foreach(extension UseXRandR UseXVidMode)
+    execute_process(COMMAND wine reg add "HKCU\\Software\\Wine\\AppDefaults\\${program}\\X11 Driver" /v ${extension}
+                            /d N /f OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE added)
+    if(NOT added EQUAL 0)
+      message(FATAL_ERROR "gpu-real: could not set ${extension}=N for ${program} (${added})")
+    endif()
+  endforeach()
 endif()
-foreach(extension UseXRandR UseXVidMode)
-  execute_process(COMMAND wine reg add "${x11_key}" /v ${extension} /d N /f OUTPUT_QUIET ERROR_QUIET
-                  RESULT_VARIABLE added)
-  if(NOT added EQUAL 0)
-    message(FATAL_ERROR "gpu-real: could not set ${extension}=N for ${program} (${added})")
-  endif()
-endforeach()
 # Wine 8's decoder, handed a device manager on this Direct3D 11, fills its output textures with
 # zeros; a real driver's decoder does not, nor does Wine 10's. On Wine 8 the decoder writes into
 # system memory instead, which keeps the renderer's path the same: the frames are uploaded and
@@ -39,11 +38,6 @@ if(wine_major LESS 10)
 endif()
 execute_process(COMMAND wine "${EXE}" --gtest_color=no "--gtest_filter=${FILTER}" WORKING_DIRECTORY "${DIR}"
                 RESULT_VARIABLE result)
-if(wine_major GREATER_EQUAL 10)
-  foreach(extension UseXRandR UseXVidMode)
-    execute_process(COMMAND wine reg delete "${x11_key}" /v ${extension} /f OUTPUT_QUIET ERROR_QUIET)
-  endforeach()
-endif()
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "gpu-real: ${EXE} failed (${result})")
 endif()
