@@ -84,6 +84,7 @@ void D3D11VideoProcessorPath::DiscardProcessor() {
 void D3D11VideoProcessorPath::DiscardVideoDevice() {
   DiscardProcessor();
   m_pDX11VideoDevice.Reset();
+  m_processorUnavailable = false;
 }
 
 HRESULT D3D11VideoProcessorPath::ProcessFrame(const VideoPathFrame& frame, IMFSample** ppOutputSample) {
@@ -113,8 +114,10 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
   D3D11_VIDEO_PROCESSOR_CONTENT_DESC content = PlaybackContent(textureDesc.Width, textureDesc.Height);
   HRESULT hr = m_pDX11VideoDevice->CreateVideoProcessorEnumerator(&content, &m_pVideoProcessorEnum);
   if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator",
-                  m_owner))
+                  m_owner)) {
+    m_processorUnavailable = true;
     return hr;
+  }
 
   // A driver that cannot answer (DXVK's stub returns E_NOTIMPL) is taken at its word that it can
   // draw into the swap chain's format; only a driver that answers no is refused.
@@ -125,6 +128,7 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
     ORVO_LOG_DEBUG(
         "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pVideoProcessorEnum->CheckVideoProcessorFormat failed 0x%X",
         m_owner, (unsigned)hr);
+    m_processorUnavailable = true;
     return hr;
   }
 
@@ -142,8 +146,10 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
     index = 0;
   }
   hr = m_pDX11VideoDevice->CreateVideoProcessor(m_pVideoProcessorEnum.Get(), index, &m_pVideoProcessor);
-  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor", m_owner))
+  if (LogIfFailed(hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pDX11VideoDevice->CreateVideoProcessor", m_owner)) {
+    m_processorUnavailable = true;
     return hr;
+  }
   ORVO_LOG_DEBUG("Dx11Renderer::ProcessFrameUsingD3D11[%p]: video processor %u created for %ux%u", m_owner, index,
                  textureDesc.Width, textureDesc.Height);
 
@@ -184,13 +190,6 @@ HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample*
                     m_owner))
       return hr;
   }
-  ComPtr<ID3D11VideoContext> videoContext;
-  hr = frame.context->QueryInterface(IID_PPV_ARGS(&videoContext));
-  if (LogIfFailed(
-          hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3DImmediateContext->QueryInterface(ID3D11VideoContext)",
-          m_owner))
-    return hr;
-
   RECT previousSource = m_sourceRect;
   const RECT previousDestination =
       LetterBoxDstRect(&previousSource, m_targetRect, frame.displayArea, frame.displayWidth, frame.displayHeight);
@@ -198,6 +197,14 @@ HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample*
 
   hr = ensureProcessor(frame);
   if (FAILED(hr)) {
+    return hr;
+  }
+  ComPtr<ID3D11VideoContext> videoContext;
+  hr = frame.context->QueryInterface(IID_PPV_ARGS(&videoContext));
+  if (LogIfFailed(
+          hr, "Dx11Renderer::ProcessFrameUsingD3D11[%p]: m_pD3DImmediateContext->QueryInterface(ID3D11VideoContext)",
+          m_owner)) {
+    m_processorUnavailable = true;
     return hr;
   }
 

@@ -33,6 +33,12 @@ class D3D11VideoProcessorPath {
   // owner: the renderer, for log lines.
   static HRESULT FindBOBProcessorIndex(const void* owner, ID3D11VideoProcessorEnumerator* enumerator, UINT* pIndex);
 
+  // True once the device's video interface could not give a processor for the stream (no
+  // enumerator, no processor, an output format it refuses, no video context): basic and remote
+  // display drivers expose ID3D11VideoDevice and still answer so. The renderer then presents
+  // compatibly. Cleared with the video device.
+  bool processorUnavailable() const { return m_processorUnavailable; }
+
   // What the path holds, for tests.
   ID3D11VideoDevice* videoDevice() const { return m_pDX11VideoDevice.Get(); }
   ID3D11VideoProcessorEnumerator* enumerator() const { return m_pVideoProcessorEnum.Get(); }
@@ -56,6 +62,7 @@ class D3D11VideoProcessorPath {
   // False when the processor was taken for progressive input without BOB: interlaced input then
   // asks for a BOB processor again.
   bool m_bobProcessor = false;
+  bool m_processorUnavailable = false;
   RECT m_sourceRect = {};
   RECT m_targetRect = {};
 };

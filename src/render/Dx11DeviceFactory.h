@@ -63,6 +63,10 @@ class Dx11DeviceFactory {
   // FindClosestMatchingMode1 on that output for a full-screen BGRA mode of this size.
   HRESULT FindClosestMatchingMode(UINT width, UINT height, BOOL stereo);
   bool compatibility() const { return m_compatibility; }
+  // The device has the video interface but cannot process the stream: it stays and presents
+  // compatibly (with its device manager, which a decoder may already write into); later
+  // re-creations build plain devices.
+  void PresentCompatibly() { m_compatibility = true; }
 
  private:
   HRESULT createDevice(D3D_DRIVER_TYPE driverType);

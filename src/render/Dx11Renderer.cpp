@@ -231,19 +231,35 @@ HRESULT Dx11Renderer::createDevice(D3D_DRIVER_TYPE driverType) {
     }
   }
   if (m_device.compatibility()) {
-    m_pCompatPresenter.reset(new (std::nothrow) CompatibilityPresenter(this));
-    if (!m_pCompatPresenter) return E_OUTOFMEMORY;
-    hr = m_pCompatPresenter->Initialize(m_device.device());
-    if (LogErrorIfFailed(hr, "Dx11Renderer::CreateDXGIManagerAndDevice[%p]: CompatibilityPresenter::Initialize",
-                         this)) {
-      m_pCompatPresenter.reset();
-      return hr;
-    }
+    hr = createCompatPresenter("CreateDXGIManagerAndDevice");
+    if (FAILED(hr)) return hr;
   }
   ORVO_LOG_DEBUG("Dx11Renderer::CreateDXGIManagerAndDevice[%p]: Direct3D device successfully re-initialized", this);
   m_recreation.Satisfied();
   m_deviceLoss = S_OK;
   return S_OK;
+}
+
+HRESULT Dx11Renderer::createCompatPresenter(const char* method) {
+  m_pCompatPresenter.reset(new (std::nothrow) CompatibilityPresenter(this));
+  if (!m_pCompatPresenter) return E_OUTOFMEMORY;
+  const HRESULT hr = m_pCompatPresenter->Initialize(m_device.device());
+  if (LogErrorIfFailed(hr, "Dx11Renderer::%s[%p]: CompatibilityPresenter::Initialize", method, this)) {
+    m_pCompatPresenter.reset();
+  }
+  return hr;
+}
+
+HRESULT Dx11Renderer::presentCompatiblyFromNowOn(HRESULT reason) {
+  // Logged once: from here on every frame of this renderer takes the compatibility branch.
+  ORVO_LOG_ERROR(
+      "Dx11Renderer::ProcessFrame[%p]: the video device cannot process this stream (0x%X), using compatibility "
+      "presentation",
+      this, (unsigned)reason);
+  discardVideoProcessor(true);
+  m_swapChain.Reset();
+  m_device.PresentCompatibly();
+  return createCompatPresenter("ProcessFrame");
 }
 
 HRESULT Dx11Renderer::recoverDevice(HRESULT reason) {
@@ -400,13 +416,20 @@ HRESULT Dx11Renderer::ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSampl
 
   *punInterlaceMode = PictureGeometry::SampleInterlaceMode(pCurrentType, pSample, *punInterlaceMode);
 
+  if (!m_device.compatibility()) {
+    hr = processFrameOnTexture(pCurrentType, pSample, buffer.Get(), evBuffer.Get(), target, *punInterlaceMode,
+                               pbProcessAgain, ppOutputSample);
+    // A driver that offers the video device but no processor for this stream: this frame and the
+    // following ones are drawn compatibly, on the same device.
+    if (FAILED(hr) && m_d3d11Path && m_d3d11Path->processorUnavailable()) {
+      hr = presentCompatiblyFromNowOn(hr);
+      if (FAILED(hr)) return hr;
+    }
+  }
   if (m_device.compatibility()) {
     if (!m_device.device() || !m_device.context() || !m_pCompatPresenter) return MF_E_NOT_INITIALIZED;
     hr = processFrameCompatible(pCurrentType, buffer.Get(), target);
     if (SUCCEEDED(hr) && ppOutputSample != nullptr) hr = CreateRenderTargetSample(ppOutputSample, "ProcessFrame");
-  } else {
-    hr = processFrameOnTexture(pCurrentType, pSample, buffer.Get(), evBuffer.Get(), target, *punInterlaceMode,
-                               pbProcessAgain, ppOutputSample);
   }
   // The device went away while drawing (a swap chain or texture refused with the loss): this
   // frame is lost, the next one draws on a new device.

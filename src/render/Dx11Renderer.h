@@ -139,6 +139,10 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   HRESULT createDevice(D3D_DRIVER_TYPE driverType);
   // The device was lost (reason): a new one with everything built on it, or m_deviceLoss set.
   HRESULT recoverDevice(HRESULT reason);
+  // Compatibility presentation's drawing objects on the current device; method names the log line.
+  HRESULT createCompatPresenter(const char* method);
+  // The video device cannot process the stream (reason): present compatibly for good, logged once.
+  HRESULT presentCompatiblyFromNowOn(HRESULT reason);
   // Drops the video processor objects of the active path; with device, the video device too.
   void discardVideoProcessor(bool device);
   HRESULT applyMediaType(IMFMediaType* pType, bool setXVPInput);

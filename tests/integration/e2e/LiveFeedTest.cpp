@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Platform.h"
 #include "AudioCapture.h"
 #include "HostMediaTypes.h"
 #include "LiveHost.h"
@@ -242,6 +243,12 @@ TEST_F(LiveFeed, SmoothShiftsTheStartOnLateFramesLowLatencyPresentsThemAtOnce) {
 }
 
 TEST_F(LiveFeed, TimestampGapOfASecondOrMoreResynchronises) {
+  if (orvo_test::WineMajorVersion() >= 10) {
+    GTEST_SKIP() << "Wine " << orvo_test::WineVersion()
+                 << ": its H.264 decoder stamps its output by adding up frame durations (frame 3 of a 30 fps "
+                    "stream comes out at 999999, not the input's 1000000), so a jump in the host's times never "
+                    "reaches the engine";
+  }
   TestWindow window(640, 360);
   ResetVariants();
   g_gapFromCall = 120;  // after the renderer's slow first frame, in steady playback

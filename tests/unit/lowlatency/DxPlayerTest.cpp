@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "Platform.h"
 #include "TestWindow.h"
 #include "common/Clock.h"
 #include "log/Log.h"
@@ -106,6 +107,10 @@ TEST_F(DxPlayerTest, HostMistakesLeaveStreamsInactiveWithoutHarm) {
 }
 
 TEST_F(DxPlayerTest, VideoStreamNegotiatesADecodedTypeTheRendererDraws) {
+  if (orvo_test::D3D11OffersVideoDevice() && !orvo_test::D3D11OffersVideoProcessor()) {
+    GTEST_SKIP() << "this platform's Direct3D 11 offers a video device without processors (Wine 10): the engine "
+                    "negotiates RGB32 for it and the renderer falls back at the first frame";
+  }
   orvo_test::TestWindow window(640, 360);
   auto player = make({VideoType(MFVideoFormat_H264, 640, 360)}, window.hwnd());
   ASSERT_EQ(player->IsStreamActive(0), Ok);

@@ -57,11 +57,7 @@ class CompatibilityPresentationTest : public ::testing::Test {
     delete s_window;
     MFShutdown();
   }
-  void SetUp() override {
-    ASSERT_EQ(S_OK, s_setUp);
-    ASSERT_NE(GpuReal(), s_renderer->IsCompatibilityMode())
-        << (GpuReal() ? "DXVK offers a Direct3D video device" : "this test bed has no Direct3D video device");
-  }
+  void SetUp() override { ASSERT_EQ(S_OK, s_setUp); }
 
   // Sends one frame through ProcessFrame and PresentFrame and photographs the display.
   Screenshot Show(IMFMediaType* type, IMFSample* sample, const std::string& png) {
@@ -75,6 +71,11 @@ class CompatibilityPresentationTest : public ::testing::Test {
       EXPECT_EQ(S_OK, s_renderer->PresentFrame());
       s_window->pump(150);
     }
+    // A Direct3D 11 whose video device cannot build a processor (Wine 10's own) is found out at
+    // the first frame, so the path is checked after drawing.
+    EXPECT_NE(GpuReal(), s_renderer->IsCompatibilityMode())
+        << (GpuReal() ? "DXVK's video processor should have drawn"
+                      : "this platform's Direct3D 11 has no usable video processor");
     return Screenshot::Capture(std::string(ORVO_BINARY_DIR) + "/tests/unit_render/" + png);
   }
 
@@ -280,7 +281,6 @@ TEST_F(CompatibilityPresentationTest, SecondRendererMovesToItsOwnWindowBesideThe
   SetWindowPos(other.hwnd(), nullptr, 600, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   Dx11Renderer* renderer = new Dx11Renderer();
   ASSERT_EQ(S_OK, renderer->SetVideoWindow(s_window->hwnd()));
-  EXPECT_EQ(GpuReal(), !renderer->IsCompatibilityMode());
   ASSERT_EQ(S_OK, renderer->SetCurrentMediaType(type.Get()));
   ComPtr<IMFSample> frame = orvo_test::QuadrantSample(640, 360, 160, 90);
   // Moving to another window re-creates the device; frames then go to the new window.
@@ -292,6 +292,7 @@ TEST_F(CompatibilityPresentationTest, SecondRendererMovesToItsOwnWindowBesideThe
     EXPECT_EQ(S_OK, renderer->PresentFrame());
     other.pump(150);
   }
+  EXPECT_EQ(GpuReal(), !renderer->IsCompatibilityMode());
   Screenshot shot = Show(type.Get(), first.Get(), "compat_two_windows.png");
   ASSERT_TRUE(shot.ok());
   // 320x180 is exactly 16:9: no bars; the split sits at a quarter across and down.

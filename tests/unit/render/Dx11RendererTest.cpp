@@ -3,14 +3,21 @@
 #include <d3d11.h>
 #include <mferror.h>
 
+#include <fstream>
+#include <sstream>
 #include <vector>
 
+#include "D3D11VideoDoubles.h"
 #include "FakeDisplay.h"
+#include "LogFile.h"
 #include "RenderTestFrames.h"
+#include "Screenshot.h"
 #include "TestWindow.h"
+#include "Waiting.h"
 #include "common/Guids.h"
 #include "log/Log.h"
 #include "render/Dx11Renderer.h"
+#include "render/ID3D11DeviceWrapper.h"
 
 using Microsoft::WRL::ComPtr;
 using ORVO::MediaFoundation::Dx11DevicePlatform;
@@ -45,13 +52,24 @@ struct DeviceRecorder {
     if (failAll) return DXGI_ERROR_UNSUPPORTED;
     if ((flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT) && levelCount == 1 && levels[0] == refuseLevel) return E_INVALIDARG;
     if (refuseVideoFlag && !pretendVideo && (flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT)) return E_INVALIDARG;
-    return D3D11CreateDevice(adapter, driverType, software, flags, levels, levelCount, sdkVersion, device, level,
-                             context);
+    if (!pretendVideo) {
+      return D3D11CreateDevice(adapter, driverType, software, flags, levels, levelCount, sdkVersion, device, level,
+                               context);
+    }
+    // A device that claims video support and refuses ID3D11VideoDevice, whatever the test bed's own
+    // Direct3D 11 offers (Wine 10's has the interface, Wine 8's has not).
+    ComPtr<ID3D11Device> real;
+    HRESULT hr = D3D11CreateDevice(adapter, driverType, software, flags, levels, levelCount, sdkVersion, &real, level,
+                                   context);
+    if (FAILED(hr)) return hr;
+    ORVO::MediaFoundation::ID3D11DeviceWrapper* wrapper = nullptr;
+    hr = ORVO::MediaFoundation::ID3D11DeviceWrapper::CreateWithVideoDevice(real.Get(), nullptr, &wrapper);
+    *device = wrapper;
+    return hr;
   }
-  static HRESULT CheckVideo(ID3D11Device* device) {
-    if (pretendVideo) return S_OK;
-    return ORVO::MediaFoundation::DefaultDx11DevicePlatform().checkVideoSupport(device);
-  }
+  // A device without the video interface unless pretending: these tests act out machines, and
+  // the test bed's own Direct3D 11 may or may not offer one (Wine 10's does, without processors).
+  static HRESULT CheckVideo(ID3D11Device*) { return pretendVideo ? S_OK : E_NOINTERFACE; }
   static int ladderCalls() {
     int n = 0;
     for (const Call& c : calls) n += (c.flags & D3D11_CREATE_DEVICE_VIDEO_SUPPORT) ? 1 : 0;
@@ -586,4 +604,95 @@ TEST_F(Dx11RendererTest, TransformPathOnDeviceWithoutVideoInterfaceFailsCleanly)
   // A system-memory sample is refused too: without a DXGI buffer (transform) or a video device.
   ComPtr<IMFSample> memory = orvo_test::QuadrantSample(64, 48, 32, 24);
   EXPECT_EQ(E_NOINTERFACE, Process(r.renderer, type.Get(), memory.Get(), nullptr));
+}
+
+namespace {
+
+// Devices whose video interface is a recording double: what a basic or remote display driver
+// offers, a video device that cannot build a processor for the stream (Wine 10's own Direct3D 11
+// answers CreateVideoProcessorEnumerator with E_NOTIMPL).
+struct VideoDeviceWithoutProcessor {
+  static inline ComPtr<ORVO::Test::FakeVideoDevice> video;
+  static HRESULT WINAPI Create(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType, HMODULE software, UINT flags,
+                               const D3D_FEATURE_LEVEL* levels, UINT levelCount, UINT sdkVersion, ID3D11Device** device,
+                               D3D_FEATURE_LEVEL* level, ID3D11DeviceContext** context) {
+    ComPtr<ID3D11Device> real;
+    HRESULT hr = D3D11CreateDevice(adapter, driverType, software, flags & ~D3D11_CREATE_DEVICE_VIDEO_SUPPORT, levels,
+                                   levelCount, sdkVersion, &real, level, context);
+    if (FAILED(hr)) return hr;
+    ORVO::MediaFoundation::ID3D11DeviceWrapper* wrapper = nullptr;
+    hr = ORVO::MediaFoundation::ID3D11DeviceWrapper::CreateWithVideoDevice(real.Get(), video.Get(), &wrapper);
+    *device = wrapper;
+    return hr;
+  }
+  static HRESULT CheckVideo(ID3D11Device*) { return S_OK; }
+};
+
+std::string ReadUnitRenderLog() {
+  std::ifstream file("unit_render.log", std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+TEST_F(Dx11RendererTest, VideoDeviceThatCannotProcessTheStreamPresentsItsFirstFrameCompatibly) {
+  struct Case {
+    const char* what;
+    HRESULT enumeratorResult;
+    HRESULT processorResult;
+  };
+  const Case cases[] = {{"no enumerator", E_NOTIMPL, S_OK}, {"no processor", S_OK, E_INVALIDARG}};
+  const char* kFallback = "the video device cannot process this stream";
+  TestWindow window(160, 120, L"processor fallback");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    VideoDeviceWithoutProcessor::video = ORVO::Test::Adopt(new ORVO::Test::FakeVideoDevice);
+    VideoDeviceWithoutProcessor::video->enumeratorResult = c.enumeratorResult;
+    VideoDeviceWithoutProcessor::video->processorResult = c.processorResult;
+    ORVO::MediaFoundation::SetDx11DevicePlatform(
+        {&VideoDeviceWithoutProcessor::Create, &VideoDeviceWithoutProcessor::CheckVideo, nullptr});
+    const size_t logBefore = ReadUnitRenderLog().size();
+    Dx11Renderer::Options options;
+    options.useXVP = FALSE;
+    RendererHolder r(new Dx11Renderer(options));
+    ASSERT_EQ(S_OK, r->SetVideoWindow(window.hwnd()));
+    ASSERT_FALSE(r->IsCompatibilityMode());
+    ASSERT_TRUE(r->HasDXGIManager());
+
+    ComPtr<IMFMediaType> type = orvo_test::Rgb32Type(64, 48);
+    ASSERT_EQ(S_OK, r->SetCurrentMediaType(type.Get()));
+    ComPtr<IMFSample> frame = orvo_test::QuadrantSample(64, 48, 32, 24);
+    // The first frame itself is shown: the fallback happens inside its ProcessFrame.
+    ASSERT_EQ(S_OK, Process(r.renderer, type.Get(), frame.Get(), nullptr));
+    ASSERT_EQ(S_OK, r->PresentFrame());
+    EXPECT_TRUE(r->IsCompatibilityMode());
+    // A decoder may already write into the device manager's textures: it stays.
+    EXPECT_TRUE(r->HasDXGIManager());
+    orvo_test::Screenshot shot;
+    const bool shown = orvo_test::WaitUntil(
+        [&] {
+          window.pump();
+          shot = orvo_test::Screenshot::Capture();
+          return shot.ok() &&
+                 orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 40, 30), orvo_test::Rgb{255, 0, 0}) <= 48;
+        },
+        5000, 50);
+    EXPECT_TRUE(shown) << "first frame not on screen";
+    if (shown) {
+      EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 120, 30), orvo_test::Rgb{0, 255, 0}), 48);
+      EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 40, 90), orvo_test::Rgb{0, 0, 255}), 48);
+      EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 120, 90), orvo_test::Rgb{255, 255, 0}), 48);
+    }
+    // Later frames go straight to compatibility presentation: no new processor attempts, one log line.
+    const size_t enumeratorAttempts = VideoDeviceWithoutProcessor::video->enumerators.size();
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(S_OK, Process(r.renderer, type.Get(), frame.Get(), nullptr));
+      EXPECT_EQ(S_OK, r->PresentFrame());
+    }
+    EXPECT_EQ(enumeratorAttempts, VideoDeviceWithoutProcessor::video->enumerators.size());
+    EXPECT_EQ(1, orvo_test::CountOccurrences(ReadUnitRenderLog().substr(logBefore), kFallback));
+  }
+  VideoDeviceWithoutProcessor::video.Reset();
 }
