@@ -45,10 +45,9 @@ const ResourceTolerance kChurnTolerance = {{80, 40, 6, 16, 64 * 1024, 64 * 1024,
 //   the session and the source reach their last reference (ours) when it lets go, so the event
 //   stays inside the platform's pipeline (which object holds it is not pinned down yet).
 constexpr long long kWineMftKeysPerCycle = 2;
-// Wine 10 leaves a few more in low-latency video lives (its reader also looks among the video
-// processors once the renderer offers a video device): measured 4016 keys after 2000 mixed lives,
-// 16 above the 2 a cycle. One more per video life is allowed there.
-constexpr long long kWine10MftKeysPerVideoCycle = 1;
+// Wine 10 leaves a few more, not tied to one kind of life: measured 4016 keys after 2000 mixed
+// lives, 16 above the 2 a cycle. One more per 50 cycles is allowed there.
+constexpr long long kWine10CyclesPerExtraMftKey = 50;
 constexpr long long kWineEventsPerSessionCycle = 1;
 // A low-latency video life (Direct3D device and swap chain on the window, decoder, converter)
 // leaves about 2 GDI objects (none are made by the library) and raises resident memory by about
@@ -340,7 +339,7 @@ void ChurnAndCompare() {
   tolerance.allowed[ResourceUsage::Handles] += kWineEventsPerSessionCycle * churn.done[SessionAudio];
   tolerance.allowed[ResourceUsage::WineMftKeys] += kWineMftKeysPerCycle * cycles;
   if (orvo_test::WineMajorVersion() >= 10) {
-    tolerance.allowed[ResourceUsage::WineMftKeys] += kWine10MftKeysPerVideoCycle * churn.done[LowLatencyVideo];
+    tolerance.allowed[ResourceUsage::WineMftKeys] += cycles / kWine10CyclesPerExtraMftKey;
   }
   for (int m = 0; m < ResourceUsage::kCount; ++m) {
     tolerance.allowed[m] += kPerVideoCycle.allowed[m] * churn.done[LowLatencyVideo];

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <mferror.h>
+
 #include <atomic>
 
 #include "SourceTestSupport.h"
@@ -29,7 +32,10 @@ class BadHostTest : public ::testing::Test {
   void expectCleanEnd() {
     auto streams = StartAll(m_source);
     ASSERT_EQ(streams.size(), 1u);
-    ASSERT_EQ(streams[0]->RequestSample(nullptr), S_OK);
+    // Starting already asks the host once; when that answer ended the stream before this request,
+    // the stream says so (MF_E_END_OF_STREAM). Either way the end must reach the pipeline.
+    const HRESULT requested = streams[0]->RequestSample(nullptr);
+    ASSERT_TRUE(requested == S_OK || requested == MF_E_END_OF_STREAM) << std::hex << requested;
     EXPECT_TRUE(WaitForEvent(streams[0].Get(), MEEndOfStream));
     EXPECT_TRUE(WaitForEvent(m_source, MEEndOfPresentation));
   }
@@ -95,7 +101,10 @@ TEST_F(BadHostTest, SamplesWithoutATimeAreDeliveredAndReportedOnce) {
   auto streams = StartAll(m_source);
   ASSERT_EQ(streams.size(), 1u);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(streams[0]->RequestSample(nullptr), S_OK);
+    // Starting already asks the host once; when that answer ended the stream before this request,
+    // the stream says so (MF_E_END_OF_STREAM). Either way the end must reach the pipeline.
+    const HRESULT requested = streams[0]->RequestSample(nullptr);
+    ASSERT_TRUE(requested == S_OK || requested == MF_E_END_OF_STREAM) << std::hex << requested;
     ComPtr<IMFMediaEvent> event = WaitForEvent(streams[0].Get(), MEMediaSample);
     ASSERT_TRUE(event) << i;
     LONGLONG time = 0;
