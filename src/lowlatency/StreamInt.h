@@ -29,7 +29,7 @@
 namespace ORVO {
 namespace Media {
 
-// One host-fed elementary stream of the low-latency engine, put together from three parts: its
+// One host-fed elementary stream of the low-latency engine, put together from three pieces: its
 // StreamReader (own OrvoSource read through a source reader, or a decoder the pulling thread drives
 // itself), a PullLoop on the pulling thread that turns what the reader gives into prepared samples
 // in the SampleQueue, and a RenderLoop on the rendering thread that paces the queue against the

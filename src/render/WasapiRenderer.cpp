@@ -365,14 +365,8 @@ HRESULT WasapiRenderer::stageSilence(uint32_t frames) {
   // Zeros are silence in every format the renderer scales (float and signed integers).
   const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(m_mixBlockAlign);
   const size_t needed = m_pendingBytes + bytes;
-  if (needed > m_pendingCapacity) {
-    const size_t capacity = AudioMath::GrowCapacity(needed);
-    std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[capacity]);
-    if (!grown) return E_OUTOFMEMORY;
-    if (m_pendingBytes) memcpy(grown.get(), m_pending.get(), m_pendingBytes);
-    m_pending = std::move(grown);
-    m_pendingCapacity = capacity;
-  }
+  const HRESULT reserved = reserveStaging(needed);
+  if (FAILED(reserved)) return reserved;
   memset(m_pending.get() + m_pendingBytes, 0, bytes);
   m_pendingBytes = needed;
   return S_OK;
@@ -475,20 +469,25 @@ HRESULT WasapiRenderer::resample(IMFSample* sample) {
   return S_OK;
 }
 
+HRESULT WasapiRenderer::reserveStaging(size_t needed) {
+  if (needed <= m_pendingCapacity) return S_OK;
+  const size_t capacity = AudioMath::GrowCapacity(needed);
+  std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[capacity]);
+  if (!grown) {
+    ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: staging buffer of %u bytes failed 0x%X", this, (unsigned)capacity,
+                   (unsigned)E_OUTOFMEMORY);
+    return E_OUTOFMEMORY;
+  }
+  if (m_pendingBytes) memcpy(grown.get(), m_pending.get(), m_pendingBytes);
+  m_pending = std::move(grown);
+  m_pendingCapacity = capacity;
+  return S_OK;
+}
+
 HRESULT WasapiRenderer::stage(const BYTE* data, size_t length) {
   const size_t needed = m_pendingBytes + length;
-  if (needed > m_pendingCapacity) {
-    const size_t capacity = AudioMath::GrowCapacity(needed);
-    std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[capacity]);
-    if (!grown) {
-      ORVO_LOG_DEBUG("WasapiRenderer::Render[%p]: staging buffer of %u bytes failed 0x%X", this, (unsigned)capacity,
-                     (unsigned)E_OUTOFMEMORY);
-      return E_OUTOFMEMORY;
-    }
-    if (m_pendingBytes) memcpy(grown.get(), m_pending.get(), m_pendingBytes);
-    m_pending = std::move(grown);
-    m_pendingCapacity = capacity;
-  }
+  const HRESULT reserved = reserveStaging(needed);
+  if (FAILED(reserved)) return reserved;
   BYTE* target = m_pending.get() + m_pendingBytes;
   memcpy(target, data, length);
   if (m_softwareVolume) {

@@ -118,6 +118,8 @@ class WasapiRenderer {
   HRESULT stage(const BYTE* data, size_t length);
   // Writes as much staged audio as the endpoint has room for.
   HRESULT writeStaged();
+  // Grows the staging buffer to hold `needed` bytes, keeping what it holds.
+  HRESULT reserveStaging(size_t needed);
   HRESULT stageSilence(uint32_t frames);
   // Shortens the staged bytes from `from` on by `speed`; returns the frames taken out.
   uint32_t stretchStaged(size_t from, double speed);

@@ -231,12 +231,12 @@ int main(int argc, char **argv) {
 
   /* Small fragments: the monitor then delivers (and the null sink renders) in blocks of a few
    * milliseconds, which bounds how far an arrival can sit from the sink's clock. */
-  pa_sample_spec spec = {PA_SAMPLE_S16LE, RATE, CHANNELS};
+  pa_sample_spec format = {PA_SAMPLE_S16LE, RATE, CHANNELS};
   const size_t fragment_frames = (size_t)(RATE * fragment_ms / 1000);
   const size_t fragment_bytes = fragment_frames * CHANNELS * sizeof(int16_t);
   pa_buffer_attr attr = {(uint32_t)-1, (uint32_t)-1, (uint32_t)-1, (uint32_t)-1, (uint32_t)fragment_bytes};
   int error = 0;
-  pa_simple *pa = pa_simple_new(NULL, "avsync-observer", PA_STREAM_RECORD, source, "monitor", &spec, NULL, &attr,
+  pa_simple *pa = pa_simple_new(NULL, "avsync-observer", PA_STREAM_RECORD, source, "monitor", &format, NULL, &attr,
                                 &error);
   if (!pa) {
     fprintf(stderr, "observer: cannot record %s: %s\n", source, pa_strerror(error));
