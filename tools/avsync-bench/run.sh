@@ -111,6 +111,18 @@ for run in $(seq "$runs"); do
      sleep 2
    done >"$dir/pulse-during-run.txt" 2>&1) &
   sink_pid=$!
+  # The host process's resident memory every 5 s (Linux side: Wine's own figures miss part of it),
+  # for the long runs' "flat after the first minute".
+  (start=$(cut -d' ' -f1 /proc/uptime)
+   while [ ! -f "$dir/host.done" ]; do
+     # The largest of the processes named so: the program itself, not timeout or wine's launcher.
+     rss=$(for pid in $(pgrep -f 'avsync-bench.exe' || true); do
+             awk '/^VmRSS:/ {print $2}' "/proc/$pid/status" 2>/dev/null
+           done | sort -n | tail -1)
+     [ -n "$rss" ] && echo "$(awk -v a="$(cut -d' ' -f1 /proc/uptime)" -v b="$start" 'BEGIN {printf "%.0f", a - b}') $rss"
+     sleep 5
+   done >"$dir/memory.txt" 2>/dev/null) &
+  memory_pid=$!
   status=0
   (cd "$build/bin" && timeout $((${seconds%.*} + 120)) wine avsync-bench.exe "${host_args[@]}" --csv "$dir/r.csv" \
     </dev/null >"$dir/host.log" 2>&1) || status=$?
@@ -119,12 +131,17 @@ for run in $(seq "$runs"); do
   kill "$observer_pid" 2>/dev/null || true
   wait "$observer_pid" || true
   wait "$sink_pid" 2>/dev/null || true
+  wait "$memory_pid" 2>/dev/null || true
+  # Resident memory at the first minute's end, at the run's end and at its largest (kB).
+  memory=$(awk '$1 >= 60 && first == "" {first = $2} {last = $2; if ($2 > top) top = $2}
+                END {if (first == "") first = last; printf "rss_1min_kb=%s rss_end_kb=%s rss_max_kb=%s rss_growth_kb=%d", first, last, top, last - first}' \
+           "$dir/memory.txt" 2>/dev/null || true)
   load_after=$(cut -d' ' -f1-3 /proc/loadavg | tr ' ' ,)
   if [ $status -ne 0 ] || [ ! -s "$dir/r.csv" ]; then
     echo "RESULT config=$name run=$run failed=host_exit_$status load=$load_before/$load_after"
     continue
   fi
   python3 "$here/analyse.py" "$dir/r" --config "$name" --run "$run" --events "$dir/events.csv" \
-    --extra "load=$load_before/$load_after" >"$dir/analysis.log" 2>&1 || true
+    --extra "load=$load_before/$load_after${memory:+ $memory}" >"$dir/analysis.log" 2>&1 || true
   grep '^RESULT' "$dir/analysis.log" || { echo "RESULT config=$name run=$run failed=analysis"; cat "$dir/analysis.log" >&2; }
 done
