@@ -168,6 +168,14 @@ start_wine() {
   wine_quiet reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
   # A crash prints its backtrace into the test's output instead of waiting on a dialog forever.
   wine_quiet reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  # Wine's Direct3D lends a device's first GL context for drawing into a swap chain's back buffer
+  # and leaves it pointing at that swap chain. When the swap chain is released, the commands its
+  # command-stream thread still holds for that context read the freed swap chain, and the process
+  # faults whenever the heap has already handed that page back: a few video lives in a hundred in
+  # the stress program (WindowFirst, LifecycleChurn), whatever the library's release order.
+  # Without the command-stream thread the same lives ran without a fault. Only the stress program,
+  # which closes hundreds of video players, runs that way; every other test keeps Wine's default.
+  wine_quiet reg add 'HKCU\Software\Wine\AppDefaults\integration_stress.exe\Direct3D' /v csmt /t REG_DWORD /d 0 /f
   if [ -n "$root" ]; then
     # Xvfb reports a refresh rate of 0 through XRandR, and DXVK's dxgi divides by it. Wine 10 takes
     # the switch only for the whole prefix (not per program) and only in a new session of the
