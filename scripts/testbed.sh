@@ -173,8 +173,9 @@ start_wine() {
   # command-stream thread still holds for that context read the freed swap chain, and the process
   # faults whenever the heap has already handed that page back: a few video lives in a hundred in
   # the stress program (WindowFirst, LifecycleChurn), whatever the library's release order.
-  # Without the command-stream thread the same lives ran without a fault. Only the stress program,
-  # which closes hundreds of video players, runs that way; every other test keeps Wine's default.
+  # Without the command-stream thread the same lives ran without a fault (the churn's video lives
+  # then keep more memory; its allowance says how much). Only the stress program, which closes
+  # hundreds of video players, runs that way; every other test keeps Wine's default.
   wine_quiet reg add 'HKCU\Software\Wine\AppDefaults\integration_stress.exe\Direct3D' /v csmt /t REG_DWORD /d 0 /f
   if [ -n "$root" ]; then
     # Xvfb reports a refresh rate of 0 through XRandR, and DXVK's dxgi divides by it. Wine 10 takes

@@ -30,8 +30,9 @@ class EventDispatcher {
   // A null callback unregisters; events after that are dropped.
   void setCallback(OrvoEventCallback callback, void* context);
   // Ends the watcher before the player goes away. Waits for it, at most about 2 s for a host
-  // callback in progress; the watcher itself (the host closed the player from its event callback),
-  // or one left behind, ends as soon as the callback returns and never reads the player again.
+  // callback in progress (for as long as the watcher is reading the player); the watcher itself
+  // (the host closed the player from its event callback), or one left behind in the callback,
+  // ends as soon as the callback returns and never reads the player again.
   // The caller holds no lock the probe takes.
   void stop();
 
@@ -43,12 +44,15 @@ class EventDispatcher {
     void* context = nullptr;
     bool stopping = false;
     bool finished = false;  // the watcher has returned
+    bool inCallback = false;  // the watcher is inside the host's event callback
   };
   static void Watch(std::shared_ptr<Shared> shared, int playerId, Probe probe);
 
   const int m_playerId;
   const Probe m_probe;
   std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+  // Guards m_thread only; taken before m_shared->lock, never while waiting for the watcher.
+  std::mutex m_threadLock;
   std::thread m_thread;
 };
 

@@ -247,7 +247,7 @@ void OrvoMediaPlayer::Close() {
 
 int OrvoMediaPlayer::Play() {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) return lowLatencyEngine()->Play();
+  if (DxPlayer* engine = lowLatencyEngine()) return engine->Play();
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->RequestStart());
   return InvalidState;
 }
@@ -311,27 +311,27 @@ double OrvoMediaPlayer::GetPlaybackRate() {
 
 double OrvoMediaPlayer::GetVolume() {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) return lowLatencyEngine()->GetVolume();
+  if (DxPlayer* engine = lowLatencyEngine()) return engine->GetVolume();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetVolume();
   return 1.0;
 }
 
 double OrvoMediaPlayer::GetBalance() {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) return lowLatencyEngine()->GetBalance();
+  if (DxPlayer* engine = lowLatencyEngine()) return engine->GetBalance();
   if (m_pMediaFoundationPlayer) return m_pMediaFoundationPlayer->GetBalance();
   return 0.5;
 }
 
 int OrvoMediaPlayer::IsStreamActive(int index) {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) return lowLatencyEngine()->IsStreamActive(index);
+  if (DxPlayer* engine = lowLatencyEngine()) return engine->IsStreamActive(index);
   return Ok;
 }
 
 int OrvoMediaPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) return lowLatencyEngine()->GetStatistics(index, out);
+  if (DxPlayer* engine = lowLatencyEngine()) return engine->GetStatistics(index, out);
   // The Media Session keeps its pipeline to itself: nothing to count from here.
   if (m_pMediaFoundationPlayer) return Failed;
   return InvalidState;
@@ -346,17 +346,18 @@ PlayerSnapshot OrvoMediaPlayer::snapshot() {
   PlayerSnapshot snapshot;
   snapshot.state = GetState();
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) {
-    snapshot.streams = lowLatencyEngine()->streamSnapshots();
-    snapshot.syncInBounds = lowLatencyEngine()->syncInBounds();
+  // Asked once: a stop starting on another thread hides the engine from then on.
+  if (DxPlayer* engine = lowLatencyEngine()) {
+    snapshot.streams = engine->streamSnapshots();
+    snapshot.syncInBounds = engine->syncInBounds();
   }
   return snapshot;
 }
 
 int OrvoMediaPlayer::SetVolume(double volume) {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) {
-    lowLatencyEngine()->SetVolume(volume);
+  if (DxPlayer* engine = lowLatencyEngine()) {
+    engine->SetVolume(volume);
     return Ok;
   }
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetVolume(volume));
@@ -365,8 +366,8 @@ int OrvoMediaPlayer::SetVolume(double volume) {
 
 int OrvoMediaPlayer::SetBalance(double balance) {
   CriticalSectionGuard lock(&m_lock);
-  if (lowLatencyEngine()) {
-    lowLatencyEngine()->SetBalance(balance);
+  if (DxPlayer* engine = lowLatencyEngine()) {
+    engine->SetBalance(balance);
     return Ok;
   }
   if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetBalance(balance));

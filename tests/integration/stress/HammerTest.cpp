@@ -125,6 +125,12 @@ const Export kExports[] = {
     {"SetAudioOutputDevice", [](int id, unsigned) -> double { return SetAudioOutputDevice(id, 0, nullptr); }, UnknownPlayer},
     {"UseLowLatencyRenderer", [](int id, unsigned r) -> double { return UseLowLatencyRenderer(id, r % 2 == 0); }, UnknownPlayer},
     {"SetCallback", [](int id, unsigned) -> double { return SetCallback(id, &orvo_hostkit::HostFeeder::Callback); }, UnknownPlayer},
+    {"SetEventCallback",
+     [](int id, unsigned r) -> double {
+       const OrvoEventCallback ignore = [](const OrvoEvent*, void*) {};
+       return SetEventCallback(id, r % 3 ? ignore : nullptr, nullptr);
+     },
+     UnknownPlayer},
     {"SetPreviewWindow", [](int id, unsigned) -> double { return SetPreviewWindow(id, nullptr); }, UnknownPlayer},
     {"CreateMediaType",
      [](int id, unsigned) -> double {

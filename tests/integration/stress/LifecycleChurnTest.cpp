@@ -52,8 +52,10 @@ constexpr long long kWineEventsPerSessionCycle = 1;
 // A low-latency video life (Direct3D device and swap chain on the window, decoder, converter)
 // leaves about 2 GDI objects (none are made by the library) and raises resident memory by about
 // 45 MB until a plateau: over 60 video lives in a row it stays between 850 and 1100 MB from the
-// 8th on, the allocator keeping what it once needed.
-const ResourceTolerance kPerVideoCycle = {{0, 2, 0, 0, 0, 64 * 1024, 0, 0, 0}};
+// 8th on, the allocator keeping what it once needed. The test bed runs this program without
+// Wine's Direct3D command-stream thread (scripts/testbed.sh says why); then each of the churn's
+// video lives raised resident memory by 95-180 MB (16-30 MB with the thread).
+const ResourceTolerance kPerVideoCycle = {{0, 2, 0, 0, 0, 200 * 1024, 0, 0, 0}};
 
 int EnvOr(const char* name, int fallback) {
   const std::string value = orvo_test::TestbedEnv(name);
