@@ -175,8 +175,15 @@ start_wine() {
   # the stress program (WindowFirst, LifecycleChurn), whatever the library's release order.
   # Without the command-stream thread the same lives ran without a fault (the churn's video lives
   # then keep more memory; its allowance says how much). Only the stress program, which closes
-  # hundreds of video players, runs that way; every other test keeps Wine's default.
-  wine_quiet reg add 'HKCU\Software\Wine\AppDefaults\integration_stress.exe\Direct3D' /v csmt /t REG_DWORD /d 0 /f
+  # hundreds of video players, runs that way, and only on Wine 8: Wine 10 without the thread makes
+  # GL contexts current on the application's threads itself, and there a Close hung for good and
+  # another thread's glXMakeCurrent ended the process with BadAccess. Every other test keeps
+  # Wine's default.
+  if [ -z "$root" ]; then
+    wine_quiet reg add 'HKCU\Software\Wine\AppDefaults\integration_stress.exe\Direct3D' /v csmt /t REG_DWORD /d 0 /f
+  else
+    wine_quiet reg delete 'HKCU\Software\Wine\AppDefaults\integration_stress.exe\Direct3D' /v csmt /f
+  fi
   if [ -n "$root" ]; then
     # Xvfb reports a refresh rate of 0 through XRandR, and DXVK's dxgi divides by it. Wine 10 takes
     # the switch only for the whole prefix (not per program) and only in a new session of the

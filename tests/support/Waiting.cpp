@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace orvo_test {
 
@@ -28,14 +29,16 @@ int ProcessThreadCount() {
   return count;
 }
 
-std::string ProcessThreadReport() {
-  // ThreadQuerySetWin32StartAddress: the start routine the thread was created with.
+namespace {
+
+// Calls `visit(id, module path, offset)` for every thread of this process, with the module and
+// offset of the routine the thread was created with (ThreadQuerySetWin32StartAddress).
+void ForEachThread(const std::function<void(DWORD, const char*, unsigned long long)>& visit) {
   using QueryThread = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
   const auto query =
       reinterpret_cast<QueryThread>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread"));
-  std::string report;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return report;
+  if (snapshot == INVALID_HANDLE_VALUE) return;
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
@@ -50,14 +53,31 @@ std::string ProcessThreadReport() {
                                     static_cast<const char*>(start), &module)) {
       GetModuleFileNameA(module, name, MAX_PATH);
     }
-    char line[MAX_PATH + 64];
-    std::snprintf(line, sizeof(line), "thread %lu start %s+0x%llx\n", static_cast<unsigned long>(entry.th32ThreadID),
-                  name,
-                  static_cast<unsigned long long>(static_cast<const char*>(start) -
-                                                  reinterpret_cast<const char*>(module)));
-    report += line;
+    visit(entry.th32ThreadID, name,
+          static_cast<unsigned long long>(static_cast<const char*>(start) - reinterpret_cast<const char*>(module)));
   }
   CloseHandle(snapshot);
+}
+
+}  // namespace
+
+int ProcessThreadCountBesidesPoolWorkers() {
+  int count = 0;
+  ForEachThread([&](DWORD, const char* module, unsigned long long) {
+    const size_t length = strlen(module);
+    const char* base = length >= 9 ? module + length - 9 : module;
+    if (_stricmp(base, "ntdll.dll") != 0) ++count;
+  });
+  return count;
+}
+
+std::string ProcessThreadReport() {
+  std::string report;
+  ForEachThread([&](DWORD id, const char* module, unsigned long long offset) {
+    char line[MAX_PATH + 64];
+    std::snprintf(line, sizeof(line), "thread %lu start %s+0x%llx\n", static_cast<unsigned long>(id), module, offset);
+    report += line;
+  });
   return report;
 }
 
