@@ -10,8 +10,9 @@
  *    describes each elementary stream with CreateMediaType/AddMediaType, and the library pulls
  *    compressed samples through the host's RequestDataCallback, decodes them, paces them against
  *    one shared start time and presents video with Direct3D 11 into the preview window and audio
- *    through WASAPI on the default endpoint or the one SetAudioOutputDevice chose. It has no pause, seek, rate, position, duration,
- *    full screen, stretch or overlay: those answer Failed or InvalidState (see each function).
+ *    through WASAPI on the default endpoint or the one SetAudioOutputDevice chose. It has no
+ *    pause, seek, rate, position, duration, full screen, stretch or overlay: those answer Failed or
+ *    InvalidState (see each function).
  *  - the Media Session engine plays any URI the platform can open (files, http://, rtsp://), or
  *    host-fed streams under a URI of the scheme "orvo", through Media Foundation's Media Session,
  *    with pause, seek, rate, volume, balance, full screen, stretch and an overlay bitmap.
@@ -512,8 +513,9 @@ typedef void (*OrvoEventCallback)(const OrvoEvent *event, void *context);
  * its own player included. A player's first event is OrvoEventStateChanged with its state at the
  * time of the first registration. Stream events (first frame, end, error, stall) come from the low-latency engine;
  * the Media Session engine tells state changes. Both tell an audio endpoint that could not be used
- * (OrvoEventError, streamIndex -1), also one that failed before the callback was registered. Close waits at most about 2 s for an event callback
- * in progress. Returns Ok or UnknownPlayer. Any thread.
+ * (OrvoEventError, streamIndex -1), also one that failed before the callback was registered. Close
+ * waits at most about 2 s for an event callback in progress. Returns Ok or UnknownPlayer. Any
+ * thread.
  */
 ORVO_MEDIA_API int SetEventCallback(int playerId, OrvoEventCallback callback, void *context);
 

@@ -19,8 +19,9 @@ namespace MediaFoundation {
 // Volume and balance of the session's audio. The control is found lazily, only while the session
 // plays: the audio renderer's per-channel stream volume, or failing that the volume of this
 // process's own audio session (which has no balance) on the endpoint the session's audio plays on
-// (the topology's: the host's choice, or the default console endpoint). Until a control exists, settings are only
-// remembered; ApplyStored hands them to the renderer when the session reports it has started.
+// (the topology's: the host's choice, or the default console endpoint). Until a control exists,
+// settings are only remembered; ApplyStored hands them to the renderer when the session reports it
+// has started.
 // The balance is mapped onto channel gains by SessionAudioMath.
 //
 // Not locked itself: every call comes from MediaFoundationPlayer under its m_lock. Each operation

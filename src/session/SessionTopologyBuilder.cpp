@@ -4,6 +4,7 @@
 #include <mferror.h>
 #include <wrl/client.h>
 
+#include "common/ComInit.h"
 #include "log/Log.h"
 #include "render/AudioEndpoint.h"
 
@@ -81,6 +82,9 @@ HRESULT SessionTopologyBuilder::createAudioRenderer(IMFActivate** renderer) {
     // Asked once per topology, when it has audio: a video-only presentation needs no endpoint.
     m_endpointChecked = true;
     m_audioEndpoint = m_chosenEndpoint;
+    // A new presentation is built on the window's thread: without COM there the question would
+    // fail and leave a good endpoint for the default one.
+    if (!m_chosenEndpoint.empty()) InitializeComForThread();
     const HRESULT playable = m_chosenEndpoint.empty() ? S_OK : AudioEndpoint::CanPlay(m_chosenEndpoint);
     if (FAILED(playable)) {
       ORVO_LOG_ERROR("MediaFoundationPlayer::BuildTopology[%p]: audio endpoint '%S' cannot play (0x%X), playing on the "
