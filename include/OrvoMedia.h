@@ -10,8 +10,9 @@
  *    describes each elementary stream with CreateMediaType/AddMediaType, and the library pulls
  *    compressed samples through the host's RequestDataCallback, decodes them, paces them against
  *    one shared start time and presents video with Direct3D 11 into the preview window and audio
- *    through WASAPI on the default endpoint. It has no pause, seek, rate, position, duration,
- *    full screen, stretch or overlay: those answer Failed or InvalidState (see each function).
+ *    through WASAPI on the default endpoint or the one SetAudioOutputDevice chose. It has no
+ *    pause, seek, rate, position, duration, full screen, stretch or overlay: those answer Failed or
+ *    InvalidState (see each function).
  *  - the Media Session engine plays any URI the platform can open (files, http://, rtsp://), or
  *    host-fed streams under a URI of the scheme "orvo", through Media Foundation's Media Session,
  *    with pause, seek, rate, volume, balance, full screen, stretch and an overlay bitmap.
@@ -101,7 +102,7 @@ typedef enum PlayerState {
                       Low-latency engine: a stream cannot go on (its reader keeps failing, the
                       graphics device or the audio endpoint stayed gone for 2 s), or a Play could
                       not start every stream; Stop, then Play tries again with new sources, a new
-                      device and the default endpoint */
+                      device and the chosen or default endpoint */
 } PlayerState;
 
 /* Return values of RequestDataCallback. */
@@ -208,8 +209,18 @@ ORVO_MEDIA_API int SetCallback(int playerId, RequestDataCallback callback);
 ORVO_MEDIA_API int SetPreviewWindow(int playerId, HWND window);
 
 /*
- * Stores an audio endpoint id (null-terminated, may be null) and an integer beside it for the
- * low-latency engine. Both are kept, but today both engines play to the default console endpoint.
+ * Chooses the audio render endpoint the next Open plays on, for both engines: deviceId is the
+ * endpoint's id as IMMDevice::GetId gives it (null-terminated; enumerate the endpoints with
+ * IMMDeviceEnumerator::EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, ...)). Null or empty means
+ * the default console endpoint, as without a call. The integer beside it is stored and not used.
+ * An id that names no endpoint, or one that cannot play when Open runs (not active, unplugged,
+ * its device gone), does not fail the Open: the sound plays on the default console endpoint, the
+ * library logs one line, and the host's event callback receives OrvoEventError with streamIndex -1,
+ * the platform's answer in error, and the player's state unchanged.
+ * When the chosen endpoint goes away while playing, the low-latency engine moves the sound to the
+ * default endpoint (the same event tells it) and back to the chosen one once it can play again
+ * (tried about every second). The Media Session engine asks for the endpoint when it builds the
+ * presentation's topology (at Open) and does not follow a device that goes away later.
  * Returns Ok, UnknownPlayer, or InvalidState once the player has an engine.
  */
 ORVO_MEDIA_API int SetAudioOutputDevice(int playerId, int value, const wchar_t *deviceId);
@@ -469,7 +480,10 @@ typedef enum OrvoEventType {
   OrvoEventStateChanged = 1, /* state holds the player's new PlayerState (what GetState answers) */
   OrvoEventFirstFrame = 2,   /* streamIndex presented its first sample since Play */
   OrvoEventStreamEnded = 3,  /* streamIndex ended: the host's callback answered an error */
-  OrvoEventError = 4,        /* streamIndex cannot go on; error says why (the player moves to Error) */
+  OrvoEventError = 4,        /* streamIndex cannot go on; error says why (the player moves to Error).
+                                With streamIndex -1: the audio endpoint chosen with
+                                SetAudioOutputDevice cannot play and the sound plays on the
+                                default endpoint instead; the state does not change */
   OrvoEventStallBegan = 5,   /* streamIndex got no sample from the host for more than 1 s while playing */
   OrvoEventStallEnded = 6,   /* samples flow again into streamIndex, or it stopped waiting for them */
   OrvoEventSyncLost = 7,     /* the player's audio-minus-video offset left -40 ms .. +60 ms (audio at
@@ -498,8 +512,10 @@ typedef void (*OrvoEventCallback)(const OrvoEvent *event, void *context);
  * never while a library lock is held: the callback may call any function of this library, Close of
  * its own player included. A player's first event is OrvoEventStateChanged with its state at the
  * time of the first registration. Stream events (first frame, end, error, stall) come from the low-latency engine;
- * the Media Session engine tells state changes. Close waits at most about 2 s for an event callback
- * in progress. Returns Ok or UnknownPlayer. Any thread.
+ * the Media Session engine tells state changes. Both tell an audio endpoint that could not be used
+ * (OrvoEventError, streamIndex -1), also one that failed before the callback was registered. Close
+ * waits at most about 2 s for an event callback in progress. Returns Ok or UnknownPlayer. Any
+ * thread.
  */
 ORVO_MEDIA_API int SetEventCallback(int playerId, OrvoEventCallback callback, void *context);
 

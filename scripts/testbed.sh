@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The headless test bed: an X server, a PulseAudio daemon with a null sink, and a Wine prefix with
+# The headless test bed: an X server, a PulseAudio daemon with two null sinks, and a Wine prefix with
 # a persistent wineserver, all private to one build tree so that several trees can test at once.
 #
 #   scripts/testbed.sh start BUILD_DIR [--platform wine8|wine10]   starts what is not running yet,
@@ -131,10 +131,13 @@ start_pulse() {
     # shellcheck disable=SC2046
     in_platform_for 30 $(pulse_vars) pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes \
       --load="module-native-protocol-unix auth-anonymous=1 socket=$state/pulse/native" \
-      --load="module-null-sink sink_name=orvo_sink rate=48000 channels=2" \
+      --load="module-null-sink sink_name=orvo_sink rate=48000 channels=2 sink_properties=device.description=orvo_sink" \
+      --load="module-null-sink sink_name=orvo_sink_b rate=48000 channels=2 sink_properties=device.description=orvo_sink_b" \
       --log-target=file:"$state/pulse.log" 2>/dev/null || true
     # shellcheck disable=SC2046
     for _ in $(seq 50); do in_platform_for 10 $(pulse_vars) pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+    # A second sink for the tests that choose an endpoint; the first stays the default one, where
+    # every other test listens. Each sink's description is the name Wine gives its endpoint.
     # shellcheck disable=SC2046
     in_platform_for 10 $(pulse_vars) pactl set-default-sink orvo_sink
     touch "$state/pulse.started"
@@ -210,6 +213,7 @@ export PULSE_RUNTIME_PATH=$state/pulse
 export PULSE_STATE_PATH=$state/pulse-state
 export PULSE_SERVER=unix:$state/pulse/native
 export ORVO_AUDIO_MONITOR=orvo_sink.monitor
+export ORVO_AUDIO_MONITOR_B=orvo_sink_b.monitor
 export ORVO_TESTBED_DIR=$state
 EOT
   if [ -n "$root" ]; then echo "export PATH=$state/bin:\$PATH" >>"$state/env"; fi
@@ -258,7 +262,7 @@ case "$cmd" in
     start_wine
     write_env
     trap - ERR
-    echo "testbed: $platform, display $(cat "$state/display"), prefix $state/wineprefix, sink orvo_sink"
+    echo "testbed: $platform, display $(cat "$state/display"), prefix $state/wineprefix, sinks orvo_sink (default) and orvo_sink_b"
     ;;
   stop)
     stop_all

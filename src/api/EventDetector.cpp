@@ -73,6 +73,14 @@ std::vector<OrvoEvent> EventDetector::next(int playerId, const PlayerSnapshot& n
     m_syncInBounds = now.syncInBounds;
     events.push_back(MakeEvent(playerId, m_syncInBounds ? OrvoEventSyncRestored : OrvoEventSyncLost, -1));
   }
+  // The sound goes on, on the default endpoint: an error for the player as a whole, its state kept.
+  // The count only grows; a snapshot without it (an engine hidden by a stop in flight) says nothing.
+  if (now.endpointFallbacks > m_endpointFallbacks) {
+    OrvoEvent event = MakeEvent(playerId, OrvoEventError, -1);
+    event.error = now.endpointFallbackError;
+    events.push_back(event);
+    m_endpointFallbacks = now.endpointFallbacks;
+  }
   return events;
 }
 

@@ -33,6 +33,7 @@ class EventDetector {
   bool m_seen = false;
   int m_state = Closed;
   bool m_syncInBounds = true;
+  uint64_t m_endpointFallbacks = 0;
   std::vector<Stream> m_streams;
 };
 

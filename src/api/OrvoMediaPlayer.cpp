@@ -197,7 +197,8 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
   }
 
   ComPtr<MediaFoundation::MediaFoundationPlayer> engine;
-  HRESULT hr = MediaFoundation::MediaFoundationPlayer::CreateInstance(m_window, m_window, engine.GetAddressOf());
+  HRESULT hr = MediaFoundation::MediaFoundationPlayer::CreateInstance(m_window, m_window, engine.GetAddressOf(),
+                                                                   m_audioDeviceId);
   if (FAILED(hr) || !engine) {
     ORVO_LOG_ERROR("OrvoMediaPlayer::Open: MediaFoundationPlayer creation failed 0x%X", static_cast<unsigned>(hr));
     return Failed;
@@ -350,6 +351,9 @@ PlayerSnapshot OrvoMediaPlayer::snapshot() {
   if (DxPlayer* engine = lowLatencyEngine()) {
     snapshot.streams = engine->streamSnapshots();
     snapshot.syncInBounds = engine->syncInBounds();
+    snapshot.endpointFallbacks = engine->endpointFallbacks(&snapshot.endpointFallbackError);
+  } else if (m_pMediaFoundationPlayer) {
+    snapshot.endpointFallbacks = m_pMediaFoundationPlayer->endpointFallbacks(&snapshot.endpointFallbackError);
   }
   return snapshot;
 }

@@ -24,6 +24,9 @@ struct PlayerSnapshot {
   int state = Closed;
   std::vector<StreamSnapshot> streams;
   bool syncInBounds = true;  // sound within the lip-sync bounds of the picture
+  // Times the default audio endpoint took the place of the one the host chose, and why the last time.
+  uint64_t endpointFallbacks = 0;
+  HRESULT endpointFallbackError = S_OK;
 };
 
 }  // namespace Media

@@ -16,6 +16,7 @@
 #include "lowlatency/MediaTypeDescription.h"
 #include "lowlatency/PacingRules.h"
 #include "lowlatency/StreamStatistics.h"
+#include "render/AudioEndpoint.h"
 #include "render/WasapiRenderer.h"
 
 namespace ORVO {
@@ -68,7 +69,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 
 AudioOutput::AudioOutput(int streamIndex, const std::wstring& deviceId, RenderingStrategy strategy,
                          StreamStatistics* statistics)
-    : m_streamIndex(streamIndex), m_deviceId(deviceId), m_strategy(strategy), m_statistics(statistics) {
+    : m_streamIndex(streamIndex), m_endpoint(deviceId), m_strategy(strategy), m_statistics(statistics) {
   InitializeCriticalSection(&m_typeLock);
 }
 
@@ -145,21 +146,60 @@ HRESULT AudioOutput::onCurrentTypeChanged(IMFSourceReader* reader) {
 HRESULT AudioOutput::openRenderer() {
   uint32_t generation = 0;
   Microsoft::WRL::ComPtr<IMFMediaType> type = presentationType(&generation);
-  std::unique_ptr<MediaFoundation::WasapiRenderer> renderer(new (std::nothrow) MediaFoundation::WasapiRenderer());
-  const HRESULT hr = renderer ? renderer->Initialize(type.Get(), m_deviceId) : E_OUTOFMEMORY;
-  if (LogIfFailed(hr, "DxPlayer::StreamInt::StreamInt: m_pAudioRenderer->Initialize")) return hr;
+  const std::vector<std::wstring> candidates = m_endpoint.candidates();
+  HRESULT chosenFailure = S_OK;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    std::unique_ptr<MediaFoundation::WasapiRenderer> renderer(new (std::nothrow) MediaFoundation::WasapiRenderer());
+    const HRESULT hr = renderer ? renderer->Initialize(type.Get(), candidates[i]) : E_OUTOFMEMORY;
+    if (LogIfFailed(hr, "DxPlayer::StreamInt::StreamInt: m_pAudioRenderer->Initialize")) {
+      // The host's endpoint cannot play: the default one, tried next, takes its place.
+      if (i + 1 < candidates.size()) {
+        chosenFailure = hr;
+        continue;
+      }
+      return hr;
+    }
+    if (m_endpoint.opened(i, GetTickCount64())) {
+      ORVO_LOG_ERROR("DxPlayer::StreamInt::StreamInt: stream %d audio endpoint '%S' cannot play (0x%X), playing on the "
+                     "default endpoint instead",
+                     m_streamIndex, m_endpoint.chosenId().c_str(), (unsigned)chosenFailure);
+      m_endpointFallbackError = chosenFailure;
+      ++m_endpointFallbacks;
+    }
+    useRenderer(std::move(renderer), generation);
+    return S_OK;
+  }
+  return E_UNEXPECTED;  // candidates() is never empty
+}
+
+void AudioOutput::useRenderer(std::unique_ptr<MediaFoundation::WasapiRenderer> renderer, uint32_t generation) {
   m_pRenderer = std::move(renderer);
   m_rendererGeneration = generation;
   m_frameBytes = static_cast<uint32_t>(m_pRenderer->decodedBufferBytes());
   // A new endpoint starts at unity: the host's levels are applied to it again.
   m_appliedVolume = -1.0;
   m_appliedBalance = -1.0;
-  return S_OK;
+}
+
+void AudioOutput::returnToChosenEndpoint() {
+  // Asked quietly first: while the device is away, a full open would log its failure at every try.
+  if (FAILED(MediaFoundation::AudioEndpoint::CanPlay(m_endpoint.chosenId()))) return;
+  uint32_t generation = 0;
+  Microsoft::WRL::ComPtr<IMFMediaType> type = presentationType(&generation);
+  std::unique_ptr<MediaFoundation::WasapiRenderer> renderer(new (std::nothrow) MediaFoundation::WasapiRenderer());
+  const HRESULT hr = renderer ? renderer->Initialize(type.Get(), m_endpoint.chosenId()) : E_OUTOFMEMORY;
+  if (LogIfFailed(hr, "DxPlayer::StreamInt::renderingRoutine: stream %d chosen audio endpoint", m_streamIndex)) return;
+  m_endpoint.opened(0, GetTickCount64());
+  // What the default endpoint still holds is cut short: a moment of sound, the price of the switch.
+  useRenderer(std::move(renderer), generation);
+  ORVO_LOG_INFO("DxPlayer::StreamInt::renderingRoutine: stream %d audio endpoint '%S' is back, playing on it again",
+                m_streamIndex, m_endpoint.chosenId().c_str());
 }
 
 void AudioOutput::reopenLostEndpoint() {
-  // Whatever is the default endpoint now takes over. While none can be opened, a retry at most
-  // every kReopenIntervalMs keeps the rendering thread from spinning on the platform.
+  // The host's endpoint if it can play, else whatever is the default endpoint now. While none can
+  // be opened, a retry at most every kReopenIntervalMs keeps the rendering thread from spinning on
+  // the platform.
   const ULONGLONG now = GetTickCount64();
   if (now - m_lastReopenAttempt < kReopenIntervalMs) return;
   m_lastReopenAttempt = now;
@@ -251,6 +291,7 @@ bool AudioOutput::readyFor(IMFSample* sample) {
   }
   if (m_endpointLost.load()) reopenLostEndpoint();
   if (!m_pRenderer || m_endpointLost.load()) return false;
+  if (m_endpoint.retryDue(GetTickCount64())) returnToChosenEndpoint();
   const double volume = m_requestedVolume.load();
   if (Pacing::ShouldApplyLevel(m_appliedVolume, volume)) {
     m_appliedVolume = volume;

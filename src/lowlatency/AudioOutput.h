@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "lowlatency/EndpointChoice.h"
 #include "lowlatency/PacingRules.h"
 #include "lowlatency/RecoveryWindow.h"
 #include "lowlatency/StreamOutput.h"
@@ -39,9 +40,14 @@ class StreamStatistics;
 // due; samples of the old format still queued are dropped rather than played as noise. m_typeLock
 // guards the type and its generation and nothing else is taken while it is held.
 //
-// A lost endpoint is reopened on whatever is the default now; when that keeps failing for
-// kRecoveryBoundMs the output fails (failure()) and the player reports Error. restart() (the next
-// Play) tries the default endpoint once more.
+// The endpoint is the one the host chose (SetAudioOutputDevice), or the default console endpoint
+// without a choice (EndpointChoice decides). A chosen endpoint that cannot play when the output
+// opens, or after it was lost, leaves the sound to the default endpoint: one log line, and the
+// host is told by an error event (endpointFallbacks()); while the default stands in, the rendering
+// thread tries the chosen endpoint again every EndpointChoice::kRetryMs and moves the sound back to
+// it once it plays again. A lost endpoint is reopened on the chosen one or whatever is the default
+// now; when that keeps failing for kRecoveryBoundMs the output fails (failure()) and the player
+// reports Error. restart() (the next Play) tries once more.
 class AudioOutput : public StreamOutput {
  public:
   AudioOutput(int streamIndex, const std::wstring& deviceId,
@@ -79,6 +85,12 @@ class AudioOutput : public StreamOutput {
   // True while the audio endpoint is gone and no default endpoint could be opened in its place
   // (each due sample retries, at most every kReopenIntervalMs).
   bool endpointLost() const { return m_endpointLost.load(); }
+  // How often the default endpoint took the chosen one's place, and why it could not play the last
+  // time (*why, may be null). Any thread.
+  uint64_t endpointFallbacks(HRESULT* why) const {
+    if (why) *why = m_endpointFallbackError.load();
+    return m_endpointFallbacks.load();
+  }
   static constexpr ULONGLONG kReopenIntervalMs = 500;
   // How long reopening may keep failing before the output fails.
   static constexpr ULONGLONG kRecoveryBoundMs = 2000;
@@ -90,8 +102,13 @@ class AudioOutput : public StreamOutput {
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType(uint32_t* generation) const;
   // Replaces the decoded type unless it equals the current one.
   void setPresentationType(IMFMediaType* type);
-  // A renderer on the default endpoint for the current type, replacing the current one on success.
+  // A renderer for the current type on the chosen endpoint, else on the default one, replacing
+  // the current one on success.
   HRESULT openRenderer();
+  void useRenderer(std::unique_ptr<MediaFoundation::WasapiRenderer> renderer, uint32_t generation);
+  // Rendering thread, while the default stands in: moves the sound to the chosen endpoint once it
+  // can play again.
+  void returnToChosenEndpoint();
   // Rendering thread: swaps in a renderer on the endpoint that is now the default (or for the new
   // decoded type); fails the output once that kept failing for kRecoveryBoundMs.
   void reopenLostEndpoint();
@@ -104,7 +121,9 @@ class AudioOutput : public StreamOutput {
   int64_t sampleDuration(IMFSample* sample) const;
 
   const int m_streamIndex;
-  const std::wstring m_deviceId;
+  EndpointChoice m_endpoint;  // the set-up thread, then the rendering thread
+  std::atomic<uint64_t> m_endpointFallbacks{0};
+  std::atomic<HRESULT> m_endpointFallbackError{S_OK};
   mutable CRITICAL_SECTION m_typeLock;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // guarded by m_typeLock
   uint32_t m_typeGeneration = 0;                      // guarded by m_typeLock

@@ -154,6 +154,20 @@ std::vector<StreamSnapshot> DxPlayer::streamSnapshots() {
   return snapshots;
 }
 
+uint64_t DxPlayer::endpointFallbacks(HRESULT* why) {
+  CriticalSectionGuard guard(&m_lock);
+  uint64_t count = 0;
+  *why = S_OK;
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
+    HRESULT reason = S_OK;
+    const uint64_t fallbacks = stream->endpointFallbacks(&reason);
+    if (fallbacks == 0) continue;
+    count += fallbacks;
+    *why = reason;
+  }
+  return count;
+}
+
 bool DxPlayer::syncInBounds() const { return m_syncMonitor->inBounds(); }
 
 DxPlayer::StreamInt* DxPlayer::firstAudioStream() {

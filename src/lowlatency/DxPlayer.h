@@ -62,6 +62,9 @@ class DxPlayer {
   int GetStatistics(int index, OrvoStreamStatistics* out);
   // How far each stream has come, for the host's events.
   std::vector<StreamSnapshot> streamSnapshots();
+  // How often the default audio endpoint took the place of the one the host chose, over all audio
+  // streams, and why the last time (*why).
+  uint64_t endpointFallbacks(HRESULT* why);
   // Whether the sound is within the lip-sync bounds of the picture (AvSyncMonitor); any thread.
   bool syncInBounds() const;
   // Requested volume and balance of the first audio stream: -1.0 while never set, the neutral

@@ -72,6 +72,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   bool ended() const { return m_pull && m_pull->ended(); }
   HRESULT failure() const { return m_pull ? m_pull->failure() : S_OK; }
   bool isAudio() const { return m_audio != nullptr; }
+  // See AudioOutput::endpointFallbacks; 0 for video.
+  uint64_t endpointFallbacks(HRESULT* why) const { return m_audio ? m_audio->endpointFallbacks(why) : 0; }
   int streamIndex() const { return m_streamIndex; }
   RenderingStrategy renderingStrategy() const { return m_renderingStrategy; }
   bool running() const { return m_pullingThread != nullptr || m_renderingThread != nullptr; }

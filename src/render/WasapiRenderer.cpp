@@ -12,6 +12,7 @@
 #include "common/Guids.h"
 #include "log/Log.h"
 #include "render/AudioEdit.h"
+#include "render/AudioEndpoint.h"
 #include "render/AudioMath.h"
 
 using Microsoft::WRL::ComPtr;
@@ -109,8 +110,8 @@ HRESULT WasapiRenderer::Initialize(IMFMediaType* decodedType, const std::wstring
   ComPtr<IMMDeviceEnumerator> pEnumerator;
   hr = g_enumeratorFactory.load()(&pEnumerator);
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: CoCreateInstance", this)) return hr;
-  hr = pEnumerator->GetDefaultAudioEndpoint(eRender, eConsole, &m_pDevice);
-  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: pEnumerator->GetDefaultAudioEndpoint", this)) return hr;
+  hr = AudioEndpoint::Find(pEnumerator.Get(), m_audioDeviceId, &m_pDevice);
+  if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: endpoint '%S'", this, m_audioDeviceId.c_str())) return hr;
   hr = m_pDevice->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(m_pAudioClient.GetAddressOf()));
   if (LogIfFailed(hr, "WasapiRenderer::Initialize[%p]: m_pDevice->Activate", this)) return hr;
   WAVEFORMATEX* mixFormat = nullptr;

@@ -19,8 +19,8 @@
 namespace ORVO {
 namespace MediaFoundation {
 
-// Plays the decoded audio of one low-latency stream on the default console render endpoint through
-// shared-mode WASAPI. Audio whose format differs from the endpoint's mix format goes through the
+// Plays the decoded audio of one low-latency stream on one render endpoint (the default console
+// one, or the one with a given id) through shared-mode WASAPI. Audio whose format differs from the endpoint's mix format goes through the
 // platform's audio resampler first; volume and balance are applied to the samples in software.
 // Audio the endpoint buffer cannot take yet waits in a staging buffer for the next Render call,
 // so nothing handed in is dropped while the device works.
@@ -41,11 +41,11 @@ class WasapiRenderer {
   WasapiRenderer(const WasapiRenderer&) = delete;
   WasapiRenderer& operator=(const WasapiRenderer&) = delete;
 
-  // Opens the default console render endpoint in shared mode with a small buffer (kBufferDuration),
-  // sets up the
-  // resampler when the decoded type differs from the mix format, and starts the client. The
-  // decoded type must be uncompressed PCM or IEEE float audio. The device identifier is accepted
-  // and not used: the endpoint is always the default one.
+  // Opens the render endpoint with the id audioDeviceId (the default console one when it is empty)
+  // in shared mode with a small buffer (kBufferDuration), sets up the resampler when the decoded
+  // type differs from the mix format, and starts the client. The decoded type must be uncompressed
+  // PCM or IEEE float audio. An id that no active endpoint has fails (AudioEndpoint::Find); the
+  // caller decides whether the default endpoint takes over.
   HRESULT Initialize(IMFMediaType* decodedType, const std::wstring& audioDeviceId);
   // Converts the sample if needed, applies volume and balance, stages it and writes as much staged
   // audio as the endpoint has room for. S_OK also when the endpoint is full (the audio stays

@@ -25,10 +25,12 @@ MediaFoundationPlayer::CreateSessionFunction MediaFoundationPlayer::SetCreateSes
   return previous;
 }
 
-HRESULT MediaFoundationPlayer::CreateInstance(HWND videoWindow, HWND notifyWindow, MediaFoundationPlayer** player) {
+HRESULT MediaFoundationPlayer::CreateInstance(HWND videoWindow, HWND notifyWindow, MediaFoundationPlayer** player,
+                                              const std::wstring& audioEndpointId) {
   if (!player) return E_POINTER;
   *player = nullptr;
-  ComPtr<MediaFoundationPlayer> created = AdoptRef(new MediaFoundationPlayer(videoWindow, notifyWindow));
+  ComPtr<MediaFoundationPlayer> created =
+      AdoptRef(new MediaFoundationPlayer(videoWindow, notifyWindow, audioEndpointId));
   ORVO_LOG_DEBUG("MediaFoundationPlayer::MediaFoundationPlayer: allocated player object %p", created.Get());
   const HRESULT hr = created->m_eventPump.CreateCloseEvent();
   if (FAILED(hr)) return hr;
@@ -36,13 +38,13 @@ HRESULT MediaFoundationPlayer::CreateInstance(HWND videoWindow, HWND notifyWindo
   return S_OK;
 }
 
-MediaFoundationPlayer::MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow)
+MediaFoundationPlayer::MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow, const std::wstring& audioEndpointId)
     : m_sourceResolver(this),
-      m_topologyBuilder(videoWindow, this),
+      m_topologyBuilder(videoWindow, audioEndpointId, this),
       m_eventPump(notifyWindow, this),
       m_clock(this),
       m_display(videoWindow, this),
-      m_audioVolume(this) {
+      m_audioVolume(m_topologyBuilder, this) {
   InitializeCriticalSection(&m_lock);
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "common/PlayerTypes.h"
@@ -67,7 +68,10 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   using CreateSessionFunction = HRESULT (*)(IMFAttributes* configuration, IMFMediaSession** session);
   static CreateSessionFunction SetCreateSessionFunction(CreateSessionFunction function);
 
-  static HRESULT CreateInstance(HWND videoWindow, HWND notifyWindow, MediaFoundationPlayer** player);
+  // audioEndpointId: the render endpoint the audio plays on (SetAudioOutputDevice); empty for the
+  // default console endpoint.
+  static HRESULT CreateInstance(HWND videoWindow, HWND notifyWindow, MediaFoundationPlayer** player,
+                                const std::wstring& audioEndpointId = std::wstring());
 
   // IUnknown / IMFAsyncCallback. Invoke is the session event pump.
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
@@ -131,9 +135,11 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   bool hasDisplayControl();
   bool hasMixerBitmap();
   bool hasPresentationClock();
+  // How often the default endpoint took the place of the chosen one; any thread, no lock.
+  uint64_t endpointFallbacks(HRESULT* why) const { return m_topologyBuilder.endpointFallbacks(why); }
 
  private:
-  MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow);
+  MediaFoundationPlayer(HWND videoWindow, HWND notifyWindow, const std::wstring& audioEndpointId);
   ~MediaFoundationPlayer();
 
   // The handlers of HandleEvent, under m_lock.

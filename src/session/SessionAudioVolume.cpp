@@ -5,6 +5,7 @@
 
 #include "common/ComInit.h"
 #include "log/Log.h"
+#include "render/AudioEndpoint.h"
 #include "session/SessionAudioMath.h"
 #include "session/SessionServices.h"
 
@@ -35,7 +36,7 @@ void SessionAudioVolume::createVolumeControl(IMFMediaSession* startedSession) {
   findProcessAudioSession();
 }
 
-// Falls back to the volume of this process's own audio session on the default console endpoint.
+// Falls back to the volume of this process's own audio session on the endpoint the audio plays on.
 void SessionAudioVolume::findProcessAudioSession() {
   InitializeComForThread();
   ComPtr<IMMDeviceEnumerator> enumerator;
@@ -44,7 +45,7 @@ void SessionAudioVolume::findProcessAudioSession() {
   ComPtr<IAudioSessionEnumerator> sessions;
   int count = 0;
   HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&enumerator));
-  if (SUCCEEDED(hr)) hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
+  if (SUCCEEDED(hr)) hr = AudioEndpoint::Find(enumerator.Get(), m_topology.audioEndpoint(), &device);
   if (SUCCEEDED(hr)) {
     hr = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
                           reinterpret_cast<void**>(manager.GetAddressOf()));

@@ -11,13 +11,17 @@
 
 #include <vector>
 
+#include "session/SessionTopologyBuilder.h"
+
 namespace ORVO {
 namespace MediaFoundation {
 
 // Volume and balance of the session's audio. The control is found lazily, only while the session
 // plays: the audio renderer's per-channel stream volume, or failing that the volume of this
-// process's own audio session (which has no balance). Until a control exists, settings are only
-// remembered; ApplyStored hands them to the renderer when the session reports it has started.
+// process's own audio session (which has no balance) on the endpoint the session's audio plays on
+// (the topology's: the host's choice, or the default console endpoint). Until a control exists,
+// settings are only remembered; ApplyStored hands them to the renderer when the session reports it
+// has started.
 // The balance is mapped onto channel gains by SessionAudioMath.
 //
 // Not locked itself: every call comes from MediaFoundationPlayer under its m_lock. Each operation
@@ -25,7 +29,9 @@ namespace MediaFoundation {
 class SessionAudioVolume {
  public:
   // logOwner: the engine, whose address the log lines carry.
-  explicit SessionAudioVolume(const void* logOwner) : m_logOwner(logOwner) {}
+  // topology: where the endpoint in use is read; it outlives this object.
+  SessionAudioVolume(const SessionTopologyBuilder& topology, const void* logOwner)
+      : m_topology(topology), m_logOwner(logOwner) {}
 
   double GetVolume(IMFMediaSession* startedSession);
   HRESULT SetVolume(IMFMediaSession* startedSession, double volume);
@@ -41,6 +47,7 @@ class SessionAudioVolume {
   void createVolumeControl(IMFMediaSession* startedSession);
   void findProcessAudioSession();
 
+  const SessionTopologyBuilder& m_topology;
   const void* m_logOwner;
   Microsoft::WRL::ComPtr<ISimpleAudioVolume> m_simpleVolume;
   Microsoft::WRL::ComPtr<IMFAudioStreamVolume> m_streamVolume;

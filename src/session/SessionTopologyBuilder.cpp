@@ -4,7 +4,9 @@
 #include <mferror.h>
 #include <wrl/client.h>
 
+#include "common/ComInit.h"
 #include "log/Log.h"
+#include "render/AudioEndpoint.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -12,8 +14,9 @@ namespace ORVO {
 namespace MediaFoundation {
 
 HRESULT SessionTopologyBuilder::Build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
-                                      IMFTopology** topology) const {
+                                      IMFTopology** topology) {
   *topology = nullptr;
+  m_endpointChecked = false;
   ComPtr<IMFTopology> created;
   ORVO_RETURN_IF_FAILED(MFCreateTopology(&created), "MediaFoundationPlayer::BuildTopology[%p]: MFCreateTopology",
                         m_logOwner);
@@ -31,7 +34,7 @@ HRESULT SessionTopologyBuilder::Build(IMFMediaSource* source, IMFPresentationDes
 // A stream whose branch cannot be built is left out of the topology rather than failing the
 // whole presentation: a third kind of stream must not keep audio and video from playing.
 HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaSource* source,
-                                                IMFPresentationDescriptor* descriptor, DWORD index) const {
+                                                IMFPresentationDescriptor* descriptor, DWORD index) {
   BOOL selected = FALSE;
   ComPtr<IMFStreamDescriptor> stream;
   const HRESULT result = descriptor->GetStreamDescriptorByIndex(index, &selected, &stream);
@@ -49,7 +52,7 @@ HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaS
   if (SUCCEEDED(hr)) hr = type->GetMajorType(&major);
   if (SUCCEEDED(hr)) {
     if (major == MFMediaType_Audio) {
-      hr = MFCreateAudioRendererActivate(&renderer);
+      hr = createAudioRenderer(&renderer);
     } else if (major == MFMediaType_Video) {
       hr = MFCreateVideoRendererActivate(m_videoWindow, &renderer);
     } else {
@@ -72,6 +75,36 @@ HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaS
                    static_cast<unsigned>(index), static_cast<unsigned>(hr));
   }
   return result;
+}
+
+HRESULT SessionTopologyBuilder::createAudioRenderer(IMFActivate** renderer) {
+  if (!m_endpointChecked) {
+    // Asked once per topology, when it has audio: a video-only presentation needs no endpoint.
+    m_endpointChecked = true;
+    m_audioEndpoint = m_chosenEndpoint;
+    // A new presentation is built on the window's thread: without COM there the question would
+    // fail and leave a good endpoint for the default one.
+    if (!m_chosenEndpoint.empty()) InitializeComForThread();
+    const HRESULT playable = m_chosenEndpoint.empty() ? S_OK : AudioEndpoint::CanPlay(m_chosenEndpoint);
+    if (FAILED(playable)) {
+      ORVO_LOG_ERROR("MediaFoundationPlayer::BuildTopology[%p]: audio endpoint '%S' cannot play (0x%X), playing on the "
+                     "default endpoint instead",
+                     m_logOwner, m_chosenEndpoint.c_str(), static_cast<unsigned>(playable));
+      m_audioEndpoint.clear();
+      m_fallbackError = playable;
+      ++m_fallbacks;
+    }
+  }
+  ComPtr<IMFActivate> activate;
+  ORVO_RETURN_IF_FAILED(MFCreateAudioRendererActivate(&activate),
+                        "MediaFoundationPlayer::AddStreamBranch[%p]: MFCreateAudioRendererActivate", m_logOwner);
+  if (!m_audioEndpoint.empty()) {
+    ORVO_RETURN_IF_FAILED(activate->SetString(MF_AUDIO_RENDERER_ATTRIBUTE_ENDPOINT_ID, m_audioEndpoint.c_str()),
+                          "MediaFoundationPlayer::AddStreamBranch[%p]: MF_AUDIO_RENDERER_ATTRIBUTE_ENDPOINT_ID",
+                          m_logOwner);
+  }
+  *renderer = activate.Detach();
+  return S_OK;
 }
 
 }  // namespace MediaFoundation

@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <mfidl.h>
 
+#include <atomic>
+#include <cstdint>
+#include <string>
+
 namespace ORVO {
 namespace MediaFoundation {
 
@@ -10,19 +14,40 @@ namespace MediaFoundation {
 // straight from its source node to the system's audio renderer or to the video renderer drawing into
 // the video window. The session's topology loader inserts decoders and converters itself.
 //
-// Runs under the engine's lock (at open and on a new presentation); it keeps no state of its own.
+// The audio renderer plays on the endpoint the host chose (SetAudioOutputDevice), or on the default
+// console endpoint without a choice. A chosen endpoint that cannot play when a topology with audio
+// is built is left out for the default one (the renderer would fail the whole topology): one log
+// line, and endpointFallbacks() grows, which the host hears of as an error event.
+//
+// Runs under the engine's lock (at open and on a new presentation); endpointFallbacks() is read
+// from any thread.
 class SessionTopologyBuilder {
  public:
-  // logOwner: the engine, whose address the log lines carry.
-  SessionTopologyBuilder(HWND videoWindow, const void* logOwner) : m_videoWindow(videoWindow), m_logOwner(logOwner) {}
+  // logOwner: the engine, whose address the log lines carry. audioEndpointId: empty for the default.
+  SessionTopologyBuilder(HWND videoWindow, const std::wstring& audioEndpointId, const void* logOwner)
+      : m_videoWindow(videoWindow), m_chosenEndpoint(audioEndpointId), m_logOwner(logOwner) {}
 
-  HRESULT Build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor, IMFTopology** topology) const;
+  HRESULT Build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor, IMFTopology** topology);
+
+  // The endpoint the last built topology plays its audio on: the chosen id, or empty (the default).
+  const std::wstring& audioEndpoint() const { return m_audioEndpoint; }
+  // How often the default endpoint took the chosen one's place, and why the last time (*why).
+  uint64_t endpointFallbacks(HRESULT* why) const {
+    *why = m_fallbackError.load();
+    return m_fallbacks.load();
+  }
 
  private:
   HRESULT addStreamBranch(IMFTopology* topology, IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
-                          DWORD index) const;
+                          DWORD index);
+  HRESULT createAudioRenderer(IMFActivate** renderer);
 
   HWND m_videoWindow;
+  const std::wstring m_chosenEndpoint;
+  std::wstring m_audioEndpoint;
+  bool m_endpointChecked = false;  // during one Build: the chosen endpoint was asked already
+  std::atomic<uint64_t> m_fallbacks{0};
+  std::atomic<HRESULT> m_fallbackError{S_OK};
   const void* m_logOwner;
 };
 

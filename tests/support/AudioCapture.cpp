@@ -1,18 +1,22 @@
 #include "AudioCapture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "UnixCommand.h"
 
 namespace orvo_test {
 
-AudioCapture::AudioCapture() = default;
+AudioCapture::AudioCapture(const std::string& monitor) : m_monitor(monitor) {}
 AudioCapture::~AudioCapture() = default;
 
 bool AudioCapture::start(double seconds) {
-  m_path = ScratchPath("capture.raw");
-  std::string monitor = TestbedEnv("ORVO_AUDIO_MONITOR");
+  // A file of its own: two captures may record at once (two sinks).
+  static LONG s_serial = 0;
+  m_path = ScratchPath("capture-" + std::to_string(InterlockedIncrement(&s_serial)) + ".raw");
+  std::string monitor = m_monitor.empty() ? TestbedEnv("ORVO_AUDIO_MONITOR") : m_monitor;
   if (monitor.empty()) monitor = "orvo_sink.monitor";
   char duration[32];
   snprintf(duration, sizeof(duration), "%.2f", seconds);
@@ -84,6 +88,32 @@ double AudioCapture::frequency(int channel, double from, double to) const {
   }
   if (crossings < 2) return 0.0;
   return (crossings - 1) * 48000.0 / (lastCross - firstCross);
+}
+
+double AudioCapture::medianFrequency(int channel, double from, double to) const {
+  size_t first, last;
+  frameRange(m_samples.size(), from, to, &first, &last);
+  std::vector<double> periods;
+  double previous = -1.0;
+  for (size_t i = first + 1; i < last; ++i) {
+    const double a = m_samples[(i - 1) * 2 + channel], b = m_samples[i * 2 + channel];
+    if (a < 0 && b >= 0) {
+      const double at = static_cast<double>(i - 1) + (-a) / (b - a);
+      if (previous >= 0) periods.push_back(at - previous);
+      previous = at;
+    }
+  }
+  if (periods.size() < 10) return 0.0;
+  std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+  return 48000.0 / periods[periods.size() / 2];
+}
+
+double AudioCapture::onset(double level) const {
+  const double threshold = level * 32768.0;
+  for (size_t i = 0; i < m_samples.size(); ++i) {
+    if (std::fabs(static_cast<double>(m_samples[i])) > threshold) return static_cast<double>(i / 2) / 48000.0;
+  }
+  return durationSeconds();
 }
 
 }  // namespace orvo_test

@@ -15,7 +15,8 @@ class UnixCommand;
 // stereo 16-bit. The first few hundred milliseconds of a capture can be missing: leave margin.
 class AudioCapture {
  public:
-  AudioCapture();
+  // monitor: the PulseAudio source to record; empty for the default sink's (ORVO_AUDIO_MONITOR).
+  explicit AudioCapture(const std::string& monitor = std::string());
   ~AudioCapture();
   // Starts recording for at most the given time.
   bool start(double seconds);
@@ -29,9 +30,16 @@ class AudioCapture {
   double peak(int channel, double from, double to) const;
   // Frequency from zero crossings; good for a clean tone.
   double frequency(int channel, double from, double to) const;
+  // Frequency from the median period between rising zero crossings: a dropout spoils only the
+  // period it falls in. 0 without ten periods.
+  double medianFrequency(int channel, double from, double to) const;
+  // Seconds from the capture's start to the first sample louder than `level` (full scale 1.0);
+  // the capture's duration when none is.
+  double onset(double level) const;
   double durationSeconds() const { return m_samples.size() / 2.0 / 48000.0; }
 
  private:
+  std::string m_monitor;
   std::unique_ptr<UnixCommand> m_process;
   std::string m_path;
   std::vector<int16_t> m_samples;

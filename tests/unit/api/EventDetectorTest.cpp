@@ -72,6 +72,21 @@ TEST(EventDetector, LiveStreamFromOpenToStop) {
   EXPECT_EQ(Types(detector.next(7, player, 5300 * kMs)),
             (std::vector<int>{OrvoEventFirstFrame, OrvoEventStreamEnded}));
   EXPECT_TRUE(detector.next(7, player, 9000 * kMs).empty()) << "an ended stream does not stall";
+
+  // The chosen audio endpoint could not play: told once per fallback, for the player as a whole; a
+  // snapshot that hides the engine for a moment (a stop in flight) is no new fallback afterwards.
+  player.endpointFallbacks = 1;
+  player.endpointFallbackError = E_INVALIDARG;
+  events = detector.next(7, player, 9100 * kMs);
+  ASSERT_EQ(Types(events), std::vector<int>{OrvoEventError});
+  EXPECT_EQ(events[0].streamIndex, -1);
+  EXPECT_EQ(events[0].error, E_INVALIDARG);
+  player.endpointFallbacks = 0;
+  EXPECT_TRUE(detector.next(7, player, 9200 * kMs).empty());
+  player.endpointFallbacks = 1;
+  EXPECT_TRUE(detector.next(7, player, 9300 * kMs).empty());
+  player.endpointFallbacks = 2;
+  EXPECT_EQ(Types(detector.next(7, player, 9400 * kMs)), std::vector<int>{OrvoEventError});
 }
 
 // The host's callback may close the player from inside it, and a callback that never comes back
