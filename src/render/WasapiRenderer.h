@@ -20,8 +20,9 @@ namespace ORVO {
 namespace MediaFoundation {
 
 // Plays the decoded audio of one low-latency stream on one render endpoint (the default console
-// one, or the one with a given id) through shared-mode WASAPI. Audio whose format differs from the endpoint's mix format goes through the
-// platform's audio resampler first; volume and balance are applied to the samples in software.
+// one, or the one with a given id) through shared-mode WASAPI. Audio whose format differs from the
+// endpoint's mix format goes through the platform's audio resampler first; volume and balance are
+// applied to the samples in software.
 // Audio the endpoint buffer cannot take yet waits in a staging buffer for the next Render call,
 // so nothing handed in is dropped while the device works.
 //

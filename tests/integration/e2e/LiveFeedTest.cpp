@@ -179,8 +179,8 @@ TEST_F(LiveFeed, VideoAndTonePlayLiveStopLeavesBlackAndCloseEndsThreads) {
     EXPECT_EQ(GetStatistics(host.id, 0, nullptr), InvalidArgument);
     EXPECT_EQ(GetStatistics(host.id, 2, &video), InvalidArgument);
     // Queue trims cut the tone now and then, so the pitch is read between the cuts.
-    EXPECT_NEAR(e2e::MedianFrequency(capture, 0, 3.0, 5.5), 440.0, 5.0);
-    EXPECT_NEAR(e2e::MedianFrequency(capture, 1, 3.0, 5.5), 440.0, 5.0);
+    EXPECT_NEAR(capture.medianFrequency(0, 3.0, 5.5), 440.0, 5.0);
+    EXPECT_NEAR(capture.medianFrequency(1, 3.0, 5.5), 440.0, 5.0);
     EXPECT_GT(capture.rms(0, 3.0, 5.5), 0.02) << "the tone is recorded at about -25 dBFS";
 
     EXPECT_EQ(Stop(host.id), Ok);

@@ -82,27 +82,4 @@ bool QuadrantsMatch(const orvo_test::Screenshot& shot, HWND window, int clientWi
   return true;
 }
 
-double MedianFrequency(const orvo_test::AudioCapture& capture, int channel, double from, double to) {
-  // One period per pair of rising zero crossings: a cut or an underrun spoils only the period it
-  // falls in, while a wrong sample rate or resampling shifts every one of them.
-  const std::vector<int16_t>& samples = capture.samples();
-  const double rate = capture.sampleRate();
-  const size_t frames = samples.size() / 2;
-  const size_t first = std::min(frames, static_cast<size_t>(from * rate));
-  const size_t last = std::min(frames, static_cast<size_t>(to * rate));
-  std::vector<double> periods;
-  double previous = -1.0;
-  for (size_t i = first + 1; i < last; ++i) {
-    const double a = samples[(i - 1) * 2 + channel], b = samples[i * 2 + channel];
-    if (a < 0 && b >= 0) {
-      const double at = static_cast<double>(i - 1) + (-a) / (b - a);
-      if (previous >= 0) periods.push_back(at - previous);
-      previous = at;
-    }
-  }
-  if (periods.empty()) return 0.0;
-  std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
-  return rate / periods[periods.size() / 2];
-}
-
 }  // namespace e2e

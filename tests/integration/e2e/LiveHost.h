@@ -33,7 +33,5 @@ struct LiveHost {
 int ReadFrameNumber(const orvo_test::Screenshot& shot, HWND window, int clientWidth);
 // True when the four quadrants show red, green, blue and yellow at that client size.
 bool QuadrantsMatch(const orvo_test::Screenshot& shot, HWND window, int clientWidth, int clientHeight);
-// The pitch of a recorded tone from its median period: robust to cuts and underruns in the audio.
-double MedianFrequency(const orvo_test::AudioCapture& capture, int channel, double from, double to);
 
 }  // namespace e2e
