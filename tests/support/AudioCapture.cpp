@@ -38,6 +38,14 @@ bool AudioCapture::finish() {
   while ((n = fread(buffer, sizeof(int16_t), 4096, file)) > 0) m_samples.insert(m_samples.end(), buffer, buffer + n);
   fclose(file);
   remove(m_path.c_str());
+  const size_t frames = m_samples.size() / 2;
+  m_dropout.assign(frames, false);
+  for (size_t i = 0; i < frames;) {
+    size_t end = i;
+    while (end < frames && m_samples[end * 2] == 0 && m_samples[end * 2 + 1] == 0) ++end;
+    if (end - i >= 48) std::fill(m_dropout.begin() + i, m_dropout.begin() + end, true);
+    i = end > i ? end : i + 1;
+  }
   return !m_samples.empty();
 }
 
@@ -61,6 +69,21 @@ double AudioCapture::rms(int channel, double from, double to) const {
     sum += v * v;
   }
   return std::sqrt(sum / static_cast<double>(last - first));
+}
+
+double AudioCapture::heardRms(int channel, double from, double to) const {
+  size_t first, last;
+  frameRange(m_samples.size(), from, to, &first, &last);
+  double sum = 0.0;
+  size_t heard = 0;
+  for (size_t i = first; i < last; ++i) {
+    if (m_dropout[i]) continue;
+    const double v = m_samples[i * 2 + channel] / 32768.0;
+    sum += v * v;
+    ++heard;
+  }
+  if (heard == 0 || heard * 2 < last - first) return -1.0;
+  return std::sqrt(sum / static_cast<double>(heard));
 }
 
 double AudioCapture::peak(int channel, double from, double to) const {

@@ -28,6 +28,10 @@ class AudioCapture {
   // Analysis of one channel (0 left, 1 right) over [from, to) seconds of the capture.
   double rms(int channel, double from, double to) const;
   double peak(int channel, double from, double to) const;
+  // The rms of what was heard in [from, to): a dropout of the sound server is exact zeros on both
+  // sides, so stretches of 1 ms or more of them are left out (no test tone has one). -1 when less
+  // than half of the range was heard.
+  double heardRms(int channel, double from, double to) const;
   // Frequency from zero crossings; good for a clean tone.
   double frequency(int channel, double from, double to) const;
   // Frequency from the median period between rising zero crossings: a dropout spoils only the
@@ -43,6 +47,7 @@ class AudioCapture {
   std::unique_ptr<UnixCommand> m_process;
   std::string m_path;
   std::vector<int16_t> m_samples;
+  std::vector<bool> m_dropout;  // per frame: inside a stretch of 1 ms or more of digital silence
 };
 
 }  // namespace orvo_test

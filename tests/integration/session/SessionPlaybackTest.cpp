@@ -223,20 +223,20 @@ TEST_F(SessionPlaybackTest, VolumeAndBalanceChangeWhatTheSinkHears) {
 
   orvo_test::AudioCapture full;
   record(full, 3.0);
-  const double fullRms = full.rms(0, from, to);
+  const double fullRms = full.heardRms(0, from, to);
   EXPECT_EQ(SetVolume(id, 0.25), Ok);
   EXPECT_NEAR(GetVolume(id), 0.25, 1e-3);
   s_window->pump(300);  // let the buffered audio at the old level drain
   orvo_test::AudioCapture quarter;
   record(quarter, 3.0);
-  const double quarterRms = quarter.rms(0, from, to);
+  const double quarterRms = quarter.heardRms(0, from, to);
   EXPECT_EQ(SetVolume(id, 1.0), Ok);
   EXPECT_EQ(SetBalance(id, 0.0), Ok);  // left only
   EXPECT_NEAR(GetBalance(id), 0.0, 1e-3);
   s_window->pump(300);
   orvo_test::AudioCapture left;
   record(left, 3.0);
-  const double leftRms = left.rms(0, from, to), rightRms = left.rms(1, from, to);
+  const double leftRms = left.heardRms(0, from, to), rightRms = left.heardRms(1, from, to);
 
   ASSERT_GT(fullRms, 0.02);
   EXPECT_NEAR(quarterRms / fullRms, 0.25, 0.05);

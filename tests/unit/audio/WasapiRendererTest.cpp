@@ -181,34 +181,13 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// The rms of what was heard in [from, to): the sound server fills a dropout with exact zeros on
-// both sides, so stretches of 1 ms or more of them are left out. No tone played here has such a
-// stretch. Medians over 10 ms windows, so that one odd window does not drag the figure either.
+// Medians over 10 ms windows of what was heard, so that neither a dropout the sound server put in
+// nor one odd window drags the figure.
 double medianRms(const AudioCapture& capture, int channel, double from, double to) {
-  const std::vector<int16_t>& samples = capture.samples();
-  const size_t frames = samples.size() / 2;
-  const size_t first = static_cast<size_t>(std::max(0.0, from) * capture.sampleRate());
-  const size_t last = std::min(frames, static_cast<size_t>(std::max(0.0, to) * capture.sampleRate()));
-  constexpr size_t kDropout = 48;
-  std::vector<bool> heard(last > first ? last - first : 0, true);
-  for (size_t i = first; i < last;) {
-    size_t end = i;
-    while (end < last && samples[end * 2] == 0 && samples[end * 2 + 1] == 0) ++end;
-    if (end - i >= kDropout) std::fill(heard.begin() + (i - first), heard.begin() + (end - first), false);
-    i = end > i ? end : i + 1;
-  }
-  const size_t window = static_cast<size_t>(kWindow * capture.sampleRate());
   std::vector<double> values;
-  for (size_t w = first; w + window <= last; w += window) {
-    double sum = 0.0;
-    size_t count = 0;
-    for (size_t i = w; i < w + window; ++i) {
-      if (!heard[i - first]) continue;
-      const double v = samples[i * 2 + channel] / 32768.0;
-      sum += v * v;
-      ++count;
-    }
-    if (count >= window / 2) values.push_back(std::sqrt(sum / count));
+  for (double t = from; t + kWindow <= to; t += kWindow) {
+    const double value = capture.heardRms(channel, t, t + kWindow);
+    if (value >= 0.0) values.push_back(value);
   }
   return median(values);
 }
