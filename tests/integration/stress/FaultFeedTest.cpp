@@ -17,6 +17,7 @@
 #include <random>
 
 #include "AnnexBReader.h"
+#include "LogFile.h"
 #include "MediaFiles.h"
 #include "Platform.h"
 #include "StressKit.h"
@@ -36,7 +37,23 @@ constexpr uint64_t kFaultFrom = 45;
 // about hangs, not speed.
 constexpr DWORD kVideoStopBoundMs = 6000;
 
-enum class Fault { Garbage, NoKeyFrame, SizeChange, TimestampsBackwards, HugeTimestamps, MissingTimestamps };
+enum class Fault {
+  Garbage,
+  NoKeyFrame,
+  SizeChange,
+  TimestampsBackwards,
+  HugeTimestamps,
+  MissingTimestamps,
+  HoursBackwards,  // a 32-bit 90 kHz clock wrapping (every 13.25 h)
+  HoursForwards,
+  StartNearHalfOfMax,  // from the first unit on
+  TimesRepeat,         // every unit from the fault on carries the fault unit's time
+  HugeUnit,            // one access unit of 32 MB (the picture and filler data)
+  NeedsTwoGigabytes,   // the host answers "buffer too small" with a need of 2^31 bytes
+};
+
+constexpr int64_t kHour = 36000000000LL;
+constexpr int64_t kRtpWrap = (int64_t{1} << 32) * 1000 / 9;  // 2^32 ticks of 90 kHz in 100 ns units: 13.25 h
 
 // The test clip, looped and paced at 30 frames a second on the wall clock (so the times it hands
 // out can be anything), with the fault applied from kFaultFrom on; a stream without key frames
@@ -63,6 +80,8 @@ class FaultyReader : public orvo_hostkit::AccessUnitReader {
       }
     } while (m_fault == Fault::NoKeyFrame && unit->keyFrame);
     unit->time = static_cast<int64_t>(m_count) * 333333;
+    if (m_fault == Fault::HoursBackwards) unit->time += kRtpWrap + kHour;  // the wrap comes after 14 h
+    if (m_fault == Fault::StartNearHalfOfMax) unit->time += INT64_MAX / 2;
     ++m_count;
     if (!faulty) return true;
     switch (m_fault) {
@@ -75,6 +94,24 @@ class FaultyReader : public orvo_hostkit::AccessUnitReader {
         break;
       case Fault::HugeTimestamps:
         unit->time += 0x3FFFFFFFFFFFFFFFLL;
+        break;
+      case Fault::HoursBackwards:
+        unit->time -= kRtpWrap;
+        break;
+      case Fault::HoursForwards:
+        unit->time += 5 * kHour;
+        break;
+      case Fault::TimesRepeat:
+        unit->time = static_cast<int64_t>(kFaultFrom) * 333333;
+        break;
+      case Fault::HugeUnit:
+        if (m_count == kFaultFrom + 1) {
+          // A filler-data unit (type 12) brings the picture to 32 MB; decoders skip its bytes.
+          const uint8_t filler[] = {0, 0, 0, 1, 12};
+          unit->data.insert(unit->data.end(), filler, filler + sizeof(filler));
+          unit->data.resize(32u << 20, 0xFF);
+          unit->data.back() = 0x80;
+        }
         break;
       default:
         break;
@@ -115,28 +152,66 @@ int WithoutTimestamps(int playerId, unsigned char streamId, IMFSample* sample, i
   return result;
 }
 
+// Once the fault is reached, answers "buffer too small" with a need no buffer may grow to.
+int NeedsTwoGigabytes(int playerId, unsigned char streamId, IMFSample* sample, int reserved) {
+  const int result = orvo_hostkit::HostFeeder::Callback(playerId, streamId, sample, reserved);
+  LONGLONG time = 0;
+  if (result != ORVO_REQUEST_OK || FAILED(sample->GetSampleTime(&time)) || time < static_cast<LONGLONG>(kFaultFrom) * 333333) {
+    return result;
+  }
+  const GUID neededSize = ORVO_NEEDED_SIZE_KEY_INIT;
+  sample->SetUINT32(neededSize, 0x80000000u);
+  return ORVO_REQUEST_BUFFER_TOO_SMALL;
+}
+
 void PlayThroughFault(Fault fault) {
   orvo_test::TestWindow window(320, 180, L"fault");
   orvo_hostkit::HostFeeder::Options options;  // paced by the reader, which never ends
-  FedPlayer player(Engine::LowLatency, window.hwnd(), Streams::Video,
-                   fault == Fault::MissingTimestamps ? &WithoutTimestamps : &orvo_hostkit::HostFeeder::Callback, options);
+  RequestDataCallback callback = &orvo_hostkit::HostFeeder::Callback;
+  if (fault == Fault::MissingTimestamps) callback = &WithoutTimestamps;
+  if (fault == Fault::NeedsTwoGigabytes) callback = &NeedsTwoGigabytes;
+  FedPlayer player(Engine::LowLatency, window.hwnd(), Streams::Video, callback, options);
   // The feeder's stream 0 is the plain clip; give it the faulty one instead.
   player.feeder().AddStream(0, std::unique_ptr<orvo_hostkit::AccessUnitReader>(new FaultyReader(fault)));
+  const bool streamEnds = fault == Fault::NeedsTwoGigabytes;
+  SetLog(true);
+  const size_t logFrom = orvo_test::LogSize();
   ASSERT_EQ(player.Open(), Ok);
   ASSERT_EQ(Play(player.id()), Ok);
   const int id = player.id();
-  EXPECT_TRUE(stress::PumpUntil([&] { return player.feeder().delivered(0) >= kFaultFrom + 30; }, 20000))
+  // Where the stream ends, the unit numbered kFaultFrom is the last one the host is asked for.
+  const uint64_t enough = streamEnds ? kFaultFrom + 1 : kFaultFrom + 30;
+  EXPECT_TRUE(stress::PumpUntil([&] { return player.feeder().delivered(0) >= enough; }, 20000))
       << "only " << player.feeder().delivered(0) << " samples were asked for";
 
   // Honest: "Started" means the pipeline still asks for samples; otherwise the state says Error.
+  auto presented = [id] {
+    OrvoStreamStatistics statistics = {};
+    statistics.size = sizeof(statistics);
+    return GetStatistics(id, 0, &statistics) == Ok ? statistics.presented : 0ull;
+  };
   const uint64_t before = player.feeder().delivered(0);
+  const unsigned long long presentedBefore = presented();
   stress::PumpUntil([] { return false; }, 1500);
   const int state = GetState(id);
   const uint64_t asked = player.feeder().delivered(0) - before;
-  printf("[ figures  ] after the fault: state %s, %llu samples asked for in 1.5 s\n", stress::StateName(state),
-         static_cast<unsigned long long>(asked));
-  EXPECT_TRUE((state == Started && asked > 10) || state == Error)
-      << "state " << stress::StateName(state) << " with " << asked << " samples asked for in 1.5 s";
+  const unsigned long long shown = presented() - presentedBefore;
+  printf("[ figures  ] after the fault: state %s, %llu samples asked for and %llu presented in 1.5 s\n",
+         stress::StateName(state), static_cast<unsigned long long>(asked), shown);
+  if (streamEnds) {
+    // The need is refused and the stream ends, as the answer of a host whose feed is over.
+    EXPECT_EQ(asked, 0u);
+    EXPECT_EQ(state, Started) << "an ended stream is no error of the player";
+    EXPECT_NE(orvo_test::ReadLog(logFrom).find("cannot grow its buffer"), std::string::npos);
+  } else {
+    EXPECT_TRUE((state == Started && asked > 10) || state == Error)
+        << "state " << stress::StateName(state) << " with " << asked << " samples asked for in 1.5 s";
+  }
+  // Pictures that decode keep coming whatever their times say: the engine follows the new clock.
+  const bool decodable = fault != Fault::Garbage && fault != Fault::NoKeyFrame && fault != Fault::SizeChange && !streamEnds;
+  if (decodable) {
+    EXPECT_GT(shown, 10u) << "the picture stood still after the fault";
+  }
 
   static std::atomic<int> stopResult{-1};
   const long stopMs = stress::BoundedCall([id] { stopResult = Stop(id); }, kVideoStopBoundMs);
@@ -169,3 +244,9 @@ TEST(FaultFeed, PictureSizeChangesMidStream) {
 TEST(FaultFeed, TimestampsGoBackwards) { Isolated("timestamps backwards", Fault::TimestampsBackwards); }
 TEST(FaultFeed, HugeTimestamps) { Isolated("huge timestamps", Fault::HugeTimestamps); }
 TEST(FaultFeed, MissingTimestamps) { Isolated("missing timestamps", Fault::MissingTimestamps); }
+TEST(FaultFeed, ClockWrapsBackHours) { Isolated("clock wraps back 13.25 h", Fault::HoursBackwards); }
+TEST(FaultFeed, ClockJumpsForwardHours) { Isolated("clock jumps 5 h ahead", Fault::HoursForwards); }
+TEST(FaultFeed, TimesStartNearHalfOfTheirRange) { Isolated("times from INT64_MAX / 2", Fault::StartNearHalfOfMax); }
+TEST(FaultFeed, TimesRepeat) { Isolated("times repeat", Fault::TimesRepeat); }
+TEST(FaultFeed, AccessUnitOf32Megabytes) { Isolated("32 MB access unit", Fault::HugeUnit); }
+TEST(FaultFeed, HostNeedsTwoGigabytes) { Isolated("needs 2^31 bytes", Fault::NeedsTwoGigabytes); }
