@@ -1,6 +1,7 @@
 #include "api/OrvoMediaPlayer.h"
 
 #include <mfapi.h>
+#include <mferror.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -165,9 +166,18 @@ int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
 
   // A type that Media Foundation refuses as a stream's current type still reaches the low-latency
   // engine, but gets no descriptor and so consumes no stream identifier.
+  // A video rate with a zero term counts as refused too: the session's decoders divide by it.
   ComPtr<IMFStreamDescriptor> descriptor;
   IMFMediaType* types[1] = {mediaType};
-  HRESULT hr = MFCreateStreamDescriptor(static_cast<DWORD>(m_streamDescriptors.size()), 1, types, &descriptor);
+  GUID major = GUID_NULL;
+  UINT32 rateNumerator = 1, rateDenominator = 1;
+  HRESULT hr = S_OK;
+  if (SUCCEEDED(mediaType->GetGUID(MF_MT_MAJOR_TYPE, &major)) && major == MFMediaType_Video &&
+      SUCCEEDED(MFGetAttributeRatio(mediaType, MF_MT_FRAME_RATE, &rateNumerator, &rateDenominator)) &&
+      (rateNumerator == 0 || rateDenominator == 0)) {
+    hr = MF_E_INVALIDMEDIATYPE;
+  }
+  if (SUCCEEDED(hr)) hr = MFCreateStreamDescriptor(static_cast<DWORD>(m_streamDescriptors.size()), 1, types, &descriptor);
   if (SUCCEEDED(hr)) {
     ComPtr<IMFMediaTypeHandler> handler;
     hr = descriptor->GetMediaTypeHandler(&handler);

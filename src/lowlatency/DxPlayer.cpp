@@ -35,7 +35,12 @@ DxPlayer::DxPlayer(int playerId, HWND window, const std::vector<Microsoft::WRL::
         AdoptRef(new StreamInt(this, m_playerId, static_cast<int>(index), m_activeCount, mediaTypes[index].Get(),
                                m_window, m_callback, uri, audioDeviceValue, audioDeviceId));
     m_streams.push_back(stream);
-    if (stream->active()) ++m_activeCount;
+    if (stream->active()) {
+      ++m_activeCount;
+    } else {
+      ORVO_LOG_DEBUG("DxPlayer::DxPlayer: [%p] stream %d stays inactive: its media type could not be set up", this,
+                     static_cast<int>(index));
+    }
     // An output whose device or endpoint is gone for good ends playback like a failing reader.
     const int streamIndex = static_cast<int>(index);
     if (StreamOutput* output = stream->output()) output->setFailureListener([this, streamIndex] { streamFailed(streamIndex); });

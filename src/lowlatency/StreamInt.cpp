@@ -61,6 +61,7 @@ DxPlayer::StreamInt::StreamInt(DxPlayer* owner, int playerId, int streamIndex, i
     m_output.reset(m_audio);
     sourceStreamId = static_cast<DWORD>(m_streamIndex);
   } else {
+    ORVO_LOG_DEBUG("DxPlayer::StreamInt::StreamInt: stream %d is neither video nor audio", m_streamIndex);
     return;
   }
   if (FAILED(m_output->describe(m_pInputType.Get(), decodedType.Get()))) return;

@@ -124,6 +124,14 @@ HRESULT VideoOutput::describe(IMFMediaType* inputType, IMFMediaType* decodedType
                    (unsigned)MF_E_INVALIDMEDIATYPE);
     return MF_E_INVALIDMEDIATYPE;
   }
+  // A rate with a zero term is no rate: decoders and pacing divide by both terms.
+  UINT32 rateNumerator = 0, rateDenominator = 0;
+  MFGetAttributeRatio(decodedType, MF_MT_FRAME_RATE, &rateNumerator, &rateDenominator);
+  if (rateNumerator == 0 || rateDenominator == 0) {
+    ORVO_LOG_DEBUG("DxPlayer::StreamInt::StreamInt: unsupported frame rate %u/%u failed 0x%X", rateNumerator,
+                   rateDenominator, (unsigned)MF_E_INVALIDMEDIATYPE);
+    return MF_E_INVALIDMEDIATYPE;
+  }
 
   // The presentation type starts as RGB32 at the decoded size; the converter's output (or the
   // decoded type itself when the renderer draws it) replaces it once the reader settled.
