@@ -11,6 +11,7 @@
 #include "api/WindowRegistry.h"
 #include "common/ComInit.h"
 #include "common/CriticalSectionGuard.h"
+#include "common/FrameRate.h"
 #include "log/Log.h"
 #include "lowlatency/DxPlayer.h"
 #include "session/MediaFoundationPlayer.h"
@@ -170,11 +171,10 @@ int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
   ComPtr<IMFStreamDescriptor> descriptor;
   IMFMediaType* types[1] = {mediaType};
   GUID major = GUID_NULL;
-  UINT32 rateNumerator = 1, rateDenominator = 1;
+  UINT32 rateNumerator = 0, rateDenominator = 0;
   HRESULT hr = S_OK;
   if (SUCCEEDED(mediaType->GetGUID(MF_MT_MAJOR_TYPE, &major)) && major == MFMediaType_Video &&
-      SUCCEEDED(MFGetAttributeRatio(mediaType, MF_MT_FRAME_RATE, &rateNumerator, &rateDenominator)) &&
-      (rateNumerator == 0 || rateDenominator == 0)) {
+      HasZeroTermFrameRate(mediaType, &rateNumerator, &rateDenominator)) {
     hr = MF_E_INVALIDMEDIATYPE;
   }
   if (SUCCEEDED(hr)) hr = MFCreateStreamDescriptor(static_cast<DWORD>(m_streamDescriptors.size()), 1, types, &descriptor);

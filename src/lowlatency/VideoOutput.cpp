@@ -12,6 +12,7 @@
 #include "common/Clock.h"
 #include "common/ComAdopt.h"
 #include "common/CriticalSectionGuard.h"
+#include "common/FrameRate.h"
 #include "common/Guids.h"
 #include "decoder/VideoDecoderClassFactory.h"
 #include "log/Log.h"
@@ -124,10 +125,8 @@ HRESULT VideoOutput::describe(IMFMediaType* inputType, IMFMediaType* decodedType
                    (unsigned)MF_E_INVALIDMEDIATYPE);
     return MF_E_INVALIDMEDIATYPE;
   }
-  // A rate with a zero term is no rate: decoders and pacing divide by both terms.
   UINT32 rateNumerator = 0, rateDenominator = 0;
-  MFGetAttributeRatio(decodedType, MF_MT_FRAME_RATE, &rateNumerator, &rateDenominator);
-  if (rateNumerator == 0 || rateDenominator == 0) {
+  if (HasZeroTermFrameRate(decodedType, &rateNumerator, &rateDenominator)) {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::StreamInt: unsupported frame rate %u/%u failed 0x%X", rateNumerator,
                    rateDenominator, (unsigned)MF_E_INVALIDMEDIATYPE);
     return MF_E_INVALIDMEDIATYPE;

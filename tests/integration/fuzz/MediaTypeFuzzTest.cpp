@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "AnnexBReader.h"
+#include "HostMediaTypes.h"
 #include "LogFile.h"
 #include "MediaFiles.h"
 #include "StressKit.h"
@@ -36,13 +37,6 @@ struct TypeCase {
   bool video;
   std::function<void(IMFMediaType*)> fill;
 };
-
-void H264(IMFMediaType* type, UINT32 width, UINT32 height, UINT32 rateNumerator, UINT32 rateDenominator) {
-  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-  type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
-  MFSetAttributeSize(type, MF_MT_FRAME_SIZE, width, height);
-  MFSetAttributeRatio(type, MF_MT_FRAME_RATE, rateNumerator, rateDenominator);
-}
 
 void Pcm(IMFMediaType* type, UINT32 rate, UINT32 channels, UINT32 blockAlign, UINT32 bytesPerSecond) {
   type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
@@ -62,23 +56,23 @@ std::vector<UINT8> RandomBytes(std::mt19937& random, size_t count) {
 
 std::vector<TypeCase> FixedCases() {
   std::vector<TypeCase> cases;
-  cases.push_back({"frame size 0x0", true, [](IMFMediaType* t) { H264(t, 0, 0, 30, 1); }});
-  cases.push_back({"frame size 1x1", true, [](IMFMediaType* t) { H264(t, 1, 1, 30, 1); }});
-  cases.push_back({"frame size 65536x65536", true, [](IMFMediaType* t) { H264(t, 65536, 65536, 30, 1); }});
-  cases.push_back({"frame rate 0/0", true, [](IMFMediaType* t) { H264(t, 640, 360, 0, 0); }});
-  cases.push_back({"frame rate 1/0", true, [](IMFMediaType* t) { H264(t, 640, 360, 1, 0); }});
+  cases.push_back({"frame size 0x0", true, [](IMFMediaType* t) { orvo_hostkit::DescribeH264(t, 0, 0, 30, 1); }});
+  cases.push_back({"frame size 1x1", true, [](IMFMediaType* t) { orvo_hostkit::DescribeH264(t, 1, 1, 30, 1); }});
+  cases.push_back({"frame size 65536x65536", true, [](IMFMediaType* t) { orvo_hostkit::DescribeH264(t, 65536, 65536, 30, 1); }});
+  cases.push_back({"frame rate 0/0", true, [](IMFMediaType* t) { orvo_hostkit::DescribeH264(t, 640, 360, 0, 0); }});
+  cases.push_back({"frame rate 1/0", true, [](IMFMediaType* t) { orvo_hostkit::DescribeH264(t, 640, 360, 1, 0); }});
   cases.push_back({"no subtype", true, [](IMFMediaType* t) {
-                     H264(t, 640, 360, 30, 1);
+                     orvo_hostkit::DescribeH264(t, 640, 360, 30, 1);
                      t->DeleteItem(MF_MT_SUBTYPE);
                    }});
   cases.push_back({"unknown major type", true, [](IMFMediaType* t) {
-                     H264(t, 640, 360, 30, 1);
+                     orvo_hostkit::DescribeH264(t, 640, 360, 30, 1);
                      const GUID unknown = {0x1d4c2f6e, 0x5a0b, 0x4c3e, {0x9f, 0x11, 0x2b, 0x70, 0x64, 0x8d, 0x3a, 0xc5}};
                      t->SetGUID(MF_MT_MAJOR_TYPE, unknown);
                    }});
   cases.push_back({"nothing set", true, [](IMFMediaType*) {}});
   cases.push_back({"video codec data of random bytes", true, [](IMFMediaType* t) {
-                     H264(t, 640, 360, 30, 1);
+                     orvo_hostkit::DescribeH264(t, 640, 360, 30, 1);
                      std::mt19937 random(11);
                      const std::vector<UINT8> bytes = RandomBytes(random, 300);
                      t->SetBlob(MF_MT_MPEG_SEQUENCE_HEADER, bytes.data(), static_cast<UINT32>(bytes.size()));
@@ -116,7 +110,7 @@ std::vector<TypeCase> RandomCases(uint32_t seed, int count) {
     cases.push_back({"seed " + std::to_string(seed) + " case " + std::to_string(i), video,
                      [=](IMFMediaType* t) {
                        if (video) {
-                         H264(t, a, b, c, d);
+                         orvo_hostkit::DescribeH264(t, a, b, c, d);
                          if (!blob.empty()) t->SetBlob(MF_MT_MPEG_SEQUENCE_HEADER, blob.data(), static_cast<UINT32>(blob.size()));
                        } else {
                          Pcm(t, a, b % 70, c, d);

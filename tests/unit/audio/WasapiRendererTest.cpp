@@ -140,27 +140,30 @@ std::vector<SoundRun> activeRuns(const AudioCapture& capture, double threshold) 
   return runs;
 }
 
-// Seconds of windows with sound in [from, to).
-// Seconds with sound in [from, to), counted in 1 ms steps: what was handed in and heard, so that
-// audio lost or played twice shows, while a short gap the platform put in (an underrun of the
-// small endpoint buffer on a busy machine) adds at most a step at each of its edges.
+// Sound is counted in 1 ms steps: what was handed in and heard, so that audio lost or played
+// twice shows, while a short gap the platform put in adds at most a step at each of its edges.
+constexpr double kStep = 0.001;
+
+bool soundAt(const AudioCapture& capture, double t) {
+  return std::fmax(capture.rms(0, t, t + kStep), capture.rms(1, t, t + kStep)) > 0.05;
+}
+
+// Seconds with sound in [from, to).
 double activeSeconds(const AudioCapture& capture, double from, double to) {
-  constexpr double kStep = 0.001;
   int active = 0;
   for (double t = from; t + kStep <= to + 1e-9; t += kStep) {
-    if (std::fmax(capture.rms(0, t, t + kStep), capture.rms(1, t, t + kStep)) > 0.05) ++active;
+    if (soundAt(capture, t)) ++active;
   }
   return active * kStep;
 }
 
-// The capture time by which `seconds` of sound have been heard since `from`, in the same 1 ms
-// steps: a place in what was handed in, wherever the gaps before it fell.
+// The capture time by which `seconds` of sound have been heard since `from`: a place in what was
+// handed in, wherever the gaps before it fell.
 double heardBy(const AudioCapture& capture, double from, double seconds) {
-  constexpr double kStep = 0.001;
   int active = 0;
   double t = from;
   for (; t + kStep <= capture.durationSeconds() && active * kStep < seconds - 1e-9; t += kStep) {
-    if (std::fmax(capture.rms(0, t, t + kStep), capture.rms(1, t, t + kStep)) > 0.05) ++active;
+    if (soundAt(capture, t)) ++active;
   }
   return t;
 }
