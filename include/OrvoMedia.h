@@ -253,8 +253,10 @@ ORVO_MEDIA_API int CreateMediaType(int playerId, IMFMediaType **mediaType);
  * player takes its own reference and releases it at Close. The type is not checked here: a stream
  * the engine cannot decode or render stays inactive after Open (see IsStreamActive, and the log
  * line "stream N stays inactive"), and a type that Media Foundation refuses as a stream description,
- * or a video type whose MF_MT_FRAME_RATE has a zero term, is not offered to the Media Session
- * engine and takes no stream identifier there. Describe the streams again after Close.
+ * a video type whose MF_MT_FRAME_RATE has a zero term, or an audio type whose
+ * MF_MT_AUDIO_SAMPLES_PER_SECOND lies outside 1000 to 768000, is not offered to the Media Session
+ * engine and takes no stream identifier there (the low-latency engine leaves such streams
+ * inactive). Describe the streams again after Close.
  * Returns Ok, UnknownPlayer, InvalidArgument (mediaType null), or InvalidState once the player has an
  * engine.
  */

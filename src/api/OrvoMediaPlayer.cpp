@@ -11,7 +11,7 @@
 #include "api/WindowRegistry.h"
 #include "common/ComInit.h"
 #include "common/CriticalSectionGuard.h"
-#include "common/FrameRate.h"
+#include "common/MediaTypeChecks.h"
 #include "log/Log.h"
 #include "lowlatency/DxPlayer.h"
 #include "session/MediaFoundationPlayer.h"
@@ -167,7 +167,8 @@ int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
 
   // A type that Media Foundation refuses as a stream's current type still reaches the low-latency
   // engine, but gets no descriptor and so consumes no stream identifier.
-  // A video rate with a zero term counts as refused too: the session's decoders divide by it.
+  // A video rate with a zero term counts as refused too (the session's decoders divide by it), and
+  // so does an audio rate no converter copes with.
   ComPtr<IMFStreamDescriptor> descriptor;
   IMFMediaType* types[1] = {mediaType};
   GUID major = GUID_NULL;
@@ -177,6 +178,8 @@ int OrvoMediaPlayer::AddMediaType(IMFMediaType* mediaType) {
       HasZeroTermFrameRate(mediaType, &rateNumerator, &rateDenominator)) {
     hr = MF_E_INVALIDMEDIATYPE;
   }
+  UINT32 audioRate = 0;
+  if (major == MFMediaType_Audio && HasUnplayableAudioRate(mediaType, &audioRate)) hr = MF_E_INVALIDMEDIATYPE;
   if (SUCCEEDED(hr)) hr = MFCreateStreamDescriptor(static_cast<DWORD>(m_streamDescriptors.size()), 1, types, &descriptor);
   if (SUCCEEDED(hr)) {
     ComPtr<IMFMediaTypeHandler> handler;

@@ -1,6 +1,7 @@
 #include "lowlatency/AudioOutput.h"
 
 #include <mfapi.h>
+#include <mferror.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +11,7 @@
 
 #include "common/CriticalSectionGuard.h"
 #include "common/Guids.h"
+#include "common/MediaTypeChecks.h"
 #include "common/Module.h"
 #include "log/Log.h"
 #include "lowlatency/AudioPlacement.h"
@@ -93,7 +95,13 @@ void AudioOutput::destroyHiddenWindow() {
   unregisterClassOrKeep(m_windowClassName);
 }
 
-HRESULT AudioOutput::describe(IMFMediaType*, IMFMediaType* decodedType) {
+HRESULT AudioOutput::describe(IMFMediaType* inputType, IMFMediaType* decodedType) {
+  UINT32 rate = 0;
+  if (HasUnplayableAudioRate(inputType, &rate)) {
+    ORVO_LOG_DEBUG("DxPlayer::StreamInt::StreamInt: unsupported audio rate %u Hz (%u to %u) failed 0x%X", rate,
+                   kLowestAudioRate, kHighestAudioRate, (unsigned)MF_E_INVALIDMEDIATYPE);
+    return MF_E_INVALIDMEDIATYPE;
+  }
   return LogIfFailed(decodedType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio),
                      "DxPlayer::StreamInt::StreamInt: m_pDecodedType->SetGUID(MF_MT_MAJOR_TYPE)")
              ? E_FAIL

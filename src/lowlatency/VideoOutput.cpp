@@ -12,7 +12,7 @@
 #include "common/Clock.h"
 #include "common/ComAdopt.h"
 #include "common/CriticalSectionGuard.h"
-#include "common/FrameRate.h"
+#include "common/MediaTypeChecks.h"
 #include "common/Guids.h"
 #include "decoder/VideoDecoderClassFactory.h"
 #include "log/Log.h"

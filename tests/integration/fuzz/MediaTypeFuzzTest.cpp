@@ -195,6 +195,9 @@ void PlayCareless(const TypeCase& type, Engine engine, HWND window) {
   }
   feeder.Abort();
   EXPECT_NE(stress::BoundedCall([id] { Close(id); }, kCallBoundMs), -1) << "Close did not return";
+  // An engine still busy after Stop has a thread stuck on the type; left alone it holds up the
+  // platform's work queues, and every later player with them.
+  EXPECT_EQ(orvo_test::ReadLog(logFrom).find("left to finish alone"), std::string::npos) << "an engine did not stop";
   orvo_hostkit::HostFeeder::Unregister(id);
   printf("[ fuzz     ] %-40s %s: Open %d, %s\n", type.name.c_str(), engine == Engine::Session ? "session" : "lowlatency",
          opened, feeder.delivered(0) ? "fed" : "never asked");
