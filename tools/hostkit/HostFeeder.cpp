@@ -54,6 +54,11 @@ int64_t HostFeeder::now100ns() {
   return static_cast<int64_t>((counter.QuadPart - m_start.QuadPart) * 10000000LL / m_frequency.QuadPart);
 }
 
+int64_t HostFeeder::WallTime(int64_t sampleTime, double clockPpm) {
+  if (clockPpm == 0) return sampleTime;
+  return static_cast<int64_t>(static_cast<double>(sampleTime) / (1 + clockPpm / 1e6));
+}
+
 bool HostFeeder::waitUntil(int64_t time) {
   for (;;) {
     if (m_aborted) return false;
@@ -96,7 +101,7 @@ int HostFeeder::Fill(unsigned char streamId, IMFSample* sample) {
     ++m_tooSmall;
     return ORVO_REQUEST_BUFFER_TOO_SMALL;
   }
-  if (m_options.realTime && !waitUntil(unit.time)) return m_options.endResult;
+  if (m_options.realTime && !waitUntil(WallTime(unit.time, m_options.clockPpm))) return m_options.endResult;
 
   BYTE* data = nullptr;
   if (FAILED(buffer->Lock(&data, nullptr, nullptr))) return m_options.endResult;

@@ -26,6 +26,9 @@ namespace orvo_hostkit {
 // - With real-time pacing the call waits until the unit's time has come on the wall clock,
 //   measured from the first call of the feeder, as a live feed would deliver it. Abort() ends any
 //   wait at once (use it before closing the player so a close is not held up by a sleeping host).
+// - Options::clockPpm lets that wall clock run off real time, as a camera's crystal does: at
+//   +1,000 ppm the feed hands over 1.001 s of samples each second, at -1,000 ppm 0.999 s. The times
+//   on the samples are unchanged; only when they are handed over moves.
 //
 // Thread safety: the library may call from several threads at once (one per source); each stream
 // has its own lock and waits happen outside it.
@@ -35,6 +38,7 @@ class HostFeeder {
     bool realTime = false;
     bool loop = false;
     int endResult = 1;
+    double clockPpm = 0;  // with realTime: how fast (+) or slow (-) the feed's clock runs
   };
 
   HostFeeder() : HostFeeder(Options()) {}
@@ -57,6 +61,10 @@ class HostFeeder {
   static void Register(int playerId, HostFeeder* feeder);
   static void Unregister(int playerId);
   static int Callback(int playerId, unsigned char streamId, IMFSample* sample, int reserved);
+
+  // When a unit of `sampleTime` is due on the wall clock (both 100-ns, from the first call) for a
+  // feed whose clock runs `clockPpm` off: sampleTime / (1 + clockPpm / 1,000,000).
+  static int64_t WallTime(int64_t sampleTime, double clockPpm);
 
  private:
   struct Stream {

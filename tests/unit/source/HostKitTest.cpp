@@ -251,3 +251,10 @@ TEST(HostFeeder, RealTimePacingWaitsForTheUnitsTimeAndAbortEndsTheWait) {
   ComPtr<IMFSample> sample = SampleWithBuffer(64);
   EXPECT_EQ(feeder.Fill(0, sample.Get()), 1);
 }
+
+TEST(HostFeeder, AFastClockHandsUnitsOverEarlyAndASlowOneLate) {
+  // 1,000 s of samples: a clock 1,000 ppm fast has handed them over 0.999 s early, one as slow 1.001 s late.
+  EXPECT_EQ(HostFeeder::WallTime(10000000000LL, 0), 10000000000LL);
+  EXPECT_EQ(HostFeeder::WallTime(10000000000LL, 1000), 9990009990LL);
+  EXPECT_EQ(HostFeeder::WallTime(10000000000LL, -1000), 10010010010LL);
+}
