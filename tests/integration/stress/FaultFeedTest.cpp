@@ -50,9 +50,13 @@ enum class Fault {
   TimesRepeat,         // every unit from the fault on carries the fault unit's time
   HugeUnit,            // one access unit of 32 MB (the picture and filler data)
   NeedsTwoGigabytes,   // the host answers "buffer too small" with a need of 2^31 bytes
+  FallsSilent,         // the host has nothing for two minutes, then the feed goes on where it would be
 };
 
 constexpr int64_t kHour = 36000000000LL;
+// A live source that goes quiet (a camera rebooting, a link down) for minutes, not seconds: longer
+// than anything in the engine waits before it gives up on a stream.
+constexpr DWORD kSilenceMs = 120000;
 constexpr int64_t kRtpWrap = (int64_t{1} << 32) * 1000 / 9;  // 2^32 ticks of 90 kHz in 100 ns units: 13.25 h
 
 // The test clip, looped and paced at 30 frames a second on the wall clock (so the times it hands
@@ -72,6 +76,12 @@ class FaultyReader : public orvo_hostkit::AccessUnitReader {
     const ULONGLONG now = GetTickCount64();
     if (due > now) Sleep(static_cast<DWORD>(due - now));
     const bool faulty = m_count >= kFaultFrom;
+    if (m_fault == Fault::FallsSilent && m_count == kFaultFrom) {
+      // Blocking in the callback is how a live host has nothing; afterwards the feed is paced on
+      // from the new wall clock, and its times tell of the gap.
+      Sleep(kSilenceMs);
+      m_start += kSilenceMs;
+    }
     AnnexBReader& source = faulty && m_fault == Fault::SizeChange ? m_other : m_clip;
     do {
       if (!source.Next(unit)) {
@@ -100,6 +110,9 @@ class FaultyReader : public orvo_hostkit::AccessUnitReader {
         break;
       case Fault::HoursForwards:
         unit->time += 5 * kHour;
+        break;
+      case Fault::FallsSilent:
+        unit->time += static_cast<int64_t>(kSilenceMs) * 10000;
         break;
       case Fault::TimesRepeat:
         unit->time = static_cast<int64_t>(kFaultFrom) * 333333;
@@ -164,6 +177,17 @@ int NeedsTwoGigabytes(int playerId, unsigned char streamId, IMFSample* sample, i
   return ORVO_REQUEST_BUFFER_TOO_SMALL;
 }
 
+struct StallEvents {
+  std::atomic<int> began{0};
+  std::atomic<int> ended{0};
+};
+
+void CountStalls(const OrvoEvent* event, void* context) {
+  StallEvents* stalls = static_cast<StallEvents*>(context);
+  if (event->type == OrvoEventStallBegan) ++stalls->began;
+  if (event->type == OrvoEventStallEnded) ++stalls->ended;
+}
+
 void PlayThroughFault(Fault fault) {
   orvo_test::TestWindow window(320, 180, L"fault");
   orvo_hostkit::HostFeeder::Options options;  // paced by the reader, which never ends
@@ -174,6 +198,9 @@ void PlayThroughFault(Fault fault) {
   // The feeder's stream 0 is the plain clip; give it the faulty one instead.
   player.feeder().AddStream(0, std::unique_ptr<orvo_hostkit::AccessUnitReader>(new FaultyReader(fault)));
   const bool streamEnds = fault == Fault::NeedsTwoGigabytes;
+  const bool silent = fault == Fault::FallsSilent;
+  static StallEvents stalls;
+  SetEventCallback(player.id(), &CountStalls, &stalls);
   SetLog(true);
   const size_t logFrom = orvo_test::LogSize();
   ASSERT_EQ(player.Open(), Ok);
@@ -181,7 +208,7 @@ void PlayThroughFault(Fault fault) {
   const int id = player.id();
   // Where the stream ends, the unit numbered kFaultFrom is the last one the host is asked for.
   const uint64_t enough = streamEnds ? kFaultFrom + 1 : kFaultFrom + 30;
-  EXPECT_TRUE(stress::PumpUntil([&] { return player.feeder().delivered(0) >= enough; }, 20000))
+  EXPECT_TRUE(stress::PumpUntil([&] { return player.feeder().delivered(0) >= enough; }, silent ? kSilenceMs + 20000 : 20000))
       << "only " << player.feeder().delivered(0) << " samples were asked for";
 
   // Honest: "Started" means the pipeline still asks for samples; otherwise the state says Error.
@@ -198,6 +225,11 @@ void PlayThroughFault(Fault fault) {
   const unsigned long long shown = presented() - presentedBefore;
   printf("[ figures  ] after the fault: state %s, %llu samples asked for and %llu presented in 1.5 s\n",
          stress::StateName(state), static_cast<unsigned long long>(asked), shown);
+  if (silent) {
+    // The viewer was told the feed stalled and that it came back, and the player never gave up.
+    EXPECT_EQ(stalls.began, 1);
+    EXPECT_EQ(stalls.ended, 1);
+  }
   if (streamEnds) {
     // The need is refused and the stream ends, as the answer of a host whose feed is over.
     EXPECT_EQ(asked, 0u);
@@ -250,3 +282,8 @@ TEST(FaultFeed, TimesStartNearHalfOfTheirRange) { Isolated("times from INT64_MAX
 TEST(FaultFeed, TimesRepeat) { Isolated("times repeat", Fault::TimesRepeat); }
 TEST(FaultFeed, AccessUnitOf32Megabytes) { Isolated("32 MB access unit", Fault::HugeUnit); }
 TEST(FaultFeed, HostNeedsTwoGigabytes) { Isolated("needs 2^31 bytes", Fault::NeedsTwoGigabytes); }
+TEST(FaultFeed, FeedFallsSilentForMinutes) {
+  EXPECT_EXIT(stress::RunIsolated("silent for two minutes", kSilenceMs + 90000,
+                                  [] { PlayThroughFault(Fault::FallsSilent); }),
+              ::testing::ExitedWithCode(0), "");
+}
