@@ -110,17 +110,17 @@ void PullLoop::run() {
         deliver(frame, typeChanged ? MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED : 0, time);
       };
       if (sample && m_player.playing()) {
-        const HRESULT decoded = loop->decode(sample.Get(), sink);
-        decodeFailures = FAILED(decoded) ? decodeFailures + 1 : 0;
+        HRESULT decoded = loop->decode(sample.Get(), sink);
         if (FAILED(decoded)) {
-          // A failed decoder stays failed: the next sample goes to a fresh one (which shows
-          // pictures again from the next key frame). One that keeps failing stops the stream as a
-          // failing reader does.
+          // A failed decoder stays failed: a fresh one takes its place and starts again from the
+          // last key frame (which shows pictures again at once after a new picture size), or from
+          // the next one. One that keeps failing stops the stream as a failing reader does.
           m_statistics.onDropped(StreamStatistics::Drop::DecodeFailure);
           lastFailure = decoded;
-          failures = std::max(failures, decodeFailures);
-          loop->renew();
+          if (loop->renewAndReplay(sink) == S_OK) decoded = S_OK;
         }
+        decodeFailures = FAILED(decoded) ? decodeFailures + 1 : 0;
+        if (FAILED(decoded)) failures = std::max(failures, decodeFailures);
       }
       // The host ended the stream: what the decoder still holds is shown before it ends.
       if ((flags & MF_SOURCE_READERF_ENDOFSTREAM) && m_player.playing()) loop->drain(sink);

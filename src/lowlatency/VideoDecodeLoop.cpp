@@ -8,6 +8,7 @@
 #include "decoder/VideoDecoderClassFactory.h"
 #include "log/Log.h"
 #include "lowlatency/MediaTypeDescription.h"
+#include "lowlatency/RandomAccessUnit.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -62,6 +63,8 @@ HRESULT VideoDecodeLoop::open(IMFMediaType* inputType, const std::vector<GUID>& 
   m_subtypes = subtypes;
   m_manager = manager;
   MFGetAttributeSize(inputType, MF_MT_FRAME_SIZE, &m_visibleWidth, &m_visibleHeight);
+  GUID subtype = GUID_NULL;
+  m_hevc = SUCCEEDED(inputType->GetGUID(MF_MT_SUBTYPE, &subtype)) && subtype == MFVideoFormat_HEVC;
   return setUp();
 }
 
@@ -184,6 +187,44 @@ HRESULT VideoDecodeLoop::renegotiate() {
 }
 
 HRESULT VideoDecodeLoop::decode(IMFSample* compressed, const FrameSink& sink) {
+  remember(compressed);
+  return feed(compressed, sink);
+}
+
+void VideoDecodeLoop::remember(IMFSample* compressed) {
+  ComPtr<IMFMediaBuffer> buffer;
+  BYTE* data = nullptr;
+  DWORD length = 0;
+  bool key = false;
+  if (SUCCEEDED(compressed->ConvertToContiguousBuffer(&buffer)) && SUCCEEDED(buffer->Lock(&data, nullptr, &length))) {
+    key = IsRandomAccessUnit(data, length, m_hevc);
+    buffer->Unlock();
+  }
+  if (key) m_fromKeyFrame.clear();
+  if (key || (!m_fromKeyFrame.empty() && m_fromKeyFrame.size() < kReplayLimit)) {
+    m_fromKeyFrame.emplace_back(compressed);
+  } else {
+    m_fromKeyFrame.clear();
+  }
+}
+
+HRESULT VideoDecodeLoop::renewAndReplay(const FrameSink& sink) {
+  HRESULT hr = renew();
+  if (FAILED(hr)) return hr;
+  if (m_fromKeyFrame.empty()) return S_FALSE;
+  const std::vector<ComPtr<IMFSample>> replay = m_fromKeyFrame;
+  for (const ComPtr<IMFSample>& sample : replay) {
+    hr = feed(sample.Get(), sink);
+    if (FAILED(hr)) break;
+  }
+  if (FAILED(hr)) {
+    m_fromKeyFrame.clear();
+    renew();
+  }
+  return hr;
+}
+
+HRESULT VideoDecodeLoop::feed(IMFSample* compressed, const FrameSink& sink) {
   if (!m_decoder) return MF_E_NOT_INITIALIZED;
   HRESULT hr = m_decoder->ProcessInput(0, compressed, 0);
   if (hr == MF_E_NOTACCEPTING) {

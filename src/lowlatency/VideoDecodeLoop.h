@@ -62,6 +62,13 @@ class VideoDecodeLoop {
   // fresh one set up as open() set the first. Its first frame comes flagged as a type change, since
   // it may come in another size than the frames before.
   HRESULT renew();
+  // renew(), then the fresh decoder gets again what the failed one was given from the last key
+  // frame on (at most kReplayLimit samples), so that its pictures are not lost until the next key
+  // frame: Wine's decoder fails on the parameter sets of a new picture size only a sample or two
+  // after them. A replay that fails too leaves another fresh decoder for the next sample.
+  // S_OK: replayed; S_FALSE: renewed, but there was nothing to replay (no key frame yet).
+  HRESULT renewAndReplay(const FrameSink& sink);
+  static constexpr size_t kReplayLimit = 4;
 
   const FramePool& pool() const { return m_pool; }
 
@@ -77,6 +84,8 @@ class VideoDecodeLoop {
   // padding lines are never shown.
   HRESULT describeOutput(IMFMediaType* decoderType);
   HRESULT pullFrames(const FrameSink& sink);
+  HRESULT feed(IMFSample* compressed, const FrameSink& sink);
+  void remember(IMFSample* compressed);
   HRESULT renegotiate();
   void readStreamInfo();
 
@@ -91,6 +100,9 @@ class VideoDecodeLoop {
   UINT32 m_visibleHeight = 0;
   FramePool m_pool{kPoolCapacity};
   bool m_typeChanged = false;
+  bool m_hevc = false;
+  // The samples from the last key frame on, while there are at most kReplayLimit of them.
+  std::vector<Microsoft::WRL::ComPtr<IMFSample>> m_fromKeyFrame;
 };
 
 }  // namespace Media

@@ -12,6 +12,7 @@
 #include "AnnexBReader.h"
 #include "HostMediaTypes.h"
 #include "MediaFiles.h"
+#include "lowlatency/RandomAccessUnit.h"
 #include "lowlatency/VideoDecodeLoop.h"
 
 using Microsoft::WRL::ComPtr;
@@ -120,3 +121,23 @@ TEST(VideoDecodeLoopTest, ClipDecodesIntoReusedFramesThenANewSizeComesFlagged) {
 }
 
 }  // namespace
+
+// The decoder's restart point is found in the bytes: the test clips were encoded with a key frame
+// every 30 pictures and nowhere else, in both codecs; a slice that is no key frame, a start code
+// cut short and no data at all are none.
+TEST(VideoDecodeLoopTest, KeyFramesAreFoundInTheBytesOfBothCodecs) {
+  for (const bool hevc : {false, true}) {
+    AnnexBReader reader(hevc ? AnnexBReader::Codec::HEVC : AnnexBReader::Codec::H264, 30, 1);
+    ASSERT_TRUE(reader.Open(orvo_test::MediaPath(hevc ? "clip-640x360-30fps.hevc" : "clip-640x360-30fps.h264")));
+    ASSERT_EQ(reader.Count(), 90u);
+    for (size_t i = 0; i < reader.Count(); ++i) {
+      const std::vector<uint8_t>& data = reader.At(i).data;
+      EXPECT_EQ(ORVO::Media::IsRandomAccessUnit(data.data(), data.size(), hevc), i % 30 == 0) << "picture " << i;
+    }
+  }
+  const uint8_t slice[] = {0, 0, 0, 1, 0x41, 0x9a};
+  const uint8_t cut[] = {0, 0, 1};
+  EXPECT_FALSE(ORVO::Media::IsRandomAccessUnit(slice, sizeof(slice), false));
+  EXPECT_FALSE(ORVO::Media::IsRandomAccessUnit(cut, sizeof(cut), false));
+  EXPECT_FALSE(ORVO::Media::IsRandomAccessUnit(nullptr, 16, false));
+}
