@@ -1,6 +1,7 @@
 // A live H.264 feed that goes bad during playback: garbage bytes, no key frame at all, a picture
-// size change (once, or round 1080p, 720p and 360p every 2 s), silence for minutes, timestamps that go backwards, that are huge, or that are missing. The player must
-// not crash, must tell the truth in GetState, and must stop and close within a bounded time.
+// size change (once, or round 1080p, 720p and 360p every 2 s), silence for minutes, timestamps
+// that go backwards, that are huge, or that are missing. The player must not crash, must tell the
+// truth in GetState, and must stop and close within a bounded time.
 //
 // bars-320x240-30fps.h264 (the size change) and the bars at 640x360, 1280x720 and 1920x1080 (the
 // size cycle) were made with, for each size WxH,
