@@ -42,7 +42,8 @@ int64_t CountOwnHandleTableEntries() {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   if (!query) return -1;
   struct Entry {
-    ULONG ownerPid;
+    USHORT ownerPid;  // the owner's pid, cut to 16 bits
+    USHORT creatorBackTraceIndex;
     UCHAR objectType;
     UCHAR flags;
     USHORT handle;
@@ -62,7 +63,7 @@ int64_t CountOwnHandleTableEntries() {
   const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
   const size_t room = (buffer.size() - sizeof(ULONG_PTR)) / sizeof(Entry);
   const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-  const DWORD self = GetCurrentProcessId();
+  const USHORT self = static_cast<USHORT>(GetCurrentProcessId());
   int64_t own = 0;
   for (ULONG i = 0; i < count && i < room; ++i) {
     if (entries[i].ownerPid == self) ++own;
@@ -73,7 +74,7 @@ int64_t CountOwnHandleTableEntries() {
 int64_t CountThreads() {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  const DWORD self = GetCurrentProcessId();
+  const USHORT self = static_cast<USHORT>(GetCurrentProcessId());
   int64_t count = 0;
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof(entry);

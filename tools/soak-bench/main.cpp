@@ -165,6 +165,11 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < options.players; ++i) {
     tiles.emplace_back(new SoakTile(i, wall[static_cast<size_t>(i)], RoleOf(i), media,
                                     options.seed + static_cast<uint32_t>(i) * 1000));
+    if (!tiles.back()->window()) {
+      std::fprintf(stderr, "soak-bench: cannot create the window of tile %d (error %lu): no display?\n", i + 1,
+                   GetLastError());
+      return 1;
+    }
   }
   const int stallTile = options.players - 1;
   const int garbageTile = options.players >= 2 ? options.players - 2 : 0;
