@@ -17,7 +17,14 @@ void SessionVideoDisplay::Attach(IMFMediaSession* session, bool started) {
     m_displayControl->SetFullscreen(m_fullScreen);
     m_displayControl->SetAspectRatioMode(m_aspectRatioMode);
   }
-  if (SUCCEEDED(GetSessionService(session, kMR_VIDEO_MIXER_SERVICE, m_mixerBitmap))) applyAlphaBitmap(started);
+  const HRESULT hr = GetSessionService(session, kMR_VIDEO_MIXER_SERVICE, m_mixerBitmap);
+  if (SUCCEEDED(hr)) {
+    applyAlphaBitmap(started);
+  } else if (m_displayControl) {
+    // A video renderer without the mixer's bitmap interface (Wine's session does not hand out
+    // MR_VIDEO_MIXER_SERVICE): an overlay is kept, but nothing draws it in this topology.
+    LogIfFailed(hr, "MediaFoundationPlayer::Attach[%p]: video mixer bitmap service", m_logOwner);
+  }
 }
 
 void SessionVideoDisplay::Detach() {

@@ -26,6 +26,15 @@ bool AudioCapture::start(double seconds) {
   return m_process->started();
 }
 
+bool AudioCapture::recording() const {
+  if (!m_process) return false;
+  FILE* file = fopen(m_path.c_str(), "rb");
+  if (!file) return false;
+  const bool written = fseek(file, 0, SEEK_END) == 0 && ftell(file) > 0;
+  fclose(file);
+  return written;
+}
+
 bool AudioCapture::finish() {
   if (!m_process) return false;
   m_process->wait(120000);

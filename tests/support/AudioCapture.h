@@ -20,6 +20,9 @@ class AudioCapture {
   ~AudioCapture();
   // Starts recording for at most the given time.
   bool start(double seconds);
+  // True once the recorder is connected and writing: a test that starts playing only then needs
+  // no margin for the first few hundred milliseconds a capture can miss.
+  bool recording() const;
   // Waits for the recording to end and loads it.
   bool finish();
 

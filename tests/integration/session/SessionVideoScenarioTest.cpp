@@ -1,20 +1,24 @@
 // A file with H.264 video and AAC audio through the Media Session engine, as a host drives it
 // through the exports: the picture of the known colour bars in the preview window with its bars
-// left and right, stretch, the end of the presentation reaching the host, a seek, Pause and Play
-// and twice the rate. It needs a platform whose session connects a file's video to the video
-// renderer: Wine 10 with its FFmpeg source (which hands out compressed samples for the session's
-// own decoders to resolve).
+// left and right, the overlay bitmap, full screen, stretch, the tone's level under volume and
+// balance as the null sink heard it, the end of the presentation reaching the host, a seek, Pause
+// and Play and twice the rate. It needs a platform whose session connects a file's video to the
+// video renderer: Wine 10 with its FFmpeg source (which hands out compressed samples for the
+// session's own decoders to resolve). The bars do not move, so frames are not told apart.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "AudioCapture.h"
+#include "LogFile.h"
 #include "MediaFiles.h"
 #include "OrvoMedia.h"
 #include "Platform.h"
@@ -57,6 +61,46 @@ std::string Describe(orvo_test::Rgb c) {
   return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
 }
 
+// The clip's size, black (transparent) but for a green block over the upper half of the yellow bar.
+HBITMAP MakeOverlay() {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 320, 240);
+  HDC dc = CreateCompatibleDC(screen);
+  HGDIOBJ previous = SelectObject(dc, bitmap);
+  const RECT all = {0, 0, 320, 240}, block = {50, 20, 88, 100};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+  FillRect(dc, &block, green);
+  DeleteObject(green);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return bitmap;
+}
+
+// The message of the library's last log line since `from` that names `what` (empty if none), to
+// report why a call had no effect.
+std::string LastLogLine(size_t from, const std::string& what) {
+  std::string found;
+  for (const std::string& line : orvo_test::ReadLogLines(from)) {
+    if (line.find(what) != std::string::npos) found = line.substr(std::min(line.find("Media"), line.size()));
+  }
+  return found;
+}
+
+// The level of a tone from its start as the sink heard it: left and right rms from 0.6 s to 1.4 s
+// after the first sound, when audio buffered before a volume change has long been played.
+struct Level {
+  double left = -1.0, right = -1.0;
+};
+Level ToneLevel(const orvo_test::AudioCapture& capture) {
+  const std::vector<int16_t>& samples = capture.samples();
+  size_t onset = 0;
+  while (onset < samples.size() && std::abs(samples[onset]) < 160) ++onset;  // -46 dBFS
+  const double start = static_cast<double>(onset / 2) / capture.sampleRate();
+  return {capture.heardRms(0, start + 0.6, start + 1.4), capture.heardRms(1, start + 0.6, start + 1.4)};
+}
+
 }  // namespace
 
 TEST(SessionVideoScenario, Mp4ShowsItsPictureFollowsTheHostsSettingsAndEnds) {
@@ -78,6 +122,7 @@ TEST(SessionVideoScenario, Mp4ShowsItsPictureFollowsTheHostsSettingsAndEnds) {
   ASSERT_EQ(UseLowLatencyRenderer(id, false), Ok);
   ASSERT_EQ(SetPreviewWindow(id, window.hwnd()), Ok);
   const std::wstring path = orvo_test::MediaPath("session-bars-320x240-2s.mp4");
+  const size_t openLog = orvo_test::LogSize();
   ASSERT_EQ(Open(id, path.c_str()), Ok);
   auto waitForState = [&](int state, DWORD ms) {
     return orvo_test::WaitUntil(
@@ -90,6 +135,10 @@ TEST(SessionVideoScenario, Mp4ShowsItsPictureFollowsTheHostsSettingsAndEnds) {
   ASSERT_TRUE(waitForState(Stopped, 5000)) << "state " << GetState(id) << " after Open";
   EXPECT_NEAR(static_cast<double>(GetDuration(id)) / kSecond, 2.0, 0.1);
 
+  // The sink is recorded from before the first Play: this run plays at full volume, centred.
+  orvo_test::AudioCapture fullCapture;
+  ASSERT_TRUE(fullCapture.start(5.0));
+  ASSERT_TRUE(orvo_test::WaitUntil([&] { return fullCapture.recording(); }, 3000)) << "the recorder did not connect";
   ASSERT_EQ(Play(id), Ok);
   ASSERT_TRUE(waitForState(Started, 5000));
   // The bars of the clip: yellow second, red sixth and blue seventh of seven, in the upper part.
@@ -113,6 +162,68 @@ TEST(SessionVideoScenario, Mp4ShowsItsPictureFollowsTheHostsSettingsAndEnds) {
                      << Describe(bar(shot, 80, 320, 5)) << " blue " << Describe(bar(shot, 80, 320, 6));
   EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 40, 120), {0, 0, 0}), 16) << "left bar";
   EXPECT_LE(orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 440, 120), {0, 0, 0}), 16) << "right bar";
+
+  // The overlay, opaque where it is not black: green over the yellow bar, the red bar beside it
+  // untouched. Wine 10's session hands out no MR_VIDEO_MIXER_SERVICE (dlls/mf/session.c answers
+  // S_OK without an interface) and its mixer's SetAlphaBitmap is E_NOTIMPL (dlls/evr/mixer.c): the
+  // engine keeps the bitmap, logs the missing service, and the picture must stay as it was.
+  const int overlayResult = SetAlphaBitmap(id, MakeOverlay());
+  auto overlaid = [&](const orvo_test::Screenshot& s) {
+    return orvo_test::ColourDistance(bar(s, 80, 320, 1), {0, 255, 0}) <= kTolerance &&
+           orvo_test::ColourDistance(bar(s, 80, 320, 5), {191, 0, 0}) <= kTolerance;
+  };
+  const std::string noMixer = LastLogLine(openLog, "video mixer bitmap service failed");
+  if (overlayResult == Ok && noMixer.empty()) {
+    EXPECT_TRUE(orvo_test::WaitUntil(
+        [&] {
+          window.pump(0);
+          shot = orvo_test::Screenshot::Capture();
+          return shot.ok() && overlaid(shot);
+        },
+        1000, 50))
+        << "overlay not shown: " << Describe(bar(shot, 80, 320, 1)) << " where it is, red bar "
+        << Describe(bar(shot, 80, 320, 5));
+  } else {
+    window.pump(0);
+    shot = orvo_test::Screenshot::Capture();
+    EXPECT_TRUE(shot.ok() && barsAt(shot, 80, 320))
+        << "picture changed by an overlay nothing draws: yellow " << Describe(bar(shot, 80, 320, 1));
+    printf("[ platform ] SetAlphaBitmap: %s, not drawn (%s); under the overlay the yellow bar stays %s\n",
+           overlayResult == Ok ? "Ok" : "Failed",
+           noMixer.empty() ? LastLogLine(openLog, "ApplyAlphaBitmap").c_str() : noMixer.c_str(),
+           Describe(bar(shot, 80, 320, 1)).c_str());
+  }
+  EXPECT_EQ(SetAlphaBitmap(id, nullptr), overlayResult) << "removing the overlay";
+
+  // Full screen: the picture then covers the display, kept in shape. Wine 10's presenter answers
+  // E_NOTIMPL to IMFVideoDisplayControl::SetFullscreen (dlls/evr/presenter.c): the call fails and
+  // the picture stays in the window.
+  const size_t logFrom = orvo_test::LogSize();
+  const int fullScreenResult = SetFullScreen(id, TRUE);
+  if (fullScreenResult == Ok) {
+    EXPECT_TRUE(orvo_test::WaitUntil(
+        [&] {
+          window.pump(0);
+          shot = orvo_test::Screenshot::Capture();
+          if (!shot.ok()) return false;
+          const int width = std::min(shot.width(), shot.height() * 4 / 3);
+          const int left = (shot.width() - width) / 2, top = (shot.height() - width * 3 / 4) / 2;
+          return orvo_test::ColourDistance(shot.pixel(left + width * 11 / 14, top + width / 8), {191, 0, 0}) <=
+                     kTolerance &&
+                 orvo_test::ColourDistance(shot.pixel(left + width * 13 / 14, top + width / 8), {0, 0, 191}) <=
+                     kTolerance;
+        },
+        2000, 50))
+        << "full screen: the bars do not cover the display";
+  } else {
+    EXPECT_EQ(fullScreenResult, Failed);
+    window.pump(0);
+    shot = orvo_test::Screenshot::Capture();
+    EXPECT_TRUE(shot.ok() && barsAt(shot, 80, 320)) << "picture left the window after a refused full screen";
+    printf("[ platform ] SetFullScreen(TRUE): Failed (%s); the picture stays in the window\n",
+           LastLogLine(logFrom, "SetFullScreen[").c_str());
+  }
+  EXPECT_EQ(SetFullScreen(id, FALSE), fullScreenResult);
 
   // Stretched, the bars would fill the window. Wine 10's video renderer takes the aspect-ratio
   // mode without drawing differently (measured: the bars stay as they were), so this is reported,
@@ -138,6 +249,33 @@ TEST(SessionVideoScenario, Mp4ShowsItsPictureFollowsTheHostsSettingsAndEnds) {
         return events.stoppedEvents.load() > 0;
       },
       2000));
+  ASSERT_TRUE(fullCapture.finish()) << "nothing recorded";
+  const Level full = ToneLevel(fullCapture);
+
+  // Once more from the start at a quarter of the volume and balance fully left, both given while
+  // stopped and applied as the session starts: the left channel at a quarter, the right silent.
+  EXPECT_EQ(SetVolume(id, 0.25), Ok);
+  EXPECT_EQ(SetBalance(id, 0.0), Ok);
+  orvo_test::AudioCapture quietCapture;
+  ASSERT_TRUE(quietCapture.start(5.0));
+  ASSERT_TRUE(orvo_test::WaitUntil([&] { return quietCapture.recording(); }, 3000)) << "the recorder did not connect";
+  ASSERT_EQ(Play(id), Ok);
+  ASSERT_TRUE(waitForState(Started, 3000)) << "state " << GetState(id);
+  EXPECT_NEAR(GetVolume(id), 0.25, 1e-3);
+  EXPECT_NEAR(GetBalance(id), 0.0, 1e-3);
+  EXPECT_TRUE(waitForState(Stopped, 6000)) << "state " << GetState(id) << " at " << GetPosition(id) / 10000 << " ms";
+  ASSERT_TRUE(quietCapture.finish()) << "nothing recorded";
+  const Level quiet = ToneLevel(quietCapture);
+  printf("[ figures  ] mp4 tone rms: full left %.4f right %.4f; volume 0.25, balance 0: left %.4f (ratio %.3f) "
+         "right %.5f\n",
+         full.left, full.right, quiet.left, quiet.left / full.left, quiet.right);
+  ASSERT_GT(full.left, 0.02) << "no tone heard at full volume";
+  EXPECT_NEAR(full.right / full.left, 1.0, 0.1) << "centred";
+  EXPECT_NEAR(quiet.left / full.left, 0.25, 0.05);
+  EXPECT_GE(quiet.right, 0.0) << "the right channel was not heard";
+  EXPECT_LT(quiet.right, full.right * 0.05);
+  EXPECT_EQ(SetVolume(id, 1.0), Ok);
+  EXPECT_EQ(SetBalance(id, 0.5), Ok);
 
   // From the start again: a seek, Pause and Play, then twice the rate (last: after a rate change
   // Wine's session delivers no further events).
