@@ -53,7 +53,8 @@ bool ConvertToBgra(const LockedFrame& frame, uint32_t left, uint32_t top, const 
   if (bottom > frame.height) return false;
   const bool rgb = frame.layout == FrameLayout::Rgb32, packed = frame.layout == FrameLayout::Yuy2;
   if (frame.pitch < 0 && !rgb) return false;
-  const uint64_t rowDistance = static_cast<uint64_t>(frame.pitch < 0 ? -static_cast<int64_t>(frame.pitch) : frame.pitch);
+  const int64_t pitch = frame.pitch;
+  const uint64_t rowDistance = static_cast<uint64_t>(pitch < 0 ? -pitch : pitch);
   // The bytes of a row the area reads: up to its right edge (YUY2: whole pixel pairs).
   const uint64_t rowBytes = rgb ? right * 4 : packed ? (right + 1) / 2 * 4 : right;
   if (rowDistance < rowBytes) return false;

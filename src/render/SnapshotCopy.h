@@ -24,8 +24,9 @@ namespace MediaFoundation {
 // conversion, so a rendering thread waits at most that long for it.
 //
 // Threads: Drawn and Presented on the thread that presents (the rendering thread; the stream's
-// owner for the black picture of a stop, once that thread has ended); Read on any thread. m_lock guards the presented sample and is held only to swap or take a reference, with
-// nothing taken under it: it is innermost, after any lock the caller holds.
+// owner for the black picture of a stop, once that thread has ended); Read on any thread. m_lock
+// guards the presented sample and is held only to swap or take a reference, with nothing taken
+// under it: it is innermost, after any lock the caller holds.
 class SnapshotCopy {
  public:
   SnapshotCopy();
