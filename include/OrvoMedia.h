@@ -482,8 +482,9 @@ ORVO_MEDIA_API int GetStatistics(int playerId, int streamIndex, OrvoStreamStatis
  * The picture a video stream presented last, as the host asks GetSnapshot for it. The host sets
  * size to sizeof(OrvoSnapshot), pixels to its buffer and bufferSize to that buffer's bytes; later
  * versions only append fields. The picture is the video frame as decoded, at its own size (the
- * frame size, cropped to its minimum display aperture where the stream has one), not as the window
- * shows it: no scaling to the window, no black bars, no pixel-aspect-ratio correction.
+ * frame size, cropped to the display aperture the renderer shows where the stream has one, as a
+ * 640x360 picture decoded into 368 rows), not as the window shows it: no scaling to the window, no
+ * black bars, no pixel-aspect-ratio correction.
  */
 typedef struct OrvoSnapshot {
   unsigned int size;       /* in: sizeof(OrvoSnapshot) */

@@ -6,6 +6,7 @@
 
 #include "common/CriticalSectionGuard.h"
 #include "log/Log.h"
+#include "render/VideoGeometry.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -40,18 +41,16 @@ uint64_t LumaRowBytes(FrameLayout layout, uint32_t width) {
   return width;
 }
 
-// The part of the frame a viewer sees: its minimum display aperture where the type has one that
-// lies inside the frame (1080p decodes as 1088 rows), else the whole frame.
+// The part of the frame the renderer shows: its display aperture (ReadDisplayAperture: pan-scan,
+// minimum display or geometric) where it lies inside the frame (a 640x360 picture decodes as 368
+// rows), else the whole frame.
 void PictureArea(IMFMediaType* type, uint32_t width, uint32_t height, uint32_t* left, uint32_t* top,
                  uint32_t* areaWidth, uint32_t* areaHeight) {
   *left = *top = 0;
   *areaWidth = width;
   *areaHeight = height;
   MFVideoArea aperture = {};
-  if (FAILED(type->GetBlob(MF_MT_MINIMUM_DISPLAY_APERTURE, reinterpret_cast<UINT8*>(&aperture), sizeof(aperture),
-                           nullptr))) {
-    return;
-  }
+  if (FAILED(ReadDisplayAperture(type, width, height, &aperture))) return;
   const LONG x = aperture.OffsetX.value, y = aperture.OffsetY.value;
   if (x < 0 || y < 0 || aperture.Area.cx <= 0 || aperture.Area.cy <= 0 ||
       static_cast<uint64_t>(x) + aperture.Area.cx > width || static_cast<uint64_t>(y) + aperture.Area.cy > height) {
