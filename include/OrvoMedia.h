@@ -478,6 +478,46 @@ typedef struct OrvoStreamStatistics {
  */
 ORVO_MEDIA_API int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics *statistics);
 
+/*
+ * The picture a video stream presented last, as the host asks GetSnapshot for it. The host sets
+ * size to sizeof(OrvoSnapshot), pixels to its buffer and bufferSize to that buffer's bytes; later
+ * versions only append fields. The picture is the video frame as decoded, at its own size (the
+ * frame size, cropped to the display aperture the renderer shows where the stream has one, as a
+ * 640x360 picture decoded into 368 rows), not as the window shows it: no scaling to the window, no
+ * black bars, no pixel-aspect-ratio correction.
+ */
+typedef struct OrvoSnapshot {
+  unsigned int size;       /* in: sizeof(OrvoSnapshot) */
+  unsigned int bufferSize; /* in: bytes the buffer at pixels holds */
+  unsigned char *pixels;   /* in: the host's buffer; null to ask for the size only */
+  unsigned int neededSize; /* out: bytes the picture takes, stride * height */
+  unsigned int width;      /* out: pixels per row */
+  unsigned int height;     /* out: rows, the top one first */
+  unsigned int stride;     /* out: bytes from one row to the next, width * 4 */
+} OrvoSnapshot;
+
+/* The size of the first version of OrvoSnapshot. */
+#define ORVO_SNAPSHOT_V1_SIZE 32
+
+/*
+ * Extension. Copies the picture that stream streamIndex (counted as for AddMediaType) of a
+ * low-latency player presented last into snapshot->pixels: height rows of width pixels, 32-bit
+ * BGRA (bytes blue, green, red, alpha; alpha 255), rows stride bytes apart, the top row first. YUV
+ * frames are converted with the matrix and range the renderer draws them with. After Stop the
+ * last picture presented is the black one Stop shows.
+ * Returns Ok (copied; width, height, stride and neededSize filled), UnknownPlayer,
+ * InvalidArgument (null snapshot, size below ORVO_SNAPSHOT_V1_SIZE, no such video stream, or
+ * pixels null or bufferSize below the picture's bytes: then neededSize, width, height and stride
+ * are filled and nothing else is written; call again with a buffer of neededSize bytes),
+ * InvalidState (no engine, or the stream has presented nothing since Open), or Failed (the Media
+ * Session engine, which keeps its pictures to itself; or the picture could not be read back from
+ * the graphics device or is in a format this function does not convert). Any thread, the
+ * callbacks included; the copy and conversion run on the calling thread, and the rendering thread
+ * waits for it at most while a picture held on the graphics device is copied in video memory or
+ * mapped and copied out, never for the conversion.
+ */
+ORVO_MEDIA_API int GetSnapshot(int playerId, int streamIndex, OrvoSnapshot *snapshot);
+
 /* What happened to a player, as told to its OrvoEventCallback. */
 typedef enum OrvoEventType {
   OrvoEventStateChanged = 1, /* state holds the player's new PlayerState (what GetState answers) */

@@ -175,6 +175,14 @@ int GetStatistics(int playerId, int streamIndex, OrvoStreamStatistics* statistic
   });
 }
 
+int GetSnapshot(int playerId, int streamIndex, OrvoSnapshot* snapshot) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer), [&](OrvoMediaPlayer& p) {
+    // As for statistics: a later header's larger struct is fine, a smaller one cannot be filled.
+    if (!snapshot || snapshot->size < ORVO_SNAPSHOT_V1_SIZE) return static_cast<int>(InvalidArgument);
+    return p.GetSnapshot(streamIndex, snapshot);
+  });
+}
+
 int SetEventCallback(int playerId, OrvoEventCallback callback, void* context) {
   // Outside the registry lock: a stop of the previous watcher may wait for the host's callback.
   std::shared_ptr<OrvoMediaPlayer> player = findPlayer(playerId);

@@ -351,6 +351,14 @@ int OrvoMediaPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
   return InvalidState;
 }
 
+int OrvoMediaPlayer::GetSnapshot(int index, OrvoSnapshot* out) {
+  CriticalSectionGuard lock(&m_lock);
+  if (DxPlayer* engine = lowLatencyEngine()) return engine->GetSnapshot(index, out);
+  // The Media Session's renderer owns its pictures; reading one back would cost a custom presenter.
+  if (m_pMediaFoundationPlayer) return Failed;
+  return InvalidState;
+}
+
 int OrvoMediaPlayer::SetEventCallback(OrvoEventCallback callback, void* context) {
   m_events.setCallback(callback, context);
   return Ok;

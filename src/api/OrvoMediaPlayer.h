@@ -65,6 +65,7 @@ class OrvoMediaPlayer {
   double GetBalance();
   int IsStreamActive(int index);
   int GetStatistics(int index, OrvoStreamStatistics* out);
+  int GetSnapshot(int index, OrvoSnapshot* out);
   // Any thread, no lock held by the caller; the dispatcher has its own.
   int SetEventCallback(OrvoEventCallback callback, void* context);
   int SetVolume(double volume);

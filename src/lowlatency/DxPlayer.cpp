@@ -1,5 +1,7 @@
 #include "lowlatency/DxPlayer.h"
 
+#include <mferror.h>
+
 #include <cstddef>
 #include <cstring>
 
@@ -141,6 +143,23 @@ int DxPlayer::GetStatistics(int index, OrvoStreamStatistics* out) {
   all.size = out->size;
   memcpy(out, &all, size);
   return Ok;
+}
+
+int DxPlayer::GetSnapshot(int index, OrvoSnapshot* out) {
+  CriticalSectionGuard guard(&m_lock);
+  if (index < 0 || static_cast<size_t>(index) >= m_streams.size()) return InvalidArgument;
+  const StreamInt& stream = *m_streams[static_cast<size_t>(index)].Get();
+  // Audio, or neither; a video stream whose set-up failed has a picture output that drew nothing.
+  if (!stream.video()) return InvalidArgument;
+  MediaFoundation::BgraSize size;
+  const HRESULT hr = stream.video()->snapshot().Read(out->pixels, out->bufferSize, &size);
+  if (hr == MF_E_NOT_INITIALIZED) return InvalidState;
+  if (FAILED(hr) && hr != MF_E_BUFFERTOOSMALL) return Failed;
+  out->neededSize = size.bytes;
+  out->width = size.width;
+  out->height = size.height;
+  out->stride = size.stride;
+  return hr == MF_E_BUFFERTOOSMALL ? InvalidArgument : Ok;
 }
 
 std::vector<StreamSnapshot> DxPlayer::streamSnapshots() {

@@ -60,6 +60,10 @@ class DxPlayer {
   int IsStreamActive(int index);
   // Fills *out (size already checked) for the stream at index; InvalidArgument out of range.
   int GetStatistics(int index, OrvoStreamStatistics* out);
+  // Copies the picture the video stream at index presented last (size already checked): Ok,
+  // InvalidArgument (no such video stream, or a buffer too small: the sizes are filled in),
+  // InvalidState (nothing presented yet), Failed (the picture could not be read back).
+  int GetSnapshot(int index, OrvoSnapshot* out);
   // How far each stream has come, for the host's events.
   std::vector<StreamSnapshot> streamSnapshots();
   // How often the default audio endpoint took the place of the one the host chose, over all audio

@@ -79,6 +79,8 @@ class DxPlayer::StreamInt : public IMFSourceReaderCallback {
   bool running() const { return m_pullingThread != nullptr || m_renderingThread != nullptr; }
   GUID decodedSubtype() const;
   StreamOutput* output() const { return m_output.get(); }
+  // The output when it draws pictures; null for audio.
+  VideoOutput* video() const { return m_video; }
   Microsoft::WRL::ComPtr<IMFMediaType> presentationType() const;
   uint32_t frameBytes() const;
 

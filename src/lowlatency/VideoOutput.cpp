@@ -493,6 +493,7 @@ bool VideoOutput::process(IMFSample* sample) {
   const HRESULT hr =
       m_pRenderer->ProcessFrame(type.Get(), sample, &interlaceMode, &deviceChanged, &processAgain, &output);
   m_frameReady = !LogIfFailed(hr, "DxPlayer::StreamInt::renderingRoutine: stream %d ProcessFrame", m_streamIndex);
+  if (m_frameReady) m_snapshot.Drawn(sample, type.Get());
   if (!m_frameReady) checkDevice();
   return m_frameReady && SUCCEEDED(m_failure.load());
 }
@@ -501,6 +502,7 @@ void VideoOutput::present(IMFSample*, int64_t sampleTime) {
   if (!m_frameReady || FAILED(m_failure.load())) return;
   m_frameReady = false;
   const HRESULT hr = m_pRenderer->PresentFrame();
+  if (hr == S_OK) m_snapshot.Presented();
   if (PresentObserver observer = g_presentObserver.load()) observer(m_streamIndex, sampleTime, elapsedTime(10000000));
   if (hr != S_OK) {
     ORVO_LOG_DEBUG("DxPlayer::StreamInt::renderingRoutine: stream %d PresentFrame failed 0x%X", m_streamIndex,
@@ -569,8 +571,10 @@ void VideoOutput::presentBlackFrame(int64_t baseLocalTime) {
   BOOL deviceChanged = FALSE, processAgain = FALSE;
   ComPtr<IMFSample> output;
   if (SUCCEEDED(m_pRenderer->ProcessFrame(type.Get(), sample.Get(), &interlaceMode, &deviceChanged, &processAgain,
-                                          &output))) {
-    m_pRenderer->PresentFrame();
+                                          &output)) &&
+      m_pRenderer->PresentFrame() == S_OK) {
+    m_snapshot.Drawn(sample.Get(), type.Get());  // what the window shows after Stop
+    m_snapshot.Presented();
   }
 }
 

@@ -12,6 +12,7 @@
 #include "lowlatency/FramePool.h"
 #include "lowlatency/RecoveryWindow.h"
 #include "lowlatency/StreamOutput.h"
+#include "render/SnapshotCopy.h"
 
 namespace ORVO {
 namespace MediaFoundation {
@@ -73,6 +74,8 @@ class VideoOutput : public StreamOutput {
   static constexpr ULONGLONG kRecoveryBoundMs = 2000;
 
   bool hasColourConverter() const { return m_pColorConverter != nullptr; }
+  // The picture presented last, for GetSnapshot; any thread.
+  MediaFoundation::SnapshotCopy& snapshot() { return m_snapshot; }
 
  private:
   HRESULT createColourConverter(IMFMediaType* decoded);
@@ -105,6 +108,7 @@ class VideoOutput : public StreamOutput {
   bool m_frameReady = false;  // rendering thread: process() left a frame for present()
   RecoveryWindow m_recovery{kRecoveryBoundMs};  // rendering thread
   std::atomic<HRESULT> m_failure{S_OK};
+  MediaFoundation::SnapshotCopy m_snapshot;
 
   mutable CRITICAL_SECTION m_typeLock;
   Microsoft::WRL::ComPtr<IMFMediaType> m_pMediaType;  // guarded by m_typeLock

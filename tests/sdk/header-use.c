@@ -42,6 +42,8 @@ int orvo_header_use(void) {
   int (*setStretch)(int, BOOL) = SetStretch;
   int (*getStatistics)(int, int, OrvoStreamStatistics *) = GetStatistics;
   int (*setEventCallback)(int, OrvoEventCallback, void *) = SetEventCallback;
+  int (*getSnapshot)(int, int, OrvoSnapshot *) = GetSnapshot;
+  OrvoSnapshot snapshot;
   OrvoStreamStatistics statistics;
   int (*byId[])(int) = {Close, Play, Pause, Stop, GetState};
   enum PlayerResult result = Ok;
@@ -63,6 +65,9 @@ int orvo_header_use(void) {
   (void)setFullScreen;
   (void)getStatistics;
   (void)setEventCallback;
+  (void)getSnapshot;
+  snapshot.size = ORVO_SNAPSHOT_V1_SIZE;
+  (void)snapshot;
   statistics.size = sizeof(statistics);
   (void)statistics;
   (void)setStretch;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "Platform.h"
@@ -472,3 +473,92 @@ TEST_F(LiveFeed, EventsTellTheHostWhatHappensAndTheirCallbackMayCloseThePlayer) 
   EXPECT_EQ(SetEventCallback(host.id, &RecordEvent, &log), UnknownPlayer);
 }
 
+
+namespace {
+
+orvo_test::Rgb SnapshotPixel(const OrvoSnapshot& snapshot, int x, int y) {
+  const unsigned char* p = snapshot.pixels + static_cast<size_t>(y) * snapshot.stride + static_cast<size_t>(x) * 4;
+  return {p[2], p[1], p[0]};
+}
+
+// The demo clip's frame number from the 16 black/white blocks of its top row (as e2e::ReadFrameNumber
+// reads a screenshot); -1 when the row is not black and white.
+int SnapshotFrameNumber(const OrvoSnapshot& snapshot) {
+  int number = 0;
+  for (int i = 0; i < 16; ++i) {
+    const orvo_test::Rgb p = SnapshotPixel(snapshot, 32 * i + 16, 16);
+    const int level = (p.r + p.g + p.b) / 3;
+    if (orvo_test::ColourDistance(p, {p.r, p.r, p.r}) >= 40 || (level > 70 && level < 185)) return -1;
+    number = number * 2 + (level >= 185 ? 1 : 0);
+  }
+  return number;
+}
+
+// The quadrant centres of the 640x360 demo clip that are not red, green, blue and yellow; empty
+// when all four are.
+std::string QuadrantMismatches(const OrvoSnapshot& snapshot) {
+  const orvo_test::Rgb expected[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
+  std::string mismatches;
+  for (int q = 0; q < 4; ++q) {
+    const int x = q % 2 ? 480 : 160, y = q / 2 ? 270 : 135;
+    const orvo_test::Rgb seen = SnapshotPixel(snapshot, x, y);
+    if (orvo_test::ColourDistance(seen, expected[q]) <= 48) continue;
+    mismatches += " (" + std::to_string(x) + "," + std::to_string(y) + ") is " + std::to_string(seen.r) + "," +
+                  std::to_string(seen.g) + "," + std::to_string(seen.b);
+  }
+  return mismatches;
+}
+
+}  // namespace
+
+// GetSnapshot as a host uses it: the size first, then the picture. The default configuration
+// presents compatibly, the gpu-real one through the Direct3D 11 video processor; on Wine 8 the
+// frames come from system memory, on Wine 10 from textures of the renderer's device.
+TEST_F(LiveFeed, SnapshotCopiesThePresentedPictureAtItsOwnSize) {
+  // Another shape than the clip's: the window shows the picture with bars, the snapshot without.
+  TestWindow window(480, 360);
+  OrvoSnapshot snapshot{};
+  snapshot.size = sizeof(snapshot);
+  int closedId = 0;
+  {
+    LiveHost host(window.hwnd(), false, Live());
+    ASSERT_EQ(host.open(), Ok);
+    EXPECT_EQ(GetSnapshot(host.id, 0, &snapshot), InvalidState) << "nothing presented before Play";
+    EXPECT_EQ(GetSnapshot(host.id, 1, &snapshot), InvalidArgument) << "no such stream";
+    ASSERT_EQ(Play(host.id), Ok);
+    OrvoStreamStatistics video{};
+    video.size = sizeof(video);
+    auto presented = [&] { return GetStatistics(host.id, 0, &video) == Ok ? video.presented : 0; };
+    ASSERT_TRUE(PumpUntil(window, [&] { return presented() >= 1; }, 15000));
+
+    unsigned char tooSmall[16] = {};
+    snapshot.pixels = tooSmall;
+    snapshot.bufferSize = sizeof(tooSmall);
+    ASSERT_EQ(GetSnapshot(host.id, 0, &snapshot), InvalidArgument);
+    EXPECT_EQ(snapshot.width, 640u);
+    EXPECT_EQ(snapshot.height, 360u);
+    EXPECT_EQ(snapshot.stride, 640u * 4);
+    ASSERT_EQ(snapshot.neededSize, 640u * 4 * 360);
+    std::vector<unsigned char> pixels(snapshot.neededSize);
+    snapshot.pixels = pixels.data();
+    snapshot.bufferSize = snapshot.neededSize;
+    ASSERT_EQ(GetSnapshot(host.id, 0, &snapshot), Ok);
+    EXPECT_EQ(QuadrantMismatches(snapshot), "");
+    const int first = SnapshotFrameNumber(snapshot);
+    EXPECT_GE(first, 0);
+
+    // It follows the presentation: a second of frames later it shows a later one.
+    const unsigned long long then = presented();
+    ASSERT_TRUE(PumpUntil(window, [&] { return presented() >= then + 30; }, 15000));
+    ASSERT_EQ(GetSnapshot(host.id, 0, &snapshot), Ok);
+    EXPECT_EQ(QuadrantMismatches(snapshot), "");
+    EXPECT_GT(SnapshotFrameNumber(snapshot), first);
+
+    ASSERT_EQ(Stop(host.id), Ok);
+    ASSERT_EQ(GetSnapshot(host.id, 0, &snapshot), Ok);
+    const orvo_test::Rgb centre = SnapshotPixel(snapshot, 320, 180);
+    EXPECT_LT(centre.r + centre.g + centre.b, 30) << "after Stop the black picture was presented last";
+    closedId = host.id;
+  }
+  EXPECT_EQ(GetSnapshot(closedId, 0, &snapshot), UnknownPlayer);
+}

@@ -160,6 +160,9 @@ TEST_F(SessionPlaybackTest, WavFilePlaysPausesSeeksAndStopsAsTheHostPolls) {
   OrvoStreamStatistics statistics{};
   statistics.size = sizeof(statistics);
   EXPECT_EQ(GetStatistics(id, 0, &statistics), Failed) << "the session keeps no per-stream statistics";
+  OrvoSnapshot snapshot{};
+  snapshot.size = sizeof(snapshot);
+  EXPECT_EQ(GetSnapshot(id, 0, &snapshot), Failed) << "the session's renderer keeps its pictures";
   // Play while the topology is still being resolved: it waits and starts once ready.
   EXPECT_EQ(Play(id), Ok);
   ASSERT_TRUE(waitForState(Started)) << "state " << StateName(GetState(id));
