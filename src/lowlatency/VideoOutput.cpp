@@ -78,6 +78,7 @@ VideoOutput::VideoOutput(int streamIndex, HWND window) : m_streamIndex(streamInd
 }
 
 VideoOutput::~VideoOutput() {
+  m_snapshot.Forget();  // its frames belong to the allocator and device shut down below
   resetConversion();
   if (m_pRenderer) m_pRenderer->Shutdown();
   if (m_pAllocator) m_pAllocator->UninitializeSampleAllocator();

@@ -86,6 +86,16 @@ void SnapshotCopy::Presented() {
   m_presentedType.Swap(m_drawnType);
 }
 
+void SnapshotCopy::Forget() {
+  ComPtr<IMFSample> presented;
+  ComPtr<IMFMediaType> presentedType;
+  m_drawn.Reset();
+  m_drawnType.Reset();
+  CriticalSectionGuard guard(&m_lock);
+  presented.Swap(m_presented);
+  presentedType.Swap(m_presentedType);
+}
+
 HRESULT SnapshotCopy::Read(BYTE* pixels, uint32_t capacity, BgraSize* size) {
   ComPtr<IMFSample> sample;
   ComPtr<IMFMediaType> type;

@@ -38,6 +38,10 @@ class SnapshotCopy {
   void Drawn(IMFSample* sample, IMFMediaType* type);
   // The sample last drawn reached the window.
   void Presented();
+  // Lets go of every picture, before the allocator or device they come from goes away: a frame
+  // returned to an allocator already shut down, or a texture outliving its device's teardown, is
+  // not safe.
+  void Forget();
 
   // The presented picture's size in *size; when pixels holds capacity bytes or more, the picture
   // itself. S_OK copied; MF_E_BUFFERTOOSMALL (size filled, nothing copied); MF_E_NOT_INITIALIZED
