@@ -464,6 +464,25 @@ void MediaFoundationPlayer::switchToError(const char* eventName, HRESULT status)
   m_state = Error;
 }
 
+// A source that decodes its video itself may meet a topology loader that cannot connect it to the
+// renderer (Wine's): the topology is built once more with the engine's own converters.
+bool MediaFoundationPlayer::retryWithConverters(HRESULT status) {
+  ComPtr<IMFPresentationDescriptor> descriptor;
+  ComPtr<IMFTopology> topology;
+  if (!m_session || !m_mediaSource || !m_topologyBuilder.MayRetryWithConverters() ||
+      FAILED(m_mediaSource->CreatePresentationDescriptor(&descriptor)) ||
+      FAILED(m_topologyBuilder.BuildWithConverters(m_mediaSource.Get(), descriptor.Get(), &topology))) {
+    return false;
+  }
+  ORVO_LOG_INFO("MediaFoundationPlayer::HandleEvent[%p]: event MESessionTopologySet, hrStatus 0x%X, trying again with "
+                "a video converter",
+                this, static_cast<unsigned>(status));
+  // Immediate: Wine's session goes on with the topology it failed to resolve, as given, and would
+  // only reach a queued one after that.
+  return !LogIfFailed(m_session->SetTopology(MFSESSION_SETTOPOLOGY_IMMEDIATE, topology.Get()),
+                      "MediaFoundationPlayer::HandleEvent[%p]: SetTopology", this);
+}
+
 HRESULT MediaFoundationPlayer::settle(std::initializer_list<int32_t> commands, HRESULT status, PlayerState reached) {
   m_commands.Confirm(commands);
   if (FAILED(status)) {
@@ -497,6 +516,7 @@ HRESULT MediaFoundationPlayer::HandleEvent(IMFMediaEvent* event) {
                      static_cast<unsigned>(status));
       break;
     case MESessionTopologySet:
+      if (FAILED(status) && retryWithConverters(status)) break;
       if (FAILED(status)) {
         switchToError("MESessionTopologySet", status);
         result = status;

@@ -155,6 +155,7 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   // the state reached. Answers the failure, or S_OK.
   HRESULT settle(std::initializer_list<int32_t> commands, HRESULT status, PlayerState reached);
   void switchToError(const char* eventName, HRESULT status);
+  bool retryWithConverters(HRESULT status);
   void readDuration(IMFPresentationDescriptor* descriptor);
   // A topology was set: OpenPending, from now.
   void awaitTopology();

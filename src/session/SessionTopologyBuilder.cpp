@@ -7,6 +7,7 @@
 #include "common/ComInit.h"
 #include "log/Log.h"
 #include "render/AudioEndpoint.h"
+#include "session/SessionVideoConverter.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -15,8 +16,21 @@ namespace MediaFoundation {
 
 HRESULT SessionTopologyBuilder::Build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
                                       IMFTopology** topology) {
+  m_converting = false;
+  return build(source, descriptor, topology);
+}
+
+HRESULT SessionTopologyBuilder::BuildWithConverters(IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
+                                                    IMFTopology** topology) {
+  m_converting = true;
+  return build(source, descriptor, topology);
+}
+
+HRESULT SessionTopologyBuilder::build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
+                                      IMFTopology** topology) {
   *topology = nullptr;
   m_endpointChecked = false;
+  m_decodedVideo = 0;
   ComPtr<IMFTopology> created;
   ORVO_RETURN_IF_FAILED(MFCreateTopology(&created), "MediaFoundationPlayer::BuildTopology[%p]: MFCreateTopology",
                         m_logOwner);
@@ -46,7 +60,9 @@ HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaS
   ComPtr<IMFActivate> renderer;
   ComPtr<IMFTopologyNode> sourceNode;
   ComPtr<IMFTopologyNode> outputNode;
+  ComPtr<IMFTopologyNode> converterNode;
   GUID major = GUID_NULL;
+  GUID subtype = GUID_NULL;
   HRESULT hr = stream->GetMediaTypeHandler(&handler);
   if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(&type);
   if (SUCCEEDED(hr)) hr = type->GetMajorType(&major);
@@ -55,6 +71,12 @@ HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaS
       hr = createAudioRenderer(&renderer);
     } else if (major == MFMediaType_Video) {
       hr = MFCreateVideoRendererActivate(m_videoWindow, &renderer);
+      const bool decoded = SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &subtype)) && IsDecodedVideoSubtype(subtype);
+      if (decoded) ++m_decodedVideo;
+      // Without a converter (logged where it failed) the branch goes straight on, as before.
+      if (SUCCEEDED(hr) && decoded && m_converting) {
+        CreateVideoConverterNode(type.Get(), m_logOwner, &converterNode);
+      }
     } else {
       hr = MF_E_INVALIDMEDIATYPE;
     }
@@ -69,7 +91,20 @@ HRESULT SessionTopologyBuilder::addStreamBranch(IMFTopology* topology, IMFMediaS
   if (SUCCEEDED(hr)) hr = outputNode->SetUINT32(MF_TOPONODE_STREAMID, 0);
   if (SUCCEEDED(hr)) hr = outputNode->SetUINT32(MF_TOPONODE_NOSHUTDOWN_ON_REMOVE, FALSE);
   if (SUCCEEDED(hr)) hr = topology->AddNode(outputNode.Get());
-  if (SUCCEEDED(hr)) hr = sourceNode->ConnectOutput(0, outputNode.Get(), 0);
+  // The converter goes in after the source and the renderer: Wine's loader checks the nodes in
+  // their order and fails a topology whose first node is neither.
+  if (SUCCEEDED(hr) && converterNode && FAILED(topology->AddNode(converterNode.Get()))) converterNode.Reset();
+  if (SUCCEEDED(hr) && converterNode) {
+    hr = sourceNode->ConnectOutput(0, converterNode.Get(), 0);
+    if (SUCCEEDED(hr)) hr = converterNode->ConnectOutput(0, outputNode.Get(), 0);
+    if (SUCCEEDED(hr)) {
+      ORVO_LOG_INFO("MediaFoundationPlayer::AddStreamBranch[%p]: stream %u decoded video goes to the renderer "
+                    "through a video converter",
+                    m_logOwner, static_cast<unsigned>(index));
+    }
+  } else if (SUCCEEDED(hr)) {
+    hr = sourceNode->ConnectOutput(0, outputNode.Get(), 0);
+  }
   if (FAILED(hr)) {
     ORVO_LOG_DEBUG("MediaFoundationPlayer::AddStreamBranch[%p]: stream %u left out 0x%X", m_logOwner,
                    static_cast<unsigned>(index), static_cast<unsigned>(hr));

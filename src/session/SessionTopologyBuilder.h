@@ -28,6 +28,11 @@ class SessionTopologyBuilder {
       : m_videoWindow(videoWindow), m_chosenEndpoint(audioEndpointId), m_logOwner(logOwner) {}
 
   HRESULT Build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor, IMFTopology** topology);
+  // The same with the video converter between each decoded video stream and the renderer.
+  HRESULT BuildWithConverters(IMFMediaSource* source, IMFPresentationDescriptor* descriptor, IMFTopology** topology);
+  // Whether a topology that failed to resolve may be built again with converters: the last one had
+  // decoded video and no converter of the engine's own.
+  bool MayRetryWithConverters() const { return !m_converting && m_decodedVideo > 0; }
 
   // The endpoint the last built topology plays its audio on: the chosen id, or empty (the default).
   const std::wstring& audioEndpoint() const { return m_audioEndpoint; }
@@ -38,6 +43,7 @@ class SessionTopologyBuilder {
   }
 
  private:
+  HRESULT build(IMFMediaSource* source, IMFPresentationDescriptor* descriptor, IMFTopology** topology);
   HRESULT addStreamBranch(IMFTopology* topology, IMFMediaSource* source, IMFPresentationDescriptor* descriptor,
                           DWORD index);
   HRESULT createAudioRenderer(IMFActivate** renderer);
@@ -46,6 +52,8 @@ class SessionTopologyBuilder {
   const std::wstring m_chosenEndpoint;
   std::wstring m_audioEndpoint;
   bool m_endpointChecked = false;  // during one Build: the chosen endpoint was asked already
+  bool m_converting = false;       // the last Build put converters in
+  unsigned m_decodedVideo = 0;     // decoded video streams in the last Build
   std::atomic<uint64_t> m_fallbacks{0};
   std::atomic<HRESULT> m_fallbackError{S_OK};
   const void* m_logOwner;
