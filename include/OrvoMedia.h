@@ -518,6 +518,19 @@ typedef struct OrvoSnapshot {
  */
 ORVO_MEDIA_API int GetSnapshot(int playerId, int streamIndex, OrvoSnapshot *snapshot);
 
+/*
+ * Extension. Digital zoom: shows only the part left..right, top..bottom of the picture, in
+ * coordinates where 0, 0, 1, 1 is the whole picture (after its display aperture and pixel aspect
+ * ratio). That part fills the window as the whole picture would: its aspect ratio kept, black bars
+ * around it; SetSourceRect(id, 0, 0, 1, 1) shows the whole picture again. Both engines, every video
+ * stream of the player. Set before Open it is kept and the player starts zoomed; a playing engine
+ * shows it from its next frame, a paused or stopped one at the next picture it draws.
+ * Returns Ok, UnknownPlayer, InvalidArgument (an edge outside 0..1, not a number, or
+ * left >= right or top >= bottom; nothing changes), or Failed (the Media Session engine's video
+ * renderer refused it; the rectangle is still kept). Any thread, the callbacks included.
+ */
+ORVO_MEDIA_API int SetSourceRect(int playerId, double left, double top, double right, double bottom);
+
 /* What happened to a player, as told to its OrvoEventCallback. */
 typedef enum OrvoEventType {
   OrvoEventStateChanged = 1, /* state holds the player's new PlayerState (what GetState answers) */

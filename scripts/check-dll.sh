@@ -9,7 +9,7 @@ objdump=x86_64-w64-mingw32-objdump
 expected="AddMediaType Close Create CreateMediaType GetBalance GetDuration GetPlaybackRate GetPosition
 GetState GetVolume IsStreamActive Open Pause Play SetAlphaBitmap SetAudioOutputDevice SetBalance
 SetCallback SetFullScreen SetLog SetPlaybackRate SetPosition SetPreviewWindow SetStretch SetVolume Stop
-UseLowLatencyRenderer GetStatistics SetEventCallback GetSnapshot"
+UseLowLatencyRenderer GetStatistics SetEventCallback GetSnapshot SetSourceRect"
 expected=$(echo $expected | tr ' ' '\n' | sort)
 
 dump=$($objdump -p "$dll")

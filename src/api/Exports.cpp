@@ -215,4 +215,9 @@ int SetStretch(int playerId, BOOL stretch) {
                     [&](OrvoMediaPlayer& p) { return p.SetStretch(stretch); });
 }
 
+int SetSourceRect(int playerId, double left, double top, double right, double bottom) {
+  return withPlayer(playerId, static_cast<int>(UnknownPlayer),
+                    [&](OrvoMediaPlayer& p) { return p.SetSourceRect(left, top, right, bottom); });
+}
+
 }  // extern "C"

@@ -200,6 +200,7 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
   if (m_useLowLatencyRenderer) {
     m_pDxPlayer = std::make_shared<DxPlayer>(m_playerId, m_window, m_mediaTypes, m_callback, m_uri,
                                              m_audioDeviceValue, m_audioDeviceId);
+    if (!IsWholePicture(m_zoom)) m_pDxPlayer->SetSourceRect(m_zoom);
     ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
     const int result = m_pDxPlayer->Open();
     if (result != 0) {
@@ -217,6 +218,7 @@ int OrvoMediaPlayer::Open(const wchar_t* uri) {
     return Failed;
   }
   m_pMediaFoundationPlayer = engine;
+  if (!IsWholePicture(m_zoom)) engine->SetSourceRect(m_zoom);
   ORVO_LOG_DEBUG("OrvoMediaPlayer::Open: Opening URI %S", m_uri.c_str());
   hr = engine->OpenURL(m_playerId, m_uri.c_str(), m_streamDescriptors, m_callback);
   return LogErrorIfFailed(hr, "OrvoMediaPlayer::Open: OpenURL") ? OpenFailed : Ok;
@@ -417,6 +419,16 @@ int OrvoMediaPlayer::SetStretch(BOOL stretch) {
   CriticalSectionGuard lock(&m_lock);
   if (!m_pMediaFoundationPlayer) return InvalidState;
   return ResultFromHr(m_pMediaFoundationPlayer->SetStretch(stretch));
+}
+
+int OrvoMediaPlayer::SetSourceRect(double left, double top, double right, double bottom) {
+  const SourceRect zoom = {left, top, right, bottom};
+  if (!IsValidSourceRect(zoom)) return InvalidArgument;
+  CriticalSectionGuard lock(&m_lock);
+  m_zoom = zoom;
+  if (DxPlayer* engine = lowLatencyEngine()) engine->SetSourceRect(zoom);
+  if (m_pMediaFoundationPlayer) return ResultFromHr(m_pMediaFoundationPlayer->SetSourceRect(zoom));
+  return Ok;
 }
 
 size_t OrvoMediaPlayer::streamDescriptorCount() {

@@ -12,6 +12,7 @@
 #include "OrvoMedia.h"
 #include "api/EventDispatcher.h"
 #include "common/PlayerTypes.h"
+#include "common/SourceRect.h"
 
 namespace ORVO {
 namespace MediaFoundation {
@@ -73,6 +74,8 @@ class OrvoMediaPlayer {
   int SetAlphaBitmap(HBITMAP bitmap);
   int SetFullScreen(BOOL fullScreen);
   int SetStretch(BOOL stretch);
+  // Kept for an engine Open creates later; the current one shows it from its next frame.
+  int SetSourceRect(double left, double top, double right, double bottom);
 
   // A message of the subclassed preview window, on the window's thread: WM_SIZE and WM_PAINT for
   // the engine's video, and the engine's posted session events. True when the message is consumed
@@ -102,6 +105,7 @@ class OrvoMediaPlayer {
   int m_audioDeviceValue = 6;
   std::wstring m_audioDeviceId;
   HWND m_window = nullptr;
+  SourceRect m_zoom;
   Microsoft::WRL::ComPtr<MediaFoundation::MediaFoundationPlayer> m_pMediaFoundationPlayer;
   // Shared so that Stop and Close can work on it outside m_lock, and a stop that outlasts its
   // bound can finish on its own.

@@ -224,6 +224,13 @@ void DxPlayer::SetBalance(double balance) {
   if (StreamInt* audio = firstAudioStream()) audio->requestBalance(balance);
 }
 
+void DxPlayer::SetSourceRect(const SourceRect& zoom) {
+  CriticalSectionGuard guard(&m_lock);
+  for (const Microsoft::WRL::ComPtr<StreamInt>& stream : m_streams) {
+    if (stream->video()) stream->video()->setSourceRect(zoom);
+  }
+}
+
 void DxPlayer::flush() {
   // Stop holds m_lock while it joins the thread that called this, so never wait for it blindly.
   while (!TryEnterCriticalSection(&m_lock)) {

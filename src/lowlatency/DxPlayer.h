@@ -12,6 +12,7 @@
 #include "OrvoMedia.h"
 #include "common/PlayerSnapshot.h"
 #include "common/PlayerTypes.h"
+#include "common/SourceRect.h"
 #include "lowlatency/PacingRules.h"
 
 namespace ORVO {
@@ -77,6 +78,8 @@ class DxPlayer {
   double GetBalance();
   void SetVolume(double volume);
   void SetBalance(double balance);
+  // Every video stream shows this part of its picture from its next frame on.
+  void SetSourceRect(const SourceRect& zoom);
 
   // For the streams' rendering threads.
   int state() const { return m_state.load(); }

@@ -185,6 +185,10 @@ ComPtr<IMFDXGIDeviceManager> VideoOutput::decoderDeviceManager() {
   return m_pReaderManager;
 }
 
+void VideoOutput::setSourceRect(const SourceRect& zoom) {
+  if (m_pRenderer) m_pRenderer->SetSourceRect(zoom);
+}
+
 bool VideoOutput::compatibilityPresentation() const { return m_pRenderer && m_pRenderer->IsCompatibilityMode(); }
 
 bool VideoOutput::readerOutdated() const {

@@ -11,6 +11,7 @@
 
 #include "lowlatency/FramePool.h"
 #include "lowlatency/RecoveryWindow.h"
+#include "common/SourceRect.h"
 #include "lowlatency/StreamOutput.h"
 #include "render/SnapshotCopy.h"
 
@@ -76,6 +77,8 @@ class VideoOutput : public StreamOutput {
   bool hasColourConverter() const { return m_pColorConverter != nullptr; }
   // The picture presented last, for GetSnapshot; any thread.
   MediaFoundation::SnapshotCopy& snapshot() { return m_snapshot; }
+  // The part of the picture to show, from the next frame on; any thread.
+  void setSourceRect(const SourceRect& zoom);
 
  private:
   HRESULT createColourConverter(IMFMediaType* decoded);

@@ -132,8 +132,6 @@ HRESULT D3D11VideoProcessorPath::ensureProcessor(const VideoPathFrame& frame) {
     return hr;
   }
 
-  m_sourceRect = {0, 0, frame.displayWidth, frame.displayHeight};
-
   // BOB matters for interlaced input only: progressive input takes processor 0 where the caps
   // cannot be read or no processor offers BOB, rather than failing every frame.
   UINT index = 0;
@@ -199,6 +197,7 @@ HRESULT D3D11VideoProcessorPath::process(const VideoPathFrame& frame, IMFSample*
   if (FAILED(hr)) {
     return hr;
   }
+  m_sourceRect = ZoomedDisplayRect(frame.zoom, frame.displayWidth, frame.displayHeight);
   ComPtr<ID3D11VideoContext> videoContext;
   hr = frame.context->QueryInterface(IID_PPV_ARGS(&videoContext));
   if (LogIfFailed(

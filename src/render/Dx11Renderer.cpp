@@ -351,6 +351,13 @@ HRESULT Dx11Renderer::SetVideoRect(const RECT* pRect) {
   return S_OK;
 }
 
+HRESULT Dx11Renderer::SetSourceRect(const SourceRect& zoom) {
+  if (!IsValidSourceRect(zoom)) return E_INVALIDARG;
+  CriticalSectionGuard guard(&m_lock);
+  m_zoom = zoom;
+  return S_OK;
+}
+
 bool Dx11Renderer::isWindowTargetEmpty(RECT* target) {
   if (m_videoRectSet) {
     *target = {0, 0, m_videoRect.right - m_videoRect.left, m_videoRect.bottom - m_videoRect.top};
@@ -481,6 +488,7 @@ HRESULT Dx11Renderer::processFrameOnTexture(IMFMediaType* pCurrentType, IMFSampl
   frame.displayArea = m_picture.displayArea();
   frame.displayWidth = m_picture.displayWidth();
   frame.displayHeight = m_picture.displayHeight();
+  frame.zoom = m_zoom;
   frame.composition = m_useDComp;
   frame.videoRectSet = m_videoRectSet;
   frame.videoRect = m_videoRect;
@@ -529,7 +537,7 @@ HRESULT Dx11Renderer::processFrameCompatible(IMFMediaType* pCurrentType, IMFMedi
   hr = m_pCompatPresenter->UploadBuffer(m_device.context(), pCurrentType, pBuffer, width, height);
   if (FAILED(hr)) return hr;
 
-  RECT source = {0, 0, m_picture.displayWidth(), m_picture.displayHeight()};
+  RECT source = ZoomedDisplayRect(m_zoom, m_picture.displayWidth(), m_picture.displayHeight());
   const RECT destination = LetterBoxDstRect(&source, target, m_picture.displayArea(), m_picture.displayWidth(),
                                             m_picture.displayHeight());
   if (!m_swapChain.HasSwapChain() || !RectEquals(target, m_swapChain.target())) {

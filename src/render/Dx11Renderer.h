@@ -95,6 +95,8 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   // Engine-facing operations.
   HRESULT SetCurrentMediaType(IMFMediaType* pMediaType);
   HRESULT SetVideoRect(const RECT* pRect);
+  // The part of the picture to show (a valid rectangle, see IsValidSourceRect); from the next frame.
+  HRESULT SetSourceRect(const SourceRect& zoom);
   HRESULT ProcessFrame(IMFMediaType* pCurrentType, IMFSample* pSample, UINT* punInterlaceMode, BOOL* pbDeviceChanged,
                        BOOL* pbProcessAgain, IMFSample** ppOutputSample);
   // A device lost at Present (removed, reset, hung) is created anew at once, with the swap chain
@@ -201,6 +203,7 @@ class Dx11Renderer : public IMFVideoDisplayControl, public IMFGetService, privat
   PictureGeometry m_picture;
   bool m_videoRectSet = false;
   RECT m_videoRect = {};
+  SourceRect m_zoom;
 };
 
 }  // namespace MediaFoundation

@@ -119,6 +119,34 @@ RECT LetterBoxDstRect(RECT* source, const RECT& target, const RECT& displayArea,
   return dst;
 }
 
+namespace {
+
+// One side of ZoomedDisplayRect: [from, to] of a side of size pixels.
+void ZoomSpan(double from, double to, int size, LONG* low, LONG* high) {
+  if (size <= 0) {
+    *low = 0;
+    *high = size;
+    return;
+  }
+  LONG a = static_cast<LONG>(std::floor(from * size + 0.5));
+  LONG b = static_cast<LONG>(std::floor(to * size + 0.5));
+  if (a > size - 1) a = size - 1;
+  if (a < 0) a = 0;
+  if (b > size) b = size;
+  if (b < a + 1) b = a + 1;
+  *low = a;
+  *high = b;
+}
+
+}  // namespace
+
+RECT ZoomedDisplayRect(const SourceRect& zoom, int displayWidth, int displayHeight) {
+  RECT r;
+  ZoomSpan(zoom.left, zoom.right, displayWidth, &r.left, &r.right);
+  ZoomSpan(zoom.top, zoom.bottom, displayHeight, &r.top, &r.bottom);
+  return r;
+}
+
 HRESULT ReadDisplayAperture(IMFAttributes* pType, UINT32 width, UINT32 height, MFVideoArea* pArea) {
   const GUID* apertures[3];
   int count = 0;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "common/SourceRect.h"
+
 namespace ORVO {
 namespace MediaFoundation {
 
@@ -45,6 +47,11 @@ RECT AreaToRect(const MFVideoArea& area);
 // converted to frame pixels (inside displayArea).
 RECT LetterBoxDstRect(RECT* source, const RECT& target, const RECT& displayArea, int displayWidth,
                       int displayHeight);
+
+// The part of a displayWidth × displayHeight picture that zoom selects, in display coordinates
+// (what LetterBoxDstRect takes as its source): each edge rounded to the nearest pixel, at least one
+// pixel wide and high and inside the picture. An empty picture gives {0, 0, width, height}.
+RECT ZoomedDisplayRect(const SourceRect& zoom, int displayWidth, int displayHeight);
 
 // The display aperture of a video media type whose frame is width × height: the pan-scan aperture
 // when pan-scan is enabled, else the minimum display aperture, else the geometric aperture, else the

@@ -4,6 +4,8 @@
 #include <d3d11.h>
 #include <mfobjects.h>
 
+#include "common/SourceRect.h"
+
 namespace ORVO {
 namespace MediaFoundation {
 
@@ -69,6 +71,7 @@ struct VideoPathFrame {
   RECT displayArea = {};  // display aperture in frame pixels
   int displayWidth = 0;
   int displayHeight = 0;
+  SourceRect zoom;        // the part of the picture shown
   BOOL composition = FALSE;
   bool videoRectSet = false;
   RECT videoRect = {};

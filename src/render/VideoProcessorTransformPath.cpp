@@ -95,7 +95,6 @@ HRESULT VideoProcessorTransformPath::rebuild(const VideoPathFrame& frame, const 
   ORVO_RETURN_IF_FAILED(m_pDX11VideoDevice->CreateVideoProcessorEnumerator(&content, &m_pVideoProcessorEnum),
                         "Dx11Renderer::ProcessFrameUsingXVP[%p]: m_pDX11VideoDevice->CreateVideoProcessorEnumerator",
                         m_owner);
-  m_sourceRect = {0, 0, frame.displayWidth, frame.displayHeight};
   if (frame.video3D == 0) return S_OK;
 
   D3D11_VIDEO_PROCESSOR_CAPS caps = {};
@@ -174,6 +173,7 @@ HRESULT VideoProcessorTransformPath::ProcessFrame(const VideoPathFrame& frame, I
     if (FAILED(hr)) return hr;
   }
 
+  m_sourceRect = ZoomedDisplayRect(frame.zoom, frame.displayWidth, frame.displayHeight);
   RECT source = m_sourceRect;
   const RECT destination =
       LetterBoxDstRect(&source, m_targetRect, frame.displayArea, frame.displayWidth, frame.displayHeight);
@@ -185,7 +185,9 @@ HRESULT VideoProcessorTransformPath::ProcessFrame(const VideoPathFrame& frame, I
     if (FAILED(hr)) return hr;
   }
   if (update.reconfigure) {
-    hr = reconfigure(pCurrentType, update.setOutputType, update.destinationChanged, update.sourceChanged, source);
+    // A rebuilt processor is given the source again: its frame pixels belong to the new size.
+    hr = reconfigure(pCurrentType, update.setOutputType, update.destinationChanged, update.sourceChanged || rebuilt,
+                     source);
     if (FAILED(hr)) return hr;
   }
   return process(pSample, ppOutputSample, pbInputUsed);

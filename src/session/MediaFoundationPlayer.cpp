@@ -413,6 +413,11 @@ HRESULT MediaFoundationPlayer::SetStretch(BOOL stretch) {
   return m_display.SetStretch(stretch);
 }
 
+HRESULT MediaFoundationPlayer::SetSourceRect(const SourceRect& zoom) {
+  CriticalSectionGuard guard(&m_lock);
+  return m_display.SetSourceRect(zoom);
+}
+
 void MediaFoundationPlayer::OnSize(int width, int height) {
   CriticalSectionGuard guard(&m_lock);
   m_display.OnSize(width, height);

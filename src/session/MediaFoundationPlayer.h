@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/PlayerTypes.h"
+#include "common/SourceRect.h"
 #include "session/SessionAudioVolume.h"
 #include "session/SessionCommandQueue.h"
 #include "session/SessionEventPump.h"
@@ -113,6 +114,8 @@ class MediaFoundationPlayer final : public IMFAsyncCallback {
   double GetBalance();
   HRESULT SetVolume(double volume);
   HRESULT SetBalance(double balance);
+  // Stored and applied when the video renderer appears, like the stretch.
+  HRESULT SetSourceRect(const SourceRect& zoom);
   // Takes ownership of the bitmap (null removes the overlay), also when it fails.
   HRESULT SetAlphaBitmap(HBITMAP bitmap);
   HRESULT SetFullScreen(BOOL fullScreen);

@@ -16,6 +16,7 @@ void SessionVideoDisplay::Attach(IMFMediaSession* session, bool started) {
   if (SUCCEEDED(GetSessionService(session, kMR_VIDEO_RENDER_SERVICE, m_displayControl))) {
     m_displayControl->SetFullscreen(m_fullScreen);
     m_displayControl->SetAspectRatioMode(m_aspectRatioMode);
+    if (!IsWholePicture(m_zoom)) applySourceRect();
   }
   const HRESULT hr = GetSessionService(session, kMR_VIDEO_MIXER_SERVICE, m_mixerBitmap);
   if (SUCCEEDED(hr)) {
@@ -47,6 +48,21 @@ HRESULT SessionVideoDisplay::SetStretch(BOOL stretch) {
   if (!m_displayControl) return S_OK;
   const HRESULT hr = m_displayControl->SetAspectRatioMode(m_aspectRatioMode);
   LogIfFailed(hr, "MediaFoundationPlayer::SetStretch[%p]: SetAspectRatioMode", m_logOwner);
+  return hr;
+}
+
+HRESULT SessionVideoDisplay::SetSourceRect(const SourceRect& zoom) {
+  m_zoom = zoom;
+  if (!m_displayControl) return S_OK;
+  return applySourceRect();
+}
+
+HRESULT SessionVideoDisplay::applySourceRect() {
+  // The renderer's own source rectangle: the mixer shows that part, the presenter letterboxes it.
+  const MFVideoNormalizedRect source = {static_cast<float>(m_zoom.left), static_cast<float>(m_zoom.top),
+                                        static_cast<float>(m_zoom.right), static_cast<float>(m_zoom.bottom)};
+  const HRESULT hr = m_displayControl->SetVideoPosition(&source, nullptr);
+  LogIfFailed(hr, "MediaFoundationPlayer::SetSourceRect[%p]: SetVideoPosition", m_logOwner);
   return hr;
 }
 

@@ -11,6 +11,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "common/SourceRect.h"
+
 namespace ORVO {
 namespace MediaFoundation {
 
@@ -35,6 +37,7 @@ class SessionVideoDisplay {
 
   HRESULT SetFullScreen(BOOL fullScreen);
   HRESULT SetStretch(BOOL stretch);
+  HRESULT SetSourceRect(const SourceRect& zoom);
   // Takes ownership of the bitmap (null removes the overlay), also when it fails.
   HRESULT SetAlphaBitmap(HBITMAP bitmap, bool started);
 
@@ -52,6 +55,7 @@ class SessionVideoDisplay {
   using OwnedBitmap = std::unique_ptr<std::remove_pointer<HBITMAP>::type, BitmapDeleter>;
 
   HRESULT applyAlphaBitmap(bool started);
+  HRESULT applySourceRect();
 
   HWND m_videoWindow;
   const void* m_logOwner;
@@ -59,6 +63,7 @@ class SessionVideoDisplay {
   Microsoft::WRL::ComPtr<IMFVideoMixerBitmap> m_mixerBitmap;
   BOOL m_fullScreen = FALSE;
   DWORD m_aspectRatioMode = MFVideoARMode_PreservePicture;
+  SourceRect m_zoom;
   OwnedBitmap m_alphaBitmap;
 };
 

@@ -43,6 +43,7 @@ int orvo_header_use(void) {
   int (*getStatistics)(int, int, OrvoStreamStatistics *) = GetStatistics;
   int (*setEventCallback)(int, OrvoEventCallback, void *) = SetEventCallback;
   int (*getSnapshot)(int, int, OrvoSnapshot *) = GetSnapshot;
+  int (*setSourceRect)(int, double, double, double, double) = SetSourceRect;
   OrvoSnapshot snapshot;
   OrvoStreamStatistics statistics;
   int (*byId[])(int) = {Close, Play, Pause, Stop, GetState};
@@ -66,6 +67,7 @@ int orvo_header_use(void) {
   (void)getStatistics;
   (void)setEventCallback;
   (void)getSnapshot;
+  (void)setSourceRect;
   snapshot.size = ORVO_SNAPSHOT_V1_SIZE;
   (void)snapshot;
   statistics.size = sizeof(statistics);

@@ -2,6 +2,8 @@
 // start-up and shut-down, the decoder registration span and the preview-window subclassing.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <mfapi.h>
 #include <mferror.h>
 #include <wrl/client.h>
@@ -111,6 +113,7 @@ TEST(Exports, UnknownIdsAnswerUnknownPlayerOrTheGetterFallbacks) {
     EXPECT_EQ(SetAlphaBitmap(id, nullptr), UnknownPlayer);
     EXPECT_EQ(SetFullScreen(id, TRUE), UnknownPlayer);
     EXPECT_EQ(SetStretch(id, TRUE), UnknownPlayer);
+    EXPECT_EQ(SetSourceRect(id, 0.0, 0.0, 1.0, 1.0), UnknownPlayer);
     OrvoStreamStatistics statistics{};
     statistics.size = sizeof(statistics);
     EXPECT_EQ(GetStatistics(id, 0, &statistics), UnknownPlayer);
@@ -129,6 +132,11 @@ TEST(Exports, NeverOpenedPlayerAnswersInvalidStateForEngineOperations) {
   EXPECT_EQ(SetBalance(id, 0.5), InvalidState);
   EXPECT_EQ(SetFullScreen(id, FALSE), InvalidState);
   EXPECT_EQ(SetStretch(id, FALSE), InvalidState);
+  // The zoom is kept for the engine Open creates; a bad rectangle is refused before that.
+  EXPECT_EQ(SetSourceRect(id, 0.0, 0.0, 0.5, 0.5), Ok);
+  EXPECT_EQ(SetSourceRect(id, 0.5, 0.0, 0.5, 1.0), InvalidArgument);
+  EXPECT_EQ(SetSourceRect(id, 0.0, 0.0, 1.0, 1.5), InvalidArgument);
+  EXPECT_EQ(SetSourceRect(id, std::nan(""), 0.0, 1.0, 1.0), InvalidArgument);
   EXPECT_EQ(IsStreamActive(id, 0), Ok);
   OrvoStreamStatistics statistics{};
   statistics.size = sizeof(statistics);

@@ -562,3 +562,46 @@ TEST_F(LiveFeed, SnapshotCopiesThePresentedPictureAtItsOwnSize) {
   }
   EXPECT_EQ(GetSnapshot(closedId, 0, &snapshot), UnknownPlayer);
 }
+
+// Digital zoom as a wall host uses it: set before Open, changed while playing, undone. The part
+// fills the window with its aspect ratio kept, on whichever path this configuration presents by.
+TEST_F(LiveFeed, SourceRectShowsThePartOfThePictureItNames) {
+  TestWindow window(640, 360);
+  LiveHost host(window.hwnd(), false, Live());
+  // The bottom-right quarter is yellow and of the window's shape: it fills the window.
+  ASSERT_EQ(SetSourceRect(host.id, 0.5, 0.5, 1.0, 1.0), Ok);
+  ASSERT_EQ(host.open(), Ok);
+  ASSERT_EQ(Play(host.id), Ok);
+  OrvoStreamStatistics video{};
+  video.size = sizeof(video);
+  auto presented = [&] { return GetStatistics(host.id, 0, &video) == Ok ? video.presented : 0; };
+  ASSERT_TRUE(PumpUntil(window, [&] { return presented() >= 10; }, 15000));
+  auto colourAt = [&](const Screenshot& shot, int x, int y) {
+    return shot.clientMean(window.hwnd(), RECT{x - 8, y - 8, x + 8, y + 8});
+  };
+  auto looksLike = [](orvo_test::Rgb seen, orvo_test::Rgb expected) { return orvo_test::ColourDistance(seen, expected) <= 60; };
+  const orvo_test::Rgb yellow{255, 255, 0}, blue{0, 0, 255}, black{0, 0, 0};
+
+  const Screenshot quarter = Screenshot::Capture("e2e-zoom-quarter.png");
+  ASSERT_TRUE(quarter.ok());
+  for (const POINT p : {POINT{40, 30}, POINT{600, 30}, POINT{320, 180}, POINT{40, 330}, POINT{600, 330}}) {
+    EXPECT_TRUE(looksLike(colourAt(quarter, p.x, p.y), yellow)) << "at " << p.x << "," << p.y;
+  }
+
+  // The left half of the bottom-left quarter is 8:9: blue in the middle, black bars beside it.
+  ASSERT_EQ(SetSourceRect(host.id, 0.0, 0.5, 0.25, 1.0), Ok);
+  unsigned long long then = presented();
+  ASSERT_TRUE(PumpUntil(window, [&] { return presented() >= then + 3; }, 15000));
+  const Screenshot strip = Screenshot::Capture("e2e-zoom-strip.png");
+  EXPECT_TRUE(looksLike(colourAt(strip, 320, 180), blue));
+  EXPECT_TRUE(looksLike(colourAt(strip, 200, 300), blue));
+  EXPECT_TRUE(looksLike(colourAt(strip, 60, 180), black)) << "bar left of the picture";
+  EXPECT_TRUE(looksLike(colourAt(strip, 580, 180), black)) << "bar right of the picture";
+
+  ASSERT_EQ(SetSourceRect(host.id, 0.0, 0.0, 1.0, 1.0), Ok);
+  then = presented();
+  ASSERT_TRUE(PumpUntil(window, [&] { return presented() >= then + 3; }, 15000));
+  const Screenshot whole = Screenshot::Capture("e2e-zoom-whole.png");
+  EXPECT_TRUE(e2e::QuadrantsMatch(whole, window.hwnd(), 640, 360));
+  EXPECT_GE(e2e::ReadFrameNumber(whole, window.hwnd(), 640), 0) << "the frame-number row is back";
+}

@@ -364,3 +364,55 @@ TEST(SessionVideoScenario, DefaultSourceShowsItsPictureAndPlaysToTheEnd) {
   EXPECT_TRUE(waitForState(Stopped, 6000)) << "state " << GetState(id) << " at " << GetPosition(id) / 10000 << " ms";
   EXPECT_EQ(Close(id), Ok);
 }
+
+// Digital zoom on the session's video renderer: set before Open it holds from the first picture
+// (the yellow bar alone, kept in shape, black beside it), and 0, 0, 1, 1 brings the bars back.
+TEST(SessionVideoScenario, SourceRectSetBeforeOpenZoomsThePicture) {
+  const int wine = orvo_test::WineMajorVersion();
+  if (wine != 0 && wine < 10) {
+    GTEST_SKIP() << "Wine " << orvo_test::WineVersion() << ": no picture from the Media Session engine";
+  }
+  FfmpegSource ffmpeg;
+  ASSERT_TRUE(ffmpeg.set());
+  SetLog(true);
+  orvo_test::TestWindow window(480, 240, L"session zoom");
+  int id = 0;
+  ASSERT_EQ(Create(&id), Ok);
+  ASSERT_EQ(UseLowLatencyRenderer(id, false), Ok);
+  ASSERT_EQ(SetPreviewWindow(id, window.hwnd()), Ok);
+  // Inside the yellow bar (the second of seven: 0.143 to 0.286 of the width), its upper part.
+  ASSERT_EQ(SetSourceRect(id, 0.16, 0.05, 0.27, 0.3), Ok);
+  const std::wstring path = orvo_test::MediaPath("session-bars-320x240-2s.mp4");
+  ASSERT_EQ(Open(id, path.c_str()), Ok);
+  ASSERT_TRUE(orvo_test::WaitUntil(
+      [&] {
+        window.pump(0);
+        return GetState(id) == Stopped;
+      },
+      5000));
+  ASSERT_EQ(Play(id), Ok);
+  orvo_test::Screenshot shot;
+  auto zoomed = [&] {
+    return orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 240, 120), {191, 191, 0}) <= kTolerance &&
+           orvo_test::ColourDistance(shot.clientPixel(window.hwnd(), 40, 120), {0, 0, 0}) <= kTolerance;
+  };
+  EXPECT_TRUE(orvo_test::WaitUntil(
+      [&] {
+        window.pump(0);
+        shot = orvo_test::Screenshot::Capture();
+        return shot.ok() && zoomed();
+      },
+      1500, 50))
+      << "centre " << Describe(shot.clientPixel(window.hwnd(), 240, 120)) << ", left edge "
+      << Describe(shot.clientPixel(window.hwnd(), 40, 120));
+  ASSERT_EQ(SetSourceRect(id, 0.0, 0.0, 1.0, 1.0), Ok);
+  EXPECT_TRUE(orvo_test::WaitUntil(
+      [&] {
+        window.pump(0);
+        shot = orvo_test::Screenshot::Capture();
+        return shot.ok() && BarsAt(shot, window.hwnd(), 80, 320);
+      },
+      1500, 50))
+      << "whole picture not back: yellow " << Describe(Bar(shot, window.hwnd(), 80, 320, 1));
+  EXPECT_EQ(Close(id), Ok);
+}

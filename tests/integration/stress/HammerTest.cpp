@@ -113,6 +113,7 @@ const Export kExports[] = {
     {"SetVolume", [](int id, unsigned r) -> double { return SetVolume(id, (r % 11) / 10.0); }, UnknownPlayer},
     {"SetBalance", [](int id, unsigned r) -> double { return SetBalance(id, (r % 11) / 10.0); }, UnknownPlayer},
     {"SetStretch", [](int id, unsigned r) -> double { return SetStretch(id, r % 2); }, UnknownPlayer},
+    {"SetSourceRect", [](int id, unsigned r) -> double { return SetSourceRect(id, (r % 3) * 0.25, 0.0, 1.0, 1.0 - (r % 2) * 0.5); }, UnknownPlayer},
     {"SetFullScreen", [](int id, unsigned) -> double { return SetFullScreen(id, FALSE); }, UnknownPlayer},
     {"SetAlphaBitmap",
      [](int id, unsigned) -> double {

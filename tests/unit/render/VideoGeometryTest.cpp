@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "render/VideoGeometry.h"
 
 using namespace ORVO::MediaFoundation;
+using ORVO::SourceRect;
+using ORVO::IsValidSourceRect;
 
 namespace {
 
@@ -110,6 +114,38 @@ TEST(VideoGeometryTest, LetterBoxHonoursTargetOffsetAndOddRemainders) {
   const RECT dst = LetterBoxDstRect(&source, RECT{10, 20, 10 + 301, 20 + 100}, RECT{0, 0, 640, 480}, 640, 480);
   // 4:3 in 301x100: height 100, width 133, (301 - 133) / 2 = 84.
   ExpectRect(dst, 94, 20, 227, 120);
+}
+
+// Digital zoom end to end through the placement: the chosen part of a 720x576 frame shown at 16:15
+// (768x576 on screen) in a 1280x720 window, the part in frame pixels and its letterboxed place.
+TEST(VideoGeometryTest, ZoomedPartKeepsItsShapeAndMapsIntoTheDisplayArea) {
+  const RECT area = {0, 0, 720, 576};
+  // The bottom-right quarter: 384x288 on screen, 4:3 like the whole, pillarboxed as the whole is.
+  RECT source = ZoomedDisplayRect(SourceRect{0.5, 0.5, 1.0, 1.0}, 768, 576);
+  ExpectRect(source, 384, 288, 768, 576);
+  RECT dst = LetterBoxDstRect(&source, RECT{0, 0, 1280, 720}, area, 768, 576);
+  ExpectRect(source, 360, 288, 720, 576);
+  ExpectRect(dst, 160, 0, 1120, 720);
+  // A wide strip letterboxes instead: 768x144 on screen is 16:3.
+  source = ZoomedDisplayRect(SourceRect{0.0, 0.25, 1.0, 0.5}, 768, 576);
+  dst = LetterBoxDstRect(&source, RECT{0, 0, 1280, 720}, area, 768, 576);
+  ExpectRect(source, 0, 144, 720, 288);
+  ExpectRect(dst, 0, 240, 1280, 480);
+  // The whole picture is the plain display rectangle; a sliver keeps at least one pixel, inside.
+  ExpectRect(ZoomedDisplayRect(SourceRect{}, 768, 576), 0, 0, 768, 576);
+  ExpectRect(ZoomedDisplayRect(SourceRect{0.9999, 0.0, 1.0, 0.0001}, 768, 576), 767, 0, 768, 1);
+  ExpectRect(ZoomedDisplayRect(SourceRect{0.5, 0.5, 1.0, 1.0}, 0, 0), 0, 0, 0, 0);
+}
+
+TEST(VideoGeometryTest, SourceRectMustBeANonEmptyPartOfTheUnitSquare) {
+  EXPECT_TRUE(IsValidSourceRect(SourceRect{}));
+  EXPECT_TRUE(IsValidSourceRect(SourceRect{0.25, 0.0, 0.5, 1.0}));
+  const double nan = std::nan("");
+  const SourceRect bad[] = {{0.5, 0.0, 0.5, 1.0},  {0.0, 0.6, 1.0, 0.4}, {-0.1, 0.0, 1.0, 1.0},
+                                  {0.0, 0.0, 1.5, 1.0},  {nan, 0.0, 1.0, 1.0}, {0.0, 0.0, 1.0, HUGE_VAL}};
+  for (const SourceRect& r : bad) {
+    EXPECT_FALSE(IsValidSourceRect(r)) << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+  }
 }
 
 TEST(VideoGeometryTest, ProcessorRebuildOnlyForMissingObjectsOrNewTextureSize) {

@@ -138,9 +138,10 @@ STDMETHODIMP FakeDisplayControl::QueryInterface(REFIID riid, void** object) {
 }
 
 STDMETHODIMP FakeDisplayControl::SetVideoPosition(const MFVideoNormalizedRect* source, const LPRECT destination) {
-  if (source) return E_INVALIDARG;  // the player always shows the whole picture
-  if (!destination) return E_POINTER;
-  lastDestination = *destination;
+  // As the video renderer: either may be null, not both; a source stays until the next one.
+  if (!source && !destination) return E_POINTER;
+  if (source) lastSource = *source;
+  if (destination) lastDestination = *destination;
   ++positionCalls;
   return S_OK;
 }

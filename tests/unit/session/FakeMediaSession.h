@@ -92,6 +92,7 @@ class FakeDisplayControl : public FakeComObject<IMFVideoDisplayControl> {
   BOOL fullScreen = -1;
   DWORD aspectMode = 0xFFFFFFFF;
   RECT lastDestination = {};
+  MFVideoNormalizedRect lastSource = {0.0f, 0.0f, 1.0f, 1.0f};
   int positionCalls = 0;
   int repaints = 0;
 };

@@ -37,11 +37,22 @@ TEST_F(SessionVideoDisplayTest, DisplaySettingsAreStoredThenAppliedWhenTheTopolo
   open();
   EXPECT_EQ(player->SetFullScreen(TRUE), S_OK);
   EXPECT_EQ(player->SetStretch(TRUE), S_OK);
+  EXPECT_EQ(player->SetSourceRect(ORVO::SourceRect{0.25, 0.5, 0.75, 1.0}), S_OK);
   EXPECT_EQ(fake->display->fullScreen, -1);  // not reached yet
+  EXPECT_EQ(fake->display->positionCalls, 0);
   deliverTopologyReady();
   EXPECT_TRUE(player->hasDisplayControl());
   EXPECT_EQ(fake->display->fullScreen, TRUE);
   EXPECT_EQ(fake->display->aspectMode, static_cast<DWORD>(MFVideoARMode_None));
+  EXPECT_EQ(fake->display->lastSource.left, 0.25f);
+  EXPECT_EQ(fake->display->lastSource.top, 0.5f);
+  EXPECT_EQ(fake->display->lastSource.right, 0.75f);
+  EXPECT_EQ(fake->display->lastSource.bottom, 1.0f);
+  // Zoomed out again while shown.
+  EXPECT_EQ(player->SetSourceRect(ORVO::SourceRect{}), S_OK);
+  EXPECT_EQ(fake->display->lastSource.left, 0.0f);
+  EXPECT_EQ(fake->display->lastSource.bottom, 1.0f);
+  fake->display->positionCalls = 0;
 
   EXPECT_EQ(player->SetStretch(FALSE), S_OK);
   EXPECT_EQ(fake->display->aspectMode, static_cast<DWORD>(MFVideoARMode_PreservePicture));
