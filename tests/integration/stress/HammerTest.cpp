@@ -119,7 +119,8 @@ const Export kExports[] = {
      [](int id, unsigned) -> double {
        HBITMAP bitmap = SmallBitmap();
        const int result = SetAlphaBitmap(id, bitmap);
-       if (result != Ok) DeleteObject(bitmap);  // only a taken bitmap belongs to the library
+       // The session engine takes the bitmap also when it answers Failed; only these leave it to us.
+       if (result == UnknownPlayer || result == InvalidState) DeleteObject(bitmap);
        return result;
      },
      UnknownPlayer},
