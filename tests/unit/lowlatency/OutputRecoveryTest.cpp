@@ -165,6 +165,10 @@ class OutputRecoveryTest : public ::testing::Test {
     return took;
   }
 
+  // Outlives the player (TearDown releases it first): a window destroyed under a live renderer
+  // is a scenario of its own (the stress label's WindowFirst), and on Wine 10 its Direct3D
+  // command-stream thread can fault on it while the renderer is released.
+  orvo_test::TestWindow m_window{320, 180};
   HostFeeder m_feeder{HostFeeder::Options{true, true, 1}};
   std::unique_ptr<DxPlayer> m_player;
   EventDetector m_detector;
@@ -174,8 +178,7 @@ class OutputRecoveryTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(OutputRecoveryTest, DeviceRemovedAtPresentIsCreatedAgainAndPicturesGoOn) {
-  orvo_test::TestWindow window(320, 180);
-  playVideo(window.hwnd());
+  playVideo(m_window.hwnd());
   ASSERT_TRUE(WaitUntil([] { return DeviceFaults::presented >= 10; }, 10000)) << "no pictures before the fault";
   const int devices = DeviceFaults::devicesCreated;
   const ULONGLONG removedAt = GetTickCount64();
@@ -193,8 +196,7 @@ TEST_F(OutputRecoveryTest, DeviceRemovedAtPresentIsCreatedAgainAndPicturesGoOn) 
 }
 
 TEST_F(OutputRecoveryTest, DeviceThatCannotBeCreatedAgainEndsInErrorUntilPlayFindsOne) {
-  orvo_test::TestWindow window(320, 180);
-  playVideo(window.hwnd());
+  playVideo(m_window.hwnd());
   ASSERT_TRUE(WaitUntil([] { return DeviceFaults::presented >= 10; }, 10000)) << "no pictures before the fault";
   DeviceFaults::refuseDevices = true;
   DeviceFaults::failPresents = 1;
@@ -213,8 +215,7 @@ TEST_F(OutputRecoveryTest, DeviceThatCannotBeCreatedAgainEndsInErrorUntilPlayFin
 }
 
 TEST_F(OutputRecoveryTest, LostEndpointEndsInErrorAndTheNextPlayOpensTheDefaultAgain) {
-  orvo_test::TestWindow window(320, 180);
-  playTone(window.hwnd());
+  playTone(m_window.hwnd());
   ASSERT_TRUE(WaitUntil([] { return !AudioEndpointTap::written().empty(); }, 5000)) << "no sound before the fault";
   // The endpoint goes away and no other takes its place.
   AudioEndpointTap::faults().defaultEndpoint = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
