@@ -52,6 +52,27 @@ struct EventLog {
   std::atomic<int> stoppedEvents{0};
 };
 
+// A player of the Media Session engine on window, set up as a host does it; 0 when a step failed.
+int CreateSessionPlayer(HWND window) {
+  int id = 0;
+  if (Create(&id) != Ok) return 0;
+  if (UseLowLatencyRenderer(id, false) != Ok || SetPreviewWindow(id, window) != Ok) {
+    Close(id);
+    return 0;
+  }
+  return id;
+}
+
+// Pumps window until the player reaches state, for at most ms.
+bool WaitForState(orvo_test::TestWindow& window, int id, int state, DWORD ms) {
+  return orvo_test::WaitUntil(
+      [&] {
+        window.pump(0);
+        return GetState(id) == state;
+      },
+      ms);
+}
+
 void RecordEvent(const OrvoEvent* event, void* context) {
   auto* log = static_cast<EventLog*>(context);
   if (event->type == OrvoEventStateChanged && event->state == Stopped) ++log->stoppedEvents;
@@ -126,23 +147,14 @@ TEST(SessionVideoScenario, Mp4ShowsItsPictureFollowsTheHostsSettingsAndEnds) {
   SetLog(true);
   // Wider than the 4:3 clip: kept in shape, the picture has bars left and right.
   orvo_test::TestWindow window(480, 240, L"session video");
-  int id = 0;
-  ASSERT_EQ(Create(&id), Ok);
+  const int id = CreateSessionPlayer(window.hwnd());
+  ASSERT_NE(id, 0);
   EventLog events;
   ASSERT_EQ(SetEventCallback(id, &RecordEvent, &events), Ok);
-  ASSERT_EQ(UseLowLatencyRenderer(id, false), Ok);
-  ASSERT_EQ(SetPreviewWindow(id, window.hwnd()), Ok);
   const std::wstring path = orvo_test::MediaPath("session-bars-320x240-2s.mp4");
   const size_t openLog = orvo_test::LogSize();
   ASSERT_EQ(Open(id, path.c_str()), Ok);
-  auto waitForState = [&](int state, DWORD ms) {
-    return orvo_test::WaitUntil(
-        [&] {
-          window.pump(0);
-          return GetState(id) == state;
-        },
-        ms);
-  };
+  auto waitForState = [&](int state, DWORD ms) { return WaitForState(window, id, state, ms); };
   ASSERT_TRUE(waitForState(Stopped, 5000)) << "state " << GetState(id) << " after Open";
   EXPECT_NEAR(static_cast<double>(GetDuration(id)) / kSecond, 2.0, 0.1);
 
@@ -330,21 +342,12 @@ TEST(SessionVideoScenario, DefaultSourceShowsItsPictureAndPlaysToTheEnd) {
   }
   SetLog(true);
   orvo_test::TestWindow window(480, 240, L"session default source");
-  int id = 0;
-  ASSERT_EQ(Create(&id), Ok);
-  ASSERT_EQ(UseLowLatencyRenderer(id, false), Ok);
-  ASSERT_EQ(SetPreviewWindow(id, window.hwnd()), Ok);
+  const int id = CreateSessionPlayer(window.hwnd());
+  ASSERT_NE(id, 0);
   const std::wstring path = orvo_test::MediaPath("session-bars-320x240-2s.mp4");
   const size_t openLog = orvo_test::LogSize();
   ASSERT_EQ(Open(id, path.c_str()), Ok);
-  auto waitForState = [&](int state, DWORD ms) {
-    return orvo_test::WaitUntil(
-        [&] {
-          window.pump(0);
-          return GetState(id) == state;
-        },
-        ms);
-  };
+  auto waitForState = [&](int state, DWORD ms) { return WaitForState(window, id, state, ms); };
   ASSERT_TRUE(waitForState(Stopped, 5000)) << "state " << GetState(id) << " after Open";
   ASSERT_EQ(Play(id), Ok);
   orvo_test::Screenshot shot;
@@ -376,20 +379,13 @@ TEST(SessionVideoScenario, SourceRectSetBeforeOpenZoomsThePicture) {
   ASSERT_TRUE(ffmpeg.set());
   SetLog(true);
   orvo_test::TestWindow window(480, 240, L"session zoom");
-  int id = 0;
-  ASSERT_EQ(Create(&id), Ok);
-  ASSERT_EQ(UseLowLatencyRenderer(id, false), Ok);
-  ASSERT_EQ(SetPreviewWindow(id, window.hwnd()), Ok);
+  const int id = CreateSessionPlayer(window.hwnd());
+  ASSERT_NE(id, 0);
   // Inside the yellow bar (the second of seven: 0.143 to 0.286 of the width), its upper part.
   ASSERT_EQ(SetSourceRect(id, 0.16, 0.05, 0.27, 0.3), Ok);
   const std::wstring path = orvo_test::MediaPath("session-bars-320x240-2s.mp4");
   ASSERT_EQ(Open(id, path.c_str()), Ok);
-  ASSERT_TRUE(orvo_test::WaitUntil(
-      [&] {
-        window.pump(0);
-        return GetState(id) == Stopped;
-      },
-      5000));
+  ASSERT_TRUE(WaitForState(window, id, Stopped, 5000));
   ASSERT_EQ(Play(id), Ok);
   orvo_test::Screenshot shot;
   auto zoomed = [&] {
